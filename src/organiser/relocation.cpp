@@ -1,0 +1,70 @@
+#include "organiser/relocation.h"
+
+#include "organiser/path_rules.h"
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+namespace relocation_testing {
+std::function<void()> afterChecks;
+}
+
+namespace {
+
+#ifdef _WIN32
+PathTextFault CheckPathText(NativeStringView path) { return path_rules::CheckWindowsPathText(path); }
+NativeStringView ParentFolder(NativeStringView path) { return path_rules::ParentFolderOf(path); }
+NativeString RootOf(NativeStringView path) { return path_rules::PathRootOf(path); }
+#else
+PathTextFault CheckPathText(NativeStringView path) { return path_rules::CheckPosixPathText(path); }
+NativeStringView ParentFolder(NativeStringView path) { return path_rules::PosixParentFolderOf(path); }
+// Every full POSIX path hangs from "/": a move is always a rename.
+NativeString RootOf(NativeStringView) { return NATIVE("/"); }
+#endif
+
+[[noreturn]] void RaiseSystemError() { throw EInOutError(SystemErrorText(LastErrorCode())); }
+
+}  // namespace
+
+NativeString ExpandToFullPath(const NativeString& path) {
+  int code = 0;
+  NativeString full = FullPathName(path, code);
+  if (code != 0 && code != 2) throw ENotSupportedException(SystemErrorText(code));
+  return full;
+}
+
+void CheckRelocationPath(const NativeString& path, bool mustExist) {
+  switch (CheckPathText(path)) {
+    case PathTextFault::TooLong:
+      throw EPathTooLongException(NATIVE("The specified path is too long"));
+    case PathTextFault::BadFormat:
+      throw ENotSupportedException(NATIVE("The path format is not supported"));
+    case PathTextFault::InvalidCharacters:
+      throw EArgumentException(NATIVE("Invalid characters in path"));
+    case PathTextFault::None:
+      break;
+  }
+  const NativeString full = ExpandToFullPath(path);
+  if (!FolderExists(NativeString(ParentFolder(full))))
+    throw EDirectoryNotFoundException(NATIVE("The specified path was not found"));
+  if (mustExist && !FileEntryExists(path))
+    throw EFileNotFoundException(NATIVE("The specified file was not found"));
+}
+
+void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath) {
+  const NativeString source = ExpandToFullPath(sourcePath);
+  const NativeString destination = ExpandToFullPath(destinationPath);
+  CheckRelocationPath(source, true);
+  CheckRelocationPath(destination, false);
+  if (FileEntryExists(destination))
+    throw EInOutError(NativeString(NATIVE("The specified file already exists")));
+  if (relocation_testing::afterChecks) relocation_testing::afterChecks();
+
+  if (RootOf(source) == RootOf(destination)) {
+    if (!MoveFileNoReplace(source, destination)) RaiseSystemError();
+    return;
+  }
+  if (!CopyFileNoReplace(source, destination)) RaiseSystemError();
+  // The copy stays if the source cannot be removed: the file is then in both places.
+  CheckRelocationPath(source, false);
+  if (!RemoveFile(source)) RaiseSystemError();
+}

@@ -1,0 +1,172 @@
+#include "organiser/relocation.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+#include "platform/test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+class Relocation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(tmp.Path() / "Show");
+    WriteFile(tmp.Path() / "a.mkv", "new");
+    WriteFile(tmp.Path() / "Show" / "old.mkv", "old");
+  }
+  void TearDown() override { relocation_testing::afterChecks = nullptr; }
+
+  // Runs the move and returns the kind and text it raised ("" when none).
+  std::pair<std::string, NativeString> Attempt(const NativeString& from, const NativeString& to) {
+    try {
+      RelocateFile(from, to);
+    } catch (const Exception& error) {
+      return {error.KindName(), error.Message()};
+    }
+    return {"", NativeString()};
+  }
+  TempFolder tmp;
+};
+
+using Raised = std::pair<std::string, NativeString>;
+const Raised kExists{"EInOutError", NATIVE("The specified file already exists")};
+const Raised kNoFile{"EFileNotFoundException", NATIVE("The specified file was not found")};
+const Raised kNoFolder{"EDirectoryNotFoundException", NATIVE("The specified path was not found")};
+const Raised kTooLong{"EPathTooLongException", NATIVE("The specified path is too long")};
+const Raised kBadCharacters{"EArgumentException", NATIVE("Invalid characters in path")};
+
+TEST_F(Relocation, RefusalsLeaveEveryFileWhereItWas) {
+  const struct {
+    const char *from, *to;
+    Raised raised;
+  } cases[] = {
+      {"a.mkv", "Show/old.mkv", kExists},
+      {"a.mkv", "a.mkv", kExists},
+      {"vanished.mkv", "Show/vanished.mkv", kNoFile},
+      {"Show", "Show/Show", kNoFile},  // a folder is no file to move
+      {"vanished.mkv", "Show/old.mkv", kNoFile},  // the source's failure wins
+      {"a.mkv", "Missing/a.mkv", kNoFolder},
+      {"a.mkv", "Missing/old.mkv", kNoFolder},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Attempt(tmp / c.from, tmp / c.to), c.raised) << c.from << " -> " << c.to;
+    EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+    EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "old.mkv"), "old");
+  }
+}
+
+TEST_F(Relocation, MovesByRenameAndResolvesRelativePaths) {
+  EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show/a.mkv"), Raised());
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "new");
+  EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
+
+  const fs::path before = fs::current_path();
+  fs::current_path(tmp.Path());
+  WriteFile(tmp.Path() / "b.mkv", "b");
+  const auto raised = Attempt(NATIVE("b.mkv"), NativeString(NATIVE("Show")) + kDelimiter + NATIVE("b.mkv"));
+  fs::current_path(before);
+  EXPECT_EQ(raised, Raised());
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "b.mkv"), "b");
+}
+
+TEST_F(Relocation, NeverOverwritesADestinationThatAppearsAfterTheChecks) {
+  relocation_testing::afterChecks = [this] { WriteFile(tmp.Path() / "Show" / "a.mkv", "rival"); };
+  const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv");
+  EXPECT_EQ(raised.first, "EInOutError");
+  EXPECT_FALSE(raised.second.empty());  // the system's own text
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
+  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+}
+
+TEST_F(Relocation, PathLengthLimit) {
+#ifdef _WIN32
+  const size_t limit = 260;
+#else
+  const size_t limit = 4096;
+#endif
+  const NativeString folder = tmp / "Show";
+  NativeString longest = folder + kDelimiter;
+  longest.append(limit - 1 - longest.size(), NATIVE('x'));
+  EXPECT_EQ(Attempt(tmp / "a.mkv", longest + NATIVE("x")), kTooLong);
+  // One unit shorter passes the length check and fails on disk instead.
+  EXPECT_NE(Attempt(tmp / "a.mkv", longest).first, "EPathTooLongException");
+}
+
+#ifdef _WIN32
+TEST_F(Relocation, WindowsPathFormat) {
+  EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show\\a:b.mkv"),
+            Raised("ENotSupportedException", L"The path format is not supported"));
+  EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show\\\"a\".mkv"), kBadCharacters);
+  EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show\\a|b.mkv"), kBadCharacters);
+  EXPECT_EQ(Attempt(tmp / "a*.mkv", tmp / "Show\\a.mkv"), kNoFile);
+}
+#else
+// The shared-memory folder is a tmpfs: another file system than the tests'.
+class CrossFileSystem : public Relocation {
+ protected:
+  void SetUp() override {
+    Relocation::SetUp();
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    other = fs::path("/dev/shm") / ("tvtidy-test-" + std::to_string(getpid()));
+    fs::create_directory(other);
+  }
+  void TearDown() override {
+    fs::remove_all(other);
+    Relocation::TearDown();
+  }
+  fs::path other;
+};
+
+TEST_F(CrossFileSystem, CopiesByteForByteThenRemovesTheSource) {
+  std::string content;
+  for (int i = 0; i < 300000; ++i) content.push_back(static_cast<char>(i * 7));
+  WriteFile(tmp.Path() / "a.mkv", content);
+  chmod((tmp.Path() / "a.mkv").c_str(), 0640);
+  const auto stamp = fs::last_write_time(tmp.Path() / "a.mkv") - std::chrono::hours(48);
+  fs::last_write_time(tmp.Path() / "a.mkv", stamp);
+
+  EXPECT_EQ(Attempt(tmp / "a.mkv", (other / "a.mkv").native()), Raised());
+  EXPECT_EQ(ReadFile(other / "a.mkv"), content);
+  EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
+  EXPECT_EQ(fs::last_write_time(other / "a.mkv"), stamp);
+  struct stat info;
+  ASSERT_EQ(stat((other / "a.mkv").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST_F(CrossFileSystem, AFullDiskKeepsTheSourceAndLeavesNoPartialCopy) {
+  const std::string content(200000, 'v');
+  WriteFile(tmp.Path() / "a.mkv", content);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 65536;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const auto raised = Attempt(tmp / "a.mkv", (other / "a.mkv").native());
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(raised, Raised("EInOutError", "File too large"));
+  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), content);
+  EXPECT_FALSE(fs::exists(other / "a.mkv"));
+}
+
+TEST_F(CrossFileSystem, ALinkIsMovedAsALinkAndAFifoStaysPut) {
+  WriteFile(tmp.Path() / "target.mkv", "t");
+  fs::create_symlink("target.mkv", tmp.Path() / "link.mkv");
+  EXPECT_EQ(Attempt(tmp / "link.mkv", (other / "link.mkv").native()), Raised());
+  EXPECT_EQ(fs::read_symlink(other / "link.mkv"), "target.mkv");
+  ASSERT_EQ(mkfifo((tmp.Path() / "fifo.mkv").c_str(), 0600), 0);
+  EXPECT_EQ(Attempt(tmp / "fifo.mkv", (other / "fifo.mkv").native()).first, "EInOutError");
+  EXPECT_TRUE(fs::is_fifo(tmp.Path() / "fifo.mkv"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(other / "fifo.mkv")));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,93 @@
+#include "organiser/sweep.h"
+
+#include "episode/classifier.h"
+#include "organiser/relocation.h"
+#include "platform/console.h"
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+std::int32_t MovedFileCount = 0;
+
+namespace {
+
+// Renames the old file of the same name out of the way, under a free name
+// beside it, so that it can come back if the new one does not arrive.
+bool SetAside(const NativeString& target, NativeString& aside) {
+  if (!IsRemovableEntry(target)) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    aside = target;
+    aside += NATIVE(".tvtidy-old");
+    if (attempt > 0) {
+      const std::string number = std::to_string(attempt);
+      aside.append(number.begin(), number.end());
+    }
+    if (MoveFileNoReplace(target, aside)) return true;
+    if (FileEntryExists(target) == false) return false;  // gone meanwhile
+    if (!FileEntryExists(aside) && !FolderExists(aside)) return false;  // not a name clash
+  }
+  return false;
+}
+
+// Moves the file into an existing show folder, replacing a file of the same
+// name there only once the move has succeeded.
+void ReplaceInShowFolder(const NativeString& source, const NativeString& target) {
+  NativeString aside;
+  const bool setAside = SetAside(target, aside);
+  try {
+    RelocateFile(source, target);
+  } catch (...) {
+    if (setAside) MoveFileNoReplace(aside, target);
+    throw;
+  }
+  if (setAside && !RemoveFile(aside)) {
+    // The old file may not be deleted (so the move may not replace it): put
+    // both back where they were, leaving nothing stray behind.
+    const int reason = LastErrorCode();
+    if (MoveFileNoReplace(target, source)) MoveFileNoReplace(aside, target);
+    throw EInOutError(SystemErrorText(reason));
+  }
+}
+
+}  // namespace
+
+void SweepDirectory(const NativeString& folderPath) {
+  const NativeString base = WithTrailingDelimiter(folderPath);
+  // Reused for every entry: no allocation per file once they have grown.
+  NativeString showName, source, showFolder, target, line;
+  auto say = [&line](NativeStringView prefix, NativeStringView what) {
+    line.assign(prefix).append(what);
+    WriteLine(line);
+  };
+
+  for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
+    const FolderEntry& entry = listing.Entry();
+    if (entry.isFolder) continue;
+    source.assign(base).append(entry.name);
+    if (!ClassifyEpisodeFile(entry.name, showName)) {
+      say(NATIVE("Skipped File: "), entry.name);
+      continue;
+    }
+    showFolder.assign(base).append(showName);
+    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
+
+    const bool showFolderExisted = FolderExists(showFolder);
+    if (!showFolderExisted) {
+      if (!MakeFolder(showFolder)) {
+        say(NATIVE("Create Folder FAILED: "), showFolder);
+        continue;
+      }
+      say(NATIVE("Created Folder: "), showFolder);
+    }
+    try {
+      if (showFolderExisted)
+        ReplaceInShowFolder(source, target);
+      else
+        RelocateFile(source, target);
+      say(NATIVE("Moved File: "), source);
+      ++MovedFileCount;
+    } catch (...) {
+      // Every failure of the move alike; its kind and text are not shown.
+      say(NATIVE("Move File FAILED: "), source);
+    }
+  }
+}

@@ -1,0 +1,41 @@
+// Console lines on standard output: one 128-byte buffer, written out after
+// every line on a character device and in 128-byte blocks to anything else.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/text.h"
+
+// Code of the last failed stream operation, 0 when none; CheckIoResult takes it.
+extern thread_local int IoErrorCode;
+
+// Writes the text and a line end; raises EInOutError when this line, or
+// anything still pending before it, could not be written.
+void WriteLine(NativeStringView text);
+
+// Raises EInOutError for a pending IoErrorCode and resets it to 0.
+void CheckIoResult(const void* raisePoint = nullptr);
+
+// Writes out the pending bytes; a failure only sets IoErrorCode.
+void WritePendingOutput();
+
+// How standard output looked when it was opened.
+enum class OutputKind { Unusable, CharacterDevice, Other };
+
+// The platform half of the stream (console_win32.cpp, console_posix.cpp).
+namespace console_platform {
+// Opens standard output; decides the text encoding on the first opening only.
+OutputKind Open(bool decideEncoding);
+// Converts a line's text to the bytes of the decided encoding.
+void Encode(NativeStringView text, std::string& bytes);
+// Writes all the bytes; 0 or the error code, in the Windows numbering.
+int Write(const char* bytes, std::size_t count);
+extern const std::string_view kLineEnd;
+}  // namespace console_platform
+
+// Seams for the unit tests: observe the writes and start the stream afresh.
+namespace console_testing {
+using Writer = int (*)(const char* bytes, std::size_t count);
+using Opener = OutputKind (*)();
+void Reset(Writer writer, Opener opener);
+}  // namespace console_testing

@@ -1,0 +1,150 @@
+#include "platform/console.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/process.h"
+
+namespace {
+
+std::vector<std::string> writes;
+int failNextWrites = 0;
+int failingCode = 232;
+OutputKind kind = OutputKind::Other;
+int unusableOpenings = 0;
+
+int RecordWrite(const char* bytes, std::size_t count) {
+  if (failNextWrites > 0) {
+    --failNextWrites;
+    return failingCode;
+  }
+  writes.emplace_back(bytes, count);
+  return 0;
+}
+
+OutputKind Open() {
+  if (unusableOpenings > 0) {
+    --unusableOpenings;
+    return OutputKind::Unusable;
+  }
+  return kind;
+}
+
+class Console : public ::testing::Test {
+ protected:
+  void Start(OutputKind as) {
+    writes.clear();
+    failNextWrites = 0;
+    unusableOpenings = 0;
+    kind = as;
+    console_testing::Reset(RecordWrite, Open);
+  }
+  void TearDown() override { console_testing::Reset(nullptr, nullptr); }
+  static NativeString Line(size_t units) { return NativeString(units, NATIVE('x')); }
+  const size_t eol = console_platform::kLineEnd.size();
+};
+
+TEST_F(Console, FileOrPipeIsWrittenIn128ByteBlocksAndTheRestAtTheEnd) {
+  Start(OutputKind::Other);
+  // 300 bytes in all, line ends included.
+  WriteLine(Line(100 - eol));
+  WriteLine(Line(150 - eol));
+  EXPECT_EQ(writes.size(), 1u);
+  WriteLine(Line(50 - eol));
+  WritePendingOutput();
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[0].size(), 128u);
+  EXPECT_EQ(writes[1].size(), 128u);
+  EXPECT_EQ(writes[2].size(), 44u);
+  std::string all = writes[0] + writes[1] + writes[2];
+  EXPECT_EQ(all.substr(100 - eol, eol), console_platform::kLineEnd);
+  EXPECT_EQ(all.substr(300 - eol), console_platform::kLineEnd);
+}
+
+TEST_F(Console, CharacterDeviceGetsEveryLineAtOnce) {
+  Start(OutputKind::CharacterDevice);
+  WriteLine(NATIVE("Moved 0 files"));
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], "Moved 0 files" + std::string(console_platform::kLineEnd));
+  WriteLine(Line(300));  // long lines leave in 128-byte pieces, then the rest
+  ASSERT_EQ(writes.size(), 4u);
+  EXPECT_EQ(writes[1].size(), 128u);
+  EXPECT_EQ(writes[2].size(), 128u);
+  EXPECT_EQ(writes[3].size(), 300 - 256 + eol);
+}
+
+TEST_F(Console, FailedWriteRaisesDropsItsBytesAndTheNextLineGoesOut) {
+  Start(OutputKind::CharacterDevice);
+  failNextWrites = 1;
+  failingCode = 232;
+  try {
+    WriteLine(NATIVE("lost"));
+    FAIL() << "no error raised";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Message(), NATIVE("I/O error 232"));
+    EXPECT_EQ(error.Code(), 232);
+    EXPECT_NE(error.raiseAddress, nullptr);
+  }
+  EXPECT_EQ(IoErrorCode, 0);
+  WriteLine(NATIVE("kept"));
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], "kept" + std::string(console_platform::kLineEnd));
+}
+
+TEST_F(Console, BlockWriteFailureIsReportedByTheLineThatFilledTheBlock) {
+  Start(OutputKind::Other);
+  WriteLine(Line(100));
+  failNextWrites = 1;
+  failingCode = 112;
+  EXPECT_THROW(WriteLine(Line(100)), EInOutError);  // the rest of that text is dropped
+  WriteLine(NATIVE("after"));
+  WritePendingOutput();
+  // The failed block is never retried; only the failed line's end survives it.
+  const std::string eolText(console_platform::kLineEnd);
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], eolText + "after" + eolText);
+}
+
+TEST_F(Console, UnusableOutputIs105AndIsTriedAgainAtTheNextLine) {
+  Start(OutputKind::Other);
+  unusableOpenings = 3;  // the encoding decision, then both appends of the line
+  try {
+    WriteLine(NATIVE("first"));
+    FAIL() << "no error raised";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Message(), NATIVE("I/O error 105"));
+  }
+  WriteLine(NATIVE("second"));
+  WritePendingOutput();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0], "second" + std::string(console_platform::kLineEnd));
+}
+
+TEST(EInOutErrorText, FollowsTheTable) {
+  const struct {
+    int code;
+    const NativeChar* text;
+  } cases[] = {
+      {2, NATIVE("File not found")},       {3, NATIVE("Invalid filename")},
+      {4, NATIVE("Too many open files")},  {5, NATIVE("File access denied")},
+      {100, NATIVE("Read beyond end of file")}, {101, NATIVE("Disk full")},
+      {106, NATIVE("Invalid numeric input")},   {105, NATIVE("I/O error 105")},
+      {112, NATIVE("I/O error 112")},      {6, NATIVE("I/O error 6")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EInOutError(c.code).Message(), c.text) << c.code;
+}
+
+TEST(FailureReport, LayoutAndFullStopRule) {
+  EXPECT_EQ(FailureReportText<char>("EInOutError", "tvtidy.exe", 0x1A2B, "I/O error 6", "\r\n"),
+            "Exception EInOutError in module tvtidy.exe at 00001A2B.\r\nI/O error 6.\r\n");
+  EXPECT_EQ(FailureReportText<char>("EInOutError", "tvtidy", 0xABCDEF12, "Done.", "\n"),
+            "Exception EInOutError in module tvtidy at ABCDEF12.\nDone.\n");
+  EXPECT_EQ(FailureReportText<char>("Exception", "m", 0, "", "\n"),
+            "Exception Exception in module m at 00000000.\n\n");
+  EXPECT_EQ(FailureReportText<char>("E", "m", 0, std::string(2000, 'x'), "\n").size(), 1024u);
+}
+
+}  // namespace

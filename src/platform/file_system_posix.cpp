@@ -1,0 +1,154 @@
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "platform/file_system.h"
+
+namespace {
+
+// The errno values that say "absent or malformed" rather than "unreadable".
+bool MeansAbsent(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP ||
+         error == EINVAL;
+}
+
+// Opens through a link without ever blocking (a link to a FIFO or a device)
+// and tells the target's type. False when the target cannot be opened.
+bool TargetType(const char* path, mode_t& type) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  const bool known = fstat(fd, &info) == 0;
+  close(fd);
+  type = info.st_mode & S_IFMT;
+  return known;
+}
+
+// Whether an entry of a folder that cannot be stat'ed by path is a file,
+// by looking it up in its folder's listing.
+bool ListedAsFile(const NativeString& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == path.npos ? path : path.substr(slash + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    if (name == entry->d_name) {
+      found = entry->d_type != DT_DIR;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+bool FolderExists(const NativeString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return !MeansAbsent(errno);
+  if (!S_ISLNK(info.st_mode)) return S_ISDIR(info.st_mode);
+  // A POSIX link has no directory bit of its own: the target's type stands in.
+  mode_t type = 0;
+  return TargetType(path.c_str(), type) && type == S_IFDIR;
+}
+
+bool FileEntryExists(const NativeString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) {
+    if (MeansAbsent(errno)) return false;
+    return ListedAsFile(path);
+  }
+  if (!S_ISLNK(info.st_mode)) return !S_ISDIR(info.st_mode);
+  mode_t type = 0;
+  if (!TargetType(path.c_str(), type)) return errno == EBUSY;  // held by another process
+  return type != S_IFDIR;
+}
+
+bool MakeFolder(const NativeString& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+// unlink removes a link of either kind and refuses a real folder.
+bool RemoveFile(const NativeString& path) { return unlink(path.c_str()) == 0; }
+
+bool IsRemovableEntry(const NativeString& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+int LastErrorCode() { return errno; }
+
+NativeString SystemErrorText(int code) {
+  char buffer[256];
+  const int saved = errno;
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  std::string text = strerror_r(code, buffer, sizeof buffer);
+#else
+  std::string text = strerror_r(code, buffer, sizeof buffer) == 0 ? buffer : "";
+#endif
+  errno = saved;
+  while (!text.empty() && (IsBlankUnit(text.back()) || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+NativeString FullPathName(const NativeString& path, int& errorCode) {
+  errorCode = 0;
+  if (!path.empty() && path[0] == '/') return path;
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof buffer) == nullptr) {
+    errorCode = errno == ENOENT ? EACCES : errno;  // a vanished folder is a refusal here
+    return {};
+  }
+  std::string full = buffer;
+  if (full.back() != '/') full.push_back('/');
+  return full + path;
+}
+
+FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
+  DIR* dir = opendir(folderWithDelimiter.c_str());
+  if (dir == nullptr) return;
+  handle_ = dir;
+  Advance();
+}
+
+FolderListing::~FolderListing() {
+  if (handle_ != nullptr) closedir(static_cast<DIR*>(handle_));
+}
+
+void FolderListing::Advance() {
+  DIR* dir = static_cast<DIR*>(handle_);
+  hasEntry_ = false;
+  if (dir == nullptr) return;
+  errno = 0;
+  const dirent* found = readdir(dir);
+  if (found == nullptr) return;  // the end and a failure end the listing alike
+  hasEntry_ = true;
+  entry_.name = found->d_name;
+  switch (found->d_type) {
+    case DT_DIR:
+      entry_.isFolder = true;
+      break;
+    case DT_UNKNOWN:
+    case DT_LNK: {
+      // A link to a folder counts as a folder, as it would on Windows.
+      struct stat info;
+      const int folder = dirfd(dir);
+      if (fstatat(folder, found->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry_.isFolder = false;
+      } else if (S_ISLNK(info.st_mode)) {
+        entry_.isFolder = fstatat(folder, found->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+      } else {
+        entry_.isFolder = S_ISDIR(info.st_mode);
+      }
+      break;
+    }
+    default:
+      entry_.isFolder = false;
+  }
+}

@@ -1,0 +1,180 @@
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "platform/test_support.h"
+
+#ifndef _WIN32
+#include <errno.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+class FileSystem : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(tmp.Path() / "folder");
+    WriteFile(tmp.Path() / "file.mkv", "episode");
+    WriteFile(tmp.Path() / ".hidden.mkv", "hidden");
+    WriteFile(tmp.Path() / "readonly.mkv", "ro");
+    fs::permissions(tmp.Path() / "readonly.mkv", fs::perms::owner_read);
+  }
+  void TearDown() override {
+    fs::permissions(tmp.Path() / "readonly.mkv", fs::perms::owner_all);
+  }
+  TempFolder tmp;
+};
+
+TEST_F(FileSystem, ExistenceOfFoldersAndFiles) {
+  const struct {
+    const char* name;
+    bool folder, file;
+  } cases[] = {
+      {"folder", true, false},
+      {"file.mkv", false, true},
+      {".hidden.mkv", false, true},
+      {"readonly.mkv", false, true},
+      {"missing", false, false},
+      {"missing/child", false, false},
+      {"file.mkv/child", false, false},  // a file is no folder to look in
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FolderExists(tmp / c.name), c.folder) << c.name;
+    EXPECT_EQ(FileEntryExists(tmp / c.name), c.file) << c.name;
+  }
+  EXPECT_FALSE(FolderExists(NativeString()));
+  EXPECT_FALSE(FileEntryExists(NativeString()));
+}
+
+TEST_F(FileSystem, MakeFolderCreatesOneNewLevelOnly) {
+  EXPECT_TRUE(MakeFolder(tmp / "new"));
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "new"));
+  EXPECT_FALSE(MakeFolder(tmp / "folder"));
+  EXPECT_FALSE(MakeFolder(tmp / "file.mkv"));
+  EXPECT_EQ(ReadFile(tmp.Path() / "file.mkv"), "episode");
+  EXPECT_FALSE(MakeFolder(tmp / "missing/child"));
+  EXPECT_FALSE(fs::exists(tmp.Path() / "missing"));
+}
+
+TEST_F(FileSystem, RemoveFileRemovesFilesButNeverARealFolder) {
+  EXPECT_TRUE(RemoveFile(tmp / "file.mkv"));
+  EXPECT_FALSE(fs::exists(tmp.Path() / "file.mkv"));
+  EXPECT_FALSE(RemoveFile(tmp / "missing.mkv"));
+#ifdef _WIN32
+  EXPECT_EQ(LastErrorCode(), 2);
+  EXPECT_FALSE(RemoveFile(tmp / "readonly.mkv"));  // deletion refuses read-only files
+  EXPECT_TRUE(fs::exists(tmp.Path() / "readonly.mkv"));
+#else
+  EXPECT_EQ(LastErrorCode(), ENOENT);
+#endif
+  WriteFile(tmp.Path() / "folder" / "inside.mkv", "x");
+  EXPECT_FALSE(RemoveFile(tmp / "folder"));
+  EXPECT_EQ(ReadFile(tmp.Path() / "folder" / "inside.mkv"), "x");
+}
+
+TEST(WithTrailingDelimiter, AppendsOneDelimiterOnly) {
+#ifdef _WIN32
+  const struct {
+    const wchar_t *path, *result;
+  } cases[] = {{L"D:\\TV", L"D:\\TV\\"}, {L"D:\\TV\\", L"D:\\TV\\"}, {L"D:\\", L"D:\\"},
+               {L"D:", L"D:\\"},         {L"TV", L"TV\\"},          {L"", L"\\"},
+               {L"D:/TV/", L"D:/TV/\\"}};
+#else
+  const struct {
+    const char *path, *result;
+  } cases[] = {{"/tv", "/tv/"}, {"/tv/", "/tv/"}, {"/", "/"},
+               {"tv", "tv/"},   {"", "/"},        {"tv\\", "tv\\/"}};
+#endif
+  for (const auto& c : cases) EXPECT_EQ(WithTrailingDelimiter(c.path), c.result);
+}
+
+std::map<NativeString, bool> ListAll(const NativeString& folder) {
+  std::map<NativeString, bool> seen;
+  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
+    EXPECT_TRUE(seen.emplace(NativeString(listing.Entry().name), listing.Entry().isFolder).second);
+  return seen;
+}
+
+TEST_F(FileSystem, ListingDeliversEveryEntryWithItsFolderBit) {
+  const auto seen = ListAll(tmp.Native());
+  EXPECT_TRUE(seen.at(NATIVE("folder")));
+  EXPECT_FALSE(seen.at(NATIVE("file.mkv")));
+  EXPECT_FALSE(seen.at(NATIVE(".hidden.mkv")));
+  EXPECT_TRUE(seen.at(NATIVE(".")));
+  EXPECT_TRUE(ListAll(tmp / "missing").empty());
+  EXPECT_TRUE(ListAll(tmp / "file.mkv").empty());
+}
+
+TEST_F(FileSystem, ListingSurvivesFilesLeavingAndFoldersAppearing) {
+  std::set<NativeString> originals;
+  for (int i = 0; i < 500; ++i) {
+    const std::string name = "Show" + std::to_string(i % 7) + ".S01E" + std::to_string(i) + ".mkv";
+    WriteFile(tmp.Path() / name, name);
+    originals.insert(fs::path(name).native());
+  }
+  std::set<NativeString> delivered;
+  const NativeString base = WithTrailingDelimiter(tmp.Native());
+  for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
+    const FolderEntry& entry = listing.Entry();
+    if (entry.isFolder) continue;
+    const NativeString name(entry.name);
+    if (!originals.count(name)) continue;
+    EXPECT_TRUE(delivered.insert(name).second) << "delivered twice";
+    const NativeString show = base + name.substr(0, 5);
+    MakeFolder(show);
+    EXPECT_TRUE(MoveFileNoReplace(base + name, show + kDelimiter + name));
+  }
+  EXPECT_EQ(delivered, originals);
+}
+
+#ifndef _WIN32
+// Links and FIFOs, as a POSIX folder of downloads may hold them.
+TEST_F(FileSystem, LinksAreFollowedAndNothingBlocks) {
+  const fs::path p = tmp.Path();
+  fs::create_directory_symlink(p / "folder", p / "to-folder");
+  fs::create_symlink(p / "file.mkv", p / "to-file");
+  fs::create_symlink(p / "gone", p / "dangling");
+  ASSERT_EQ(mkfifo((p / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(p / "fifo", p / "to-fifo");
+  const struct {
+    const char* name;
+    bool folder, file, listedAsFolder;
+  } cases[] = {
+      {"to-folder", true, false, true}, {"to-file", false, true, false},
+      {"dangling", false, false, false}, {"fifo", false, true, false},
+      {"to-fifo", false, true, false},
+  };
+  const auto seen = ListAll(tmp.Native());
+  for (const auto& c : cases) {
+    EXPECT_EQ(FolderExists(tmp / c.name), c.folder) << c.name;
+    EXPECT_EQ(FileEntryExists(tmp / c.name), c.file) << c.name;
+    EXPECT_EQ(seen.at(c.name), c.listedAsFolder) << c.name;
+    EXPECT_TRUE(IsRemovableEntry(tmp / c.name)) << c.name;
+  }
+  EXPECT_FALSE(IsRemovableEntry(tmp / "folder"));
+
+  WriteFile(p / "folder" / "inside.mkv", "kept");
+  EXPECT_TRUE(RemoveFile(tmp / "to-folder"));  // the link only
+  EXPECT_FALSE(fs::exists(fs::symlink_status(p / "to-folder")));
+  EXPECT_EQ(ReadFile(p / "folder" / "inside.mkv"), "kept");
+  EXPECT_TRUE(RemoveFile(tmp / "dangling"));
+}
+
+TEST_F(FileSystem, UnreadableAttributesCountAsThereForFoldersOnly) {
+  // Root is refused nothing: the locked folder only tells when run as a user.
+  fs::create_directory(tmp.Path() / "locked");
+  WriteFile(tmp.Path() / "locked" / "x.mkv", "x");
+  fs::permissions(tmp.Path() / "locked", fs::perms::none);
+  if (geteuid() != 0) {
+    EXPECT_TRUE(FolderExists(tmp / "locked/x.mkv"));
+    EXPECT_FALSE(FileEntryExists(tmp / "locked/x.mkv"));  // the folder look-up fails too
+  }
+  fs::permissions(tmp.Path() / "locked", fs::perms::owner_all);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,159 @@
+#include <windows.h>
+
+#include <cwchar>
+
+#include "platform/file_system.h"
+
+namespace {
+
+HANDLE OpenThroughLink(const NativeString& path, DWORD flags) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
+                     nullptr);
+}
+
+}  // namespace
+
+bool FolderExists(const NativeString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    switch (GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_NOT_READY:
+      case ERROR_BAD_NETPATH:
+      case ERROR_BAD_NET_NAME:
+      case ERROR_INVALID_NAME:
+      case ERROR_BAD_PATHNAME:
+        return false;
+      default:
+        return true;  // unreadable, not absent
+    }
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const HANDLE target = OpenThroughLink(path, FILE_FLAG_BACKUP_SEMANTICS);
+  if (target == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(target);
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileEntryExists(const NativeString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME)
+      return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  const HANDLE target = OpenThroughLink(path, 0);
+  if (target != INVALID_HANDLE_VALUE) {
+    CloseHandle(target);
+    return true;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;  // there, but held by another process
+}
+
+bool MakeFolder(const NativeString& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+
+bool RemoveFile(const NativeString& path) {
+  if (DeleteFileW(path.c_str())) return true;
+  const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD linkToFolder = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & linkToFolder) == linkToFolder)
+    return RemoveDirectoryW(path.c_str()) != 0;  // the link only, never its target
+  SetLastError(error);  // report why the deletion failed, not the attribute query
+  return false;
+}
+
+bool IsRemovableEntry(const NativeString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+// MoveFileW has no replace option: an existing destination makes it fail.
+bool MoveFileNoReplace(const NativeString& source, const NativeString& destination) {
+  return MoveFileW(source.c_str(), destination.c_str()) != 0;
+}
+
+bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
+  return CopyFileW(source.c_str(), destination.c_str(), TRUE) != 0;
+}
+
+NativeString FullPathName(const NativeString& path, int& errorCode) {
+  SetLastError(0);
+  wchar_t buffer[MAX_PATH];
+  wchar_t* filePart = nullptr;
+  const DWORD needed = GetFullPathNameW(path.c_str(), MAX_PATH, buffer, &filePart);
+  NativeString result;
+  if (needed <= MAX_PATH) {
+    result.assign(buffer, needed);
+  } else {
+    result.resize(needed);
+    const DWORD written = GetFullPathNameW(path.c_str(), needed, result.data(), &filePart);
+    result.resize(written < needed ? written : needed);
+  }
+  errorCode = static_cast<int>(GetLastError());
+  return result;
+}
+
+int LastErrorCode() { return static_cast<int>(GetLastError()); }
+
+NativeString SystemErrorText(int code) {
+  wchar_t* message = nullptr;
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY;
+  const DWORD length = FormatMessageW(flags, nullptr, static_cast<DWORD>(code), 0,
+                                      reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  NativeString text;
+  if (message != nullptr) {
+    text.assign(message, length);
+    LocalFree(message);
+  }
+  while (!text.empty() && (IsBlankUnit(text.back()) || text.back() == L'.')) text.pop_back();
+  return text;
+}
+
+namespace {
+void TakeEntry(const WIN32_FIND_DATAW& found, FolderEntry& entry) {
+  // A name that fills the whole array without a NUL is taken whole.
+  entry.name = NativeStringView(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
+  entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+}  // namespace
+
+FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
+  auto* found = new WIN32_FIND_DATAW;
+  const NativeString pattern = folderWithDelimiter + L"*.*";
+  const HANDLE search = FindFirstFileW(pattern.c_str(), found);
+  if (search == INVALID_HANDLE_VALUE) {
+    delete found;
+    return;
+  }
+  handle_ = search;
+  data_ = found;
+  hasEntry_ = true;
+  TakeEntry(*found, entry_);
+}
+
+FolderListing::~FolderListing() {
+  if (handle_ != nullptr) FindClose(handle_);
+  delete static_cast<WIN32_FIND_DATAW*>(data_);
+}
+
+void FolderListing::Advance() {
+  auto* found = static_cast<WIN32_FIND_DATAW*>(data_);
+  hasEntry_ = handle_ != nullptr && FindNextFileW(handle_, found) != 0;
+  if (hasEntry_) TakeEntry(*found, entry_);
+}

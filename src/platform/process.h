@@ -1,0 +1,56 @@
+// Start-up, the command line, the unhandled-failure report and process end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/text.h"
+
+// The process's exit code; the driver sets it to 1.
+extern std::int32_t ExitStatus;
+
+// Prepares the process before the driver runs (argc/argv are used on POSIX only).
+void StartUp(int argc, char** argv);
+
+// The first argument after the program name; empty when there is none.
+NativeString FirstArgument();
+
+// Writes out pending output (silently), then ends the process with ExitStatus.
+[[noreturn]] void EndProcess();
+[[noreturn]] void EndProcessWith(std::int32_t status);
+
+// Reports an error that nothing handled on standard error and ends with status 1.
+[[noreturn]] void ReportUnhandledFailure(const Exception& error);
+
+// The two lines of the report, each ended by lineEnd, at most 1,024 units.
+template <typename Char>
+std::basic_string<Char> FailureReportText(std::string_view kindName,
+                                          std::basic_string_view<Char> moduleName,
+                                          std::uintptr_t offset,
+                                          std::basic_string_view<Char> message,
+                                          std::string_view lineEnd) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::basic_string<Char> text = FromAscii<Char>("Exception ");
+  text += FromAscii<Char>(kindName);
+  text += FromAscii<Char>(" in module ");
+  text += moduleName;
+  text += FromAscii<Char>(" at ");
+  for (int shift = 28; shift >= 0; shift -= 4) text.push_back(Char(kHex[(offset >> shift) & 0xF]));
+  text += FromAscii<Char>(".");
+  text += FromAscii<Char>(lineEnd);
+  text += message;
+  if (!message.empty() && message.back() != Char('.')) text.push_back(Char('.'));
+  text += FromAscii<Char>(lineEnd);
+  if (text.size() > 1024) text.resize(1024);
+  return text;
+}
+
+#ifdef _WIN32
+// The ANSI code page, read once at start-up.
+unsigned AnsiCodePage();
+#else
+// True when the descriptor was closed when the process started; it is held
+// on the null device since then, so that no file the program opens takes it.
+bool StandardStreamWasClosed(int fd);
+#endif

@@ -1,0 +1,89 @@
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/process.h"
+
+std::int32_t ExitStatus = 0;
+
+namespace {
+std::vector<NativeString> arguments;  // argv without its empty entries
+bool closedAtStart[3] = {false, false, false};
+}  // namespace
+
+void StartUp(int argc, char** argv) {
+  // A reader that goes away must be an error code, not a killed process; so
+  // must a file-size limit met while copying.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      closedAtStart[fd] = true;
+      // Occupy the number: otherwise the next file opened (a listing, a copy)
+      // would become "standard output" and receive the console lines.
+      const int held = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (held >= 0 && held != fd) {
+        dup2(held, fd);
+        close(held);
+      }
+    }
+  }
+  for (int i = 0; i < argc; ++i)
+    if (argv[i] != nullptr && argv[i][0] != '\0') arguments.emplace_back(argv[i]);
+}
+
+bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && closedAtStart[fd]; }
+
+NativeString FirstArgument() { return arguments.size() >= 2 ? arguments[1] : NativeString(); }
+
+void EndProcessWith(std::int32_t status) {
+  ExitStatus = status;
+  EndProcess();
+}
+
+void EndProcess() {
+  // A failure here is not reported: the bytes are lost and the status stays.
+  WritePendingOutput();
+  IoErrorCode = 0;
+  std::exit(ExitStatus);
+}
+
+namespace {
+void WriteAllToStandardError(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(STDERR_FILENO, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+}  // namespace
+
+void ReportUnhandledFailure(const Exception& error) {
+  std::string module;
+  std::uintptr_t offset = 0;
+  Dl_info info{};
+  if (error.raiseAddress != nullptr && dladdr(error.raiseAddress, &info) != 0) {
+    if (info.dli_fname != nullptr) module = info.dli_fname;
+    offset = reinterpret_cast<std::uintptr_t>(error.raiseAddress) -
+             reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  }
+  if (module.empty() && !arguments.empty()) module = arguments[0];
+  module = module.substr(module.find_last_of('/') + 1);
+
+  // Every earlier console line comes before the report. A failure to write
+  // them now is not raised again: the report says what went wrong first.
+  WritePendingOutput();
+  IoErrorCode = 0;
+
+  const std::string report = FailureReportText<char>(error.KindName(), module, offset,
+                                                     error.Message(), console_platform::kLineEnd);
+  WriteAllToStandardError(report);
+  WriteAllToStandardError(console_platform::kLineEnd);
+  EndProcessWith(1);
+}

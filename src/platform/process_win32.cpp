@@ -1,0 +1,79 @@
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/command_line.h"
+#include "platform/console.h"
+#include "platform/process.h"
+
+std::int32_t ExitStatus = 0;
+
+namespace {
+UINT ansiCodePage = 0;
+NativeString commandLine;
+}  // namespace
+
+void StartUp(int, char**) {
+  ansiCodePage = GetACP();
+  const wchar_t* line = GetCommandLineW();
+  commandLine = line != nullptr ? line : L"";
+}
+
+unsigned AnsiCodePage() { return ansiCodePage; }
+
+NativeString FirstArgument() { return FirstArgumentOf<wchar_t>(commandLine); }
+
+void EndProcessWith(std::int32_t status) {
+  ExitStatus = status;
+  EndProcess();
+}
+
+void EndProcess() {
+  // A failure here is not reported: the bytes are lost and the status stays.
+  WritePendingOutput();
+  IoErrorCode = 0;
+  ExitProcess(static_cast<UINT>(ExitStatus));
+}
+
+namespace {
+void WriteToStandardError(const char* bytes, DWORD count) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, count, &written, nullptr);
+}
+}  // namespace
+
+// UnhandledExceptionFilter is not consulted: on a machine with error
+// reporting enabled it can hold an unattended run on a dialog. The program's
+// own errors always end in this report instead.
+void ReportUnhandledFailure(const Exception& error) {
+  std::wstring module;
+  std::uintptr_t offset = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  if (error.raiseAddress != nullptr &&
+      VirtualQuery(error.raiseAddress, &region, sizeof region) != 0) {
+    wchar_t name[MAX_PATH + 1] = {};
+    const DWORD length =
+        GetModuleFileNameW(static_cast<HMODULE>(region.AllocationBase), name, MAX_PATH);
+    module.assign(name, length);
+    offset = reinterpret_cast<std::uintptr_t>(error.raiseAddress) -
+             reinterpret_cast<std::uintptr_t>(region.AllocationBase);
+  }
+  module = module.substr(module.find_last_of(L'\\') + 1);
+
+  // Every earlier console line comes before the report. A failure to write
+  // them now is not raised again: the report says what went wrong first.
+  WritePendingOutput();
+  IoErrorCode = 0;
+
+  const std::wstring report = FailureReportText<wchar_t>(error.KindName(), module, offset,
+                                                         error.Message(), console_platform::kLineEnd);
+  const int length = static_cast<int>(report.size());
+  const int size = WideCharToMultiByte(CP_OEMCP, 0, report.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size > 0) {
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_OEMCP, 0, report.data(), length, bytes.data(), size, nullptr, nullptr);
+    WriteToStandardError(bytes.data(), static_cast<DWORD>(bytes.size()));
+  }
+  WriteToStandardError("\r\n", 2);
+  EndProcessWith(1);
+}

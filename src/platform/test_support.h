@@ -1,0 +1,40 @@
+// Helpers for tests that work on real files in a fresh temporary folder.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("tvtidy-test-" + std::to_string(random()));
+    fs::create_directories(root_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+  }
+  const fs::path& Path() const { return root_; }
+  NativeString operator/(const fs::path& name) const { return (root_ / name).native(); }
+  NativeString Native() const { return root_.native(); }
+
+ private:
+  fs::path root_;
+};
+
+inline void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}

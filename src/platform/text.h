@@ -1,0 +1,62 @@
+// Native text: UTF-16 code units on Windows (as the platform names files),
+// the bytes of the name on POSIX. Every character rule of the program is
+// ASCII-only, so the same templates serve both.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#ifdef _WIN32
+using NativeChar = wchar_t;
+#define NATIVE(text) L##text
+#else
+using NativeChar = char;
+#define NATIVE(text) text
+#endif
+
+using NativeString = std::basic_string<NativeChar>;
+using NativeStringView = std::basic_string_view<NativeChar>;
+
+#ifdef _WIN32
+inline constexpr NativeChar kDelimiter = L'\\';
+#else
+inline constexpr NativeChar kDelimiter = '/';
+#endif
+
+// The unsigned value of a code unit, so that bytes above 0x7F are not negative.
+template <typename Char>
+constexpr unsigned long UnitValue(Char c) {
+  return static_cast<std::make_unsigned_t<Char>>(c);
+}
+
+// Blank: space and every control unit (U+0000 to U+0020), nothing else.
+template <typename Char>
+constexpr bool IsBlankUnit(Char c) {
+  return UnitValue(c) <= 0x20;
+}
+
+template <typename Char>
+constexpr std::basic_string_view<Char> TrimBlanks(std::basic_string_view<Char> text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsBlankUnit(text[first])) ++first;
+  while (last > first && IsBlankUnit(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+template <typename Char>
+constexpr Char AsciiUpper(Char c) {
+  return (c >= Char('a') && c <= Char('z')) ? Char(c - Char('a') + Char('A')) : c;
+}
+
+template <typename Char>
+constexpr bool IsAsciiDigit(Char c) {
+  return c >= Char('0') && c <= Char('9');
+}
+
+// Widens an ASCII literal to any code-unit type (for fixed texts and tests).
+template <typename Char>
+std::basic_string<Char> FromAscii(std::string_view ascii) {
+  return std::basic_string<Char>(ascii.begin(), ascii.end());
+}

@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the built program on real folders.
+
+Usage: end_to_end.py PROGRAM [--wine]
+
+Each scenario checks the exact bytes of standard output and standard error,
+the exit status, the resulting tree, and that no file was lost: the multiset
+of file names and contents before and after.
+"""
+import collections
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import resource
+
+PROGRAM = os.path.abspath(sys.argv[1])
+WINE = "--wine" in sys.argv
+HERE = os.path.dirname(os.path.abspath(__file__))
+EOL = b"\r\n" if WINE else b"\n"
+SEP = "\\" if WINE else "/"
+TIMEOUT = 60
+
+
+def host_path(path):
+    """The path as the program under test names it."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+def command(*args):
+    runner = [os.path.join(HERE, "wine-run")] if WINE else []
+    return runner + [PROGRAM] + list(args)
+
+
+def run(*args, cwd=None, stdout=subprocess.PIPE, preexec=None):
+    done = subprocess.run(command(*args), cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, timeout=TIMEOUT, preexec_fn=preexec)
+    return done.stdout or b"", done.stderr, done.returncode
+
+
+def files_under(root):
+    """Multiset of (name, content) of every file below root, links as their text."""
+    found = collections.Counter()
+    for folder, dirs, names in os.walk(root):
+        for name in names + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+            path = os.path.join(folder, name)
+            if os.path.islink(path):
+                found[(name, "link:" + os.readlink(path))] += 1
+            elif os.path.isfile(path):
+                with open(path, "rb") as f:
+                    found[(name, f.read())] += 1
+            else:
+                found[(name, "special")] += 1
+    return found
+
+
+def tree(root):
+    result = set()
+    for folder, dirs, names in os.walk(root):
+        for name in dirs + names:
+            result.add(os.path.relpath(os.path.join(folder, name), root))
+    return result
+
+
+def make(root, entries):
+    """entries: name -> content (bytes/str), None for a folder."""
+    for name, content in entries.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if content is None:
+            os.makedirs(path, exist_ok=True)
+        else:
+            with open(path, "wb") as f:
+                f.write(content if isinstance(content, bytes) else content.encode())
+
+
+def line(text):
+    return text.encode() + EOL
+
+
+def lines_of(out):
+    assert out.endswith(EOL) or out == b"", out
+    return [l.decode("utf-8", "replace") for l in out.split(EOL)[:-1]]
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(what, got, wanted):
+    if got != wanted:
+        raise Failure(f"{what}:\n  got    {got!r}\n  wanted {wanted!r}")
+
+
+def check_sweep(out, base, expected, count):
+    """The sweep's lines in any listing order, each show folder created once,
+    then the summary."""
+    got = lines_of(out)
+    expect("summary", got[-1:], [f"Moved {count} files"])
+    expect("lines", sorted(got[:-1]), sorted(expected))
+
+
+# --------------------------------------------------------------------------
+SCENARIOS = []
+
+
+def scenario(native_only=False):
+    def register(function):
+        if not (native_only and WINE):
+            SCENARIOS.append(function)
+        return function
+    return register
+
+
+@scenario()
+def no_argument(tmp):
+    expect("run", run(), (line("Path not specified"), b"", 1))
+
+
+@scenario()
+def missing_folder(tmp):
+    missing = host_path(os.path.join(tmp, "does-not-exist"))
+    expect("run", run(missing), (line("Path not found: " + missing), b"", 1))
+
+
+@scenario()
+def file_given_as_folder(tmp):
+    make(tmp, {"Show.S01E01.mkv": "x"})
+    arg = host_path(os.path.join(tmp, "Show.S01E01.mkv"))
+    expect("run", run(arg), (line("Path not found: " + arg), b"", 1))
+
+
+@scenario()
+def empty_folder_and_only_sub_folders(tmp):
+    expect("empty", run(host_path(tmp)), (line("Moved 0 files"), b"", 1))
+    make(tmp, {"Show.S01E01.mkv.d": None, "Other": None, "Other/Show.S01E02.mkv": "x"})
+    expect("folders only", run(host_path(tmp)), (line("Moved 0 files"), b"", 1))
+    expect("tree", tree(tmp), {"Show.S01E01.mkv.d", "Other", "Other/Show.S01E02.mkv"})
+
+
+@scenario()
+def two_episodes_of_a_new_show_and_a_skipped_file(tmp):
+    make(tmp, {"Show.Name.S01E01.mkv": "one", "Show.Name.S01E02.mkv": "two",
+               "notes.txt": "n", "Sub/Show.Name.S01E03.mkv": "three"})
+    base = host_path(tmp) + SEP
+    out, err, rc = run(host_path(tmp), "ignored second argument")
+    expect("rc/err", (rc, err), (1, b""))
+    got = lines_of(out)
+    expect("lines", sorted(got), sorted([
+        "Created Folder: " + base + "Show Name",
+        "Moved File: " + base + "Show.Name.S01E01.mkv",
+        "Moved File: " + base + "Show.Name.S01E02.mkv",
+        "Skipped File: notes.txt",
+        "Moved 2 files"]))
+    expect("summary last", got[-1], "Moved 2 files")
+    created = got.index("Created Folder: " + base + "Show Name")
+    first_move = min(i for i, l in enumerate(got) if l.startswith("Moved File: "))
+    expect("folder before moves", created < first_move, True)
+    expect("tree", tree(tmp), {"Show Name", "Show Name/Show.Name.S01E01.mkv",
+                               "Show Name/Show.Name.S01E02.mkv", "notes.txt", "Sub",
+                               "Sub/Show.Name.S01E03.mkv"})
+
+
+@scenario()
+def existing_show_folder_with_a_same_named_file(tmp):
+    make(tmp, {"Show Name/Show.Name.S01E01.mkv": "old", "Show.Name.S01E01.mkv": "new"})
+    base = host_path(tmp) + SEP
+    expect("run", run(host_path(tmp)),
+           (line("Moved File: " + base + "Show.Name.S01E01.mkv") + line("Moved 1 files"), b"", 1))
+    expect("replaced", files_under(tmp), collections.Counter({("Show.Name.S01E01.mkv", b"new"): 1}))
+
+
+@scenario()
+def plain_file_in_the_way_of_the_show_folder(tmp):
+    make(tmp, {"Show Name": "a file", "Show.Name.S01E01.mkv": "ep"})
+    base = host_path(tmp) + SEP
+    out, err, rc = run(host_path(tmp))
+    expect("rc/err", (rc, err), (1, b""))
+    check_sweep(out, base, ["Create Folder FAILED: " + base + "Show Name",
+                            "Skipped File: Show Name"], 0)
+    expect("tree", tree(tmp), {"Show Name", "Show.Name.S01E01.mkv"})
+
+
+@scenario()
+def real_folder_at_the_target(tmp):
+    make(tmp, {"Show Name/Show.Name.S01E01.mkv/inside": "kept", "Show.Name.S01E01.mkv": "ep"})
+    base = host_path(tmp) + SEP
+    expect("run", run(host_path(tmp)),
+           (line("Move File FAILED: " + base + "Show.Name.S01E01.mkv") + line("Moved 0 files"),
+            b"", 1))
+
+
+@scenario()
+def trailing_delimiter_and_relative_folder(tmp):
+    make(tmp, {"TV/Show.S01E01.mkv": "1"})
+    tv = host_path(os.path.join(tmp, "TV"))
+    expect("with delimiter", run(tv + SEP),
+           (line("Created Folder: " + tv + SEP + "Show") +
+            line("Moved File: " + tv + SEP + "Show.S01E01.mkv") + line("Moved 1 files"), b"", 1))
+    make(tmp, {"TV/Show.S01E02.mkv": "2"})
+    expect("relative", run("TV", cwd=tmp),
+           (line("Moved File: TV" + SEP + "Show.S01E02.mkv") + line("Moved 1 files"), b"", 1))
+    expect("tree", tree(tmp), {"TV", "TV/Show", "TV/Show/Show.S01E01.mkv", "TV/Show/Show.S01E02.mkv"})
+
+
+@scenario()
+def blanks_at_the_ends_of_a_name(tmp):
+    # Windows drops trailing blanks from a path it resolves; POSIX keeps them.
+    names = [" Show.Name.S01E01.mkv"] + ([] if WINE else ["Show.Name.S01E02.mkv \t"])
+    make(tmp, {n: n for n in names})
+    base = host_path(tmp) + SEP
+    out, err, rc = run(host_path(tmp))
+    expected = ["Created Folder: " + base + "Show Name"] + ["Moved File: " + base + n for n in names]
+    check_sweep(out, base, expected, len(names))
+    expect("tree", tree(tmp), {"Show Name"} | {"Show Name/" + n for n in names})
+
+
+@scenario()
+def classifier_cases_as_real_files(tmp):
+    accepted = {"show.name.s01e02.MKV": "show name", "The Office S02E03.Avi": "The Office",
+                "Show_Name_S01E01.mp4": "Show_Name_", "Show Name - S01E01.mp4": "Show Name -",
+                "Atlas12.S01E01.mkv": "Atla", "Glee.2009.S01E01.mkv": "Glee 2009",
+                ".hidden.S01E01.mkv": "hidden"}
+    rejected = ["Show.Name.S01E02.mkv.part", "Show.Name.S01E02", "Show.Name.S01E02.m4v",
+                "S01E01.mp4", "..S01E01.mp4", "Show.Name.1x02.mkv", "Show.Name.S1E2.avi"]
+    make(tmp, {n: n for n in list(accepted) + rejected})
+    before = files_under(tmp)
+    base = host_path(tmp) + SEP
+    out, err, rc = run(host_path(tmp))
+    expect("rc/err", (rc, err), (1, b""))
+    expected = ["Skipped File: " + n for n in rejected]
+    expected += ["Created Folder: " + base + f for f in set(accepted.values())]
+    expected += ["Moved File: " + base + n for n in accepted]
+    check_sweep(out, base, expected, len(accepted))
+    expect("nothing lost", files_under(tmp), before)
+    for name, folder in accepted.items():
+        expect("placed " + name, os.path.isfile(os.path.join(tmp, folder, name)), True)
+
+
+@scenario()
+def output_to_a_file_is_the_same_bytes(tmp):
+    make(tmp, {"Show.S01E01.mkv": "1", "a.txt": "a"})
+    path = os.path.join(tmp, "..", os.path.basename(tmp) + ".out")
+    with open(path, "wb") as f:
+        _, err, rc = run(host_path(tmp), stdout=f)
+    with open(path, "rb") as f:
+        out = f.read()
+    os.remove(path)
+    base = host_path(tmp) + SEP
+    expect("rc/err", (rc, err), (1, b""))
+    check_sweep(out, base, ["Created Folder: " + base + "Show", "Moved File: " + base +
+                            "Show.S01E01.mkv", "Skipped File: a.txt"], 1)
+
+
+@scenario()
+def output_to_the_null_device(tmp):
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    expect("run", run(host_path(tmp), stdout=subprocess.DEVNULL), (b"", b"", 1))
+    expect("moved", tree(tmp), {"Show", "Show/Show.S01E01.mkv"})
+
+
+def report(code_text):
+    """The failure report's exact shape; the address varies by build."""
+    import re
+    module = re.escape(os.path.basename(PROGRAM))
+    eol = re.escape(EOL)
+    return re.compile(b"Exception EInOutError in module " + module.encode() +
+                      b" at [0-9A-F]{8}\\." + eol + re.escape(code_text.encode()) + eol + eol + b"$")
+
+
+@scenario(native_only=True)
+def closed_standard_output(tmp):
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    done = subprocess.run(command(host_path(tmp)), stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, timeout=TIMEOUT,
+                          preexec_fn=lambda: os.close(1))
+    expect("rc", done.returncode, 1)
+    expect("report", bool(report("I/O error 105.").match(done.stderr)), True)
+    # The first line failed, outside the guard: the run stopped before any move.
+    expect("tree", tree(tmp), {"Show", "Show.S01E01.mkv"})
+
+
+@scenario(native_only=True)
+def reader_gone(tmp):
+    make(tmp, {f"notes{i:03}.txt": "n" for i in range(40)})
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    before = files_under(tmp)
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    out, err, rc = run(host_path(tmp), stdout=write_end)
+    os.close(write_end)
+    expect("rc (not a signal)", rc, 1)
+    expect("report", bool(report("I/O error 232.").match(err)), True)
+    expect("nothing lost", files_under(tmp), before)
+
+
+@scenario(native_only=True)
+def report_follows_lines_already_written(tmp):
+    # A file-size limit of one block makes the second 128-byte block fail.
+    make(tmp, {f"notes{i:03}.txt": "n" for i in range(40)})
+    path = tmp + ".out"
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (128, resource.RLIM_INFINITY))
+    with open(path, "wb") as f:
+        _, err, rc = run(host_path(tmp), stdout=f, preexec=limit)
+    with open(path, "rb") as f:
+        out = f.read()
+    os.remove(path)
+    expect("rc", rc, 1)
+    expect("first block kept", len(out), 128)
+    expect("report", bool(report("I/O error 223.").match(err)), True)
+
+
+@scenario(native_only=True)
+def terminal_shows_control_bytes_as_question_marks(tmp):
+    make(tmp, {"bad\x1b[31mname.txt": "x"})
+    done = subprocess.run(["script", "-qec", f"'{PROGRAM}' '{tmp}'", "/dev/null"],
+                          stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+    expect("screen", done.stdout.replace(b"\r\n", b"\n"),
+           b"Skipped File: bad?[31mname.txt\nMoved 0 files\n")
+
+
+@scenario(native_only=True)
+def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
+    if not shutil.which("strace"):
+        return
+    make(tmp, {f"notes{i:02}.txt": "n" for i in range(20)})  # 20 lines of 26 bytes, then 14
+    trace = tmp + ".trace"
+    for target, wanted in (("/dev/null", [26] * 20 + [14]), (tmp + ".out", [128] * 4 + [22])):
+        with open(target, "wb") as f:
+            subprocess.run(["strace", "-o", trace, "-e", "trace=write", "-e", "signal=none",
+                            PROGRAM, tmp], stdout=f, timeout=TIMEOUT, check=False)
+        with open(trace) as f:
+            sizes = [int(l.rsplit("=", 1)[1]) for l in f if l.startswith("write(1,")]
+        expect("writes to " + target, sizes, wanted)
+    os.remove(trace)
+    os.remove(tmp + ".out")
+
+
+@scenario(native_only=True)
+def fifos_links_and_special_entries_never_hang(tmp):
+    make(tmp, {"Real/x": "x", "target.mkv": "t"})
+    os.mkfifo(os.path.join(tmp, "Pipe.S01E01.mkv"))
+    os.symlink("Real", os.path.join(tmp, "Linked.S01E01.mkv"))     # a link to a folder
+    os.symlink("gone", os.path.join(tmp, "Dangling.S01E01.mkv"))
+    os.symlink("target.mkv", os.path.join(tmp, "Link.S01E01.mkv"))
+    base = tmp + "/"
+    out, err, rc = run(tmp)
+    expect("rc/err", (rc, err), (1, b""))
+    check_sweep(out, base, [
+        "Skipped File: target.mkv",
+        "Created Folder: " + base + "Pipe", "Moved File: " + base + "Pipe.S01E01.mkv",
+        "Created Folder: " + base + "Dangling", "Move File FAILED: " + base + "Dangling.S01E01.mkv",
+        "Created Folder: " + base + "Link", "Moved File: " + base + "Link.S01E01.mkv"], 2)
+    expect("link moved as a link", os.readlink(os.path.join(tmp, "Link/Link.S01E01.mkv")), "target.mkv")
+
+
+@scenario(native_only=True)
+def show_folder_on_another_file_system(tmp):
+    if not os.path.isdir("/dev/shm"):
+        return
+    other = tempfile.mkdtemp(dir="/dev/shm", prefix="tvtidy-e2e-")
+    try:
+        content = os.urandom(1 << 20)
+        make(tmp, {"Show.S01E01.mkv": content, "Show.S01E02.mkv": "new"})
+        make(other, {"Show.S01E02.mkv": "old"})
+        os.symlink(other, os.path.join(tmp, "Show"))
+        os.mkfifo(os.path.join(tmp, "Show.S01E03.mkv"))  # cannot be copied across
+        base = tmp + "/"
+        out, err, rc = run(tmp)
+        check_sweep(out, base, ["Moved File: " + base + "Show.S01E01.mkv",
+                                "Moved File: " + base + "Show.S01E02.mkv",
+                                "Move File FAILED: " + base + "Show.S01E03.mkv"], 2)
+        expect("copied byte for byte", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), content)
+        expect("replaced", open(os.path.join(other, "Show.S01E02.mkv"), "rb").read(), b"new")
+        expect("left", sorted(os.listdir(tmp)), ["Show", "Show.S01E03.mkv"])
+        expect("other", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv"])
+        # A failed move while an old copy exists: the old copy survives.
+        make(other, {"Show.S01E03.mkv": "old copy"})
+        out, err, rc = run(tmp)
+        expect("old copy kept", (out, open(os.path.join(other, "Show.S01E03.mkv"), "rb").read()),
+               (line("Move File FAILED: " + base + "Show.S01E03.mkv") + line("Moved 0 files"), b"old copy"))
+        expect("no stray file", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv", "Show.S01E03.mkv"])
+    finally:
+        shutil.rmtree(other)
+
+
+@scenario(native_only=True)
+def odd_names_are_moved_byte_for_byte(tmp):
+    names = [b"Caf\xc3\xa9.S01E01.mkv", b"Bad\xff\xfe.S01E01.mkv", b"New\nLine.S01E01.mkv",
+             b"X" * 240 + b".S01E01.mkv", b"show.S01E01.mkv", b"Show.S01E01.mkv"]
+    root = tmp.encode()
+    for n in names:
+        with open(os.path.join(root, n), "wb") as f:
+            f.write(n)
+    before = files_under(root)
+    out, err, rc = run(tmp)
+    expect("rc/err", (rc, err), (1, b""))
+    expect("summary", out.endswith(b"Moved 6 files\n"), True)
+    expect("nothing lost", files_under(root), before)
+    expect("in place", os.path.isfile(os.path.join(root, b"Bad\xff\xfe", b"Bad\xff\xfe.S01E01.mkv")), True)
+
+
+def main():
+    failures = 0
+    work = tempfile.mkdtemp(prefix="tvtidy-e2e-")
+    try:
+        for number, function in enumerate(SCENARIOS):
+            tmp = os.path.join(work, f"s{number}")
+            os.mkdir(tmp)
+            try:
+                function(tmp)
+                print(f"[ OK ] {function.__name__}")
+            except (Failure, AssertionError, subprocess.TimeoutExpired, OSError) as error:
+                failures += 1
+                print(f"[FAIL] {function.__name__}: {error}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    build = "Windows under Wine" if WINE else "native"
+    print(f"end to end ({build}): {len(SCENARIOS) - failures} passed, {failures} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
