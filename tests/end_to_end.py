@@ -270,19 +270,23 @@ def report(code_text):
                       b" at [0-9A-F]{8}\\." + eol + re.escape(code_text.encode()) + eol + eol + b"$")
 
 
-@scenario(native_only=True)
+@scenario()
 def closed_standard_output(tmp):
     make(tmp, {"Show.S01E01.mkv": "1"})
     done = subprocess.run(command(host_path(tmp)), stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, timeout=TIMEOUT,
                           preexec_fn=lambda: os.close(1))
     expect("rc", done.returncode, 1)
-    expect("report", bool(report("I/O error 105.").match(done.stderr)), True)
-    # The first line failed, outside the guard: the run stopped before any move.
-    expect("tree", tree(tmp), {"Show", "Show.S01E01.mkv"})
+    # Wine hands the program a handle that fails at its first write (6) where
+    # Windows reports no usable handle (105).
+    expect("report", bool(report("I/O error 6." if WINE else "I/O error 105.").match(done.stderr)),
+           True)
+    expect("nothing lost", files_under(tmp), collections.Counter({("Show.S01E01.mkv", b"1"): 1}))
+    if not WINE:  # the first line failed, outside the guard: no move was tried
+        expect("tree", tree(tmp), {"Show", "Show.S01E01.mkv"})
 
 
-@scenario(native_only=True)
+@scenario()
 def reader_gone(tmp):
     make(tmp, {f"notes{i:03}.txt": "n" for i in range(40)})
     make(tmp, {"Show.S01E01.mkv": "1"})
@@ -292,7 +296,8 @@ def reader_gone(tmp):
     out, err, rc = run(host_path(tmp), stdout=write_end)
     os.close(write_end)
     expect("rc (not a signal)", rc, 1)
-    expect("report", bool(report("I/O error 232.").match(err)), True)
+    # Wine reports a pipe without a reader as 233, Windows itself as 232.
+    expect("report", bool(report("I/O error 233." if WINE else "I/O error 232.").match(err)), True)
     expect("nothing lost", files_under(tmp), before)
 
 
