@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Times tvtidy against the floor (bench/floor.cpp) and a user's script (bench/script.py).
+
+Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000]
+
+For each size it makes a fresh folder of episode files on the local disk
+(100 shows, real-looking release names, 1% non-episode files) before every
+run, and runs the contenders alternately (A B C A B C ...). It prints the
+median wall time of each, tvtidy's ratios, files per second, peak resident
+memory, and system calls per moved file (strace -c -f).
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TVTIDY = os.path.join(ROOT, "build", "native", "tvtidy")
+FLOOR = os.path.join(ROOT, "build", "native", "bench_floor")
+SCRIPT = os.path.join(ROOT, "bench", "script.py")
+
+SHOWS = ["The.Expanse", "Breaking.Bad", "Better.Call.Saul", "Severance", "The.Bear",
+         "Slow.Horses", "Andor", "Succession", "The.Last.of.Us", "Shogun"]
+TAGS = ["1080p.WEB-DL.DDP5.1.H.264-NTb", "720p.HDTV.x264-SYNCOPY", "2160p.AMZN.WEB-DL.DDP5.1.HDR.HEVC-FLUX",
+        "1080p.BluRay.x264-ROVERS", "WEBRip.x264-ION10"]
+EXTENSIONS = [".mkv", ".mp4", ".avi", ".MKV"]
+
+
+def make_folder(path, files):
+    os.makedirs(path)
+    for i in range(files):
+        if i % 100 == 99:
+            name = f"readme.{i}.nfo"
+        else:
+            show = f"{SHOWS[i % 10]}.{2000 + (i // 10) % 10}"  # 100 shows
+            season, episode = 1 + (i // 100) % 30, 1 + (i // 3000) % 99
+            name = f"{show}.S{season:02}E{episode:02}.{i}.{TAGS[i % 5]}{EXTENSIONS[i % 4]}"
+        with open(os.path.join(path, name), "wb"):
+            pass
+
+
+def timed(argv, output, work):
+    """Wall time and peak resident memory (KiB) of one run. GNU time forks the
+    program from a small process: a child of this interpreter would report the
+    interpreter's own peak."""
+    report = os.path.join(work, "time.txt")
+    start = time.perf_counter()
+    with open(output, "wb") as out:
+        status = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M", *argv], stdout=out,
+                                stderr=subprocess.DEVNULL).returncode
+    elapsed = time.perf_counter() - start
+    if status not in (0, 1):
+        sys.exit(f"{argv[0]} failed with status {status}")
+    with open(report) as f:
+        return elapsed, int(f.read().split()[-1])
+
+
+def syscalls(argv, folder, work):
+    trace = os.path.join(work, "strace.txt")
+    subprocess.run(["strace", "-c", "-f", "-o", trace] + argv, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    with open(trace) as f:
+        for line in f:
+            fields = line.split()
+            if fields and fields[-1] == "total":
+                return int(fields[3])
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="one small run: a smoke test")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--sizes", default="1000,10000,100000")
+    args = parser.parse_args()
+    sizes = [1000] if args.quick else [int(s) for s in args.sizes.split(",")]
+    runs = 1 if args.quick else args.runs
+    for program in (TVTIDY, FLOOR, "/usr/bin/time"):
+        if not os.path.exists(program):
+            sys.exit(f"missing {program}: cmake --build build/native --target tvtidy bench_floor")
+
+    contenders = {
+        "tvtidy > null": (lambda d: [TVTIDY, d], os.devnull),
+        "tvtidy > file": (lambda d: [TVTIDY, d], "file"),
+        "floor": (lambda d: [FLOOR, d], os.devnull),
+        "script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
+    }
+    work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
+    print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}")
+    print("| files | contender | median s | files/s | peak RSS KiB | vs floor | script vs it |")
+    print("|---:|---|---:|---:|---:|---:|---:|")
+    try:
+        for size in sizes:
+            times = {name: [] for name in contenders}
+            memory = {name: 0 for name in contenders}
+            for _ in range(runs):
+                for name, (argv, output) in contenders.items():
+                    folder = os.path.join(work, "tv")
+                    shutil.rmtree(folder, ignore_errors=True)
+                    make_folder(folder, size)
+                    subprocess.run(["sync"], check=False)
+                    target = os.path.join(work, "out.txt") if output == "file" else output
+                    elapsed, rss = timed(argv(folder), target, work)
+                    times[name].append(elapsed)
+                    memory[name] = max(memory[name], rss)
+            medians = {name: statistics.median(t) for name, t in times.items()}
+            for name in contenders:
+                m = medians[name]
+                print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | "
+                      f"{m / medians['floor']:.2f} | {medians['script'] / m:.2f} |")
+            if shutil.which("strace"):
+                for name in ("tvtidy > null", "floor"):
+                    folder = os.path.join(work, "tv")
+                    shutil.rmtree(folder, ignore_errors=True)
+                    make_folder(folder, size)
+                    moved = size - size // 100
+                    calls = syscalls(contenders[name][0](folder), folder, work)
+                    print(f"| {size} | {name}: system calls per moved file | {calls / moved:.2f} | | | | |")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
