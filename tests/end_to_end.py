@@ -14,6 +14,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import resource
 
 PROGRAM = os.path.abspath(sys.argv[1])
@@ -335,7 +336,8 @@ def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
     for target, wanted in (("/dev/null", [26] * 20 + [14]), (tmp + ".out", [128] * 4 + [22])):
         with open(target, "wb") as f:
             subprocess.run(["strace", "-o", trace, "-e", "trace=write", "-e", "signal=none",
-                            PROGRAM, tmp], stdout=f, timeout=TIMEOUT, check=False)
+                            PROGRAM, tmp], stdout=f, timeout=TIMEOUT, check=False,
+                           env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))  # no leak check under ptrace
         with open(trace) as f:
             sizes = [int(l.rsplit("=", 1)[1]) for l in f if l.startswith("write(1,")]
         expect("writes to " + target, sizes, wanted)
@@ -405,6 +407,111 @@ def odd_names_are_moved_byte_for_byte(tmp):
     expect("summary", out.endswith(b"Moved 6 files\n"), True)
     expect("nothing lost", files_under(root), before)
     expect("in place", os.path.isfile(os.path.join(root, b"Bad\xff\xfe", b"Bad\xff\xfe.S01E01.mkv")), True)
+
+
+@scenario(native_only=True)
+def non_blocking_pipe_that_fills_loses_no_line(tmp):
+    import fcntl
+    import threading
+    names = [f"notes{i:05}.txt" for i in range(4000)]  # well over a pipe's 64 KiB
+    make(tmp, {n: "" for n in names})
+    read_end, write_end = os.pipe()
+    flags = fcntl.fcntl(write_end, fcntl.F_GETFL)
+    fcntl.fcntl(write_end, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+    child = subprocess.Popen(command(tmp), stdout=write_end, stderr=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL)
+    os.close(write_end)
+    time.sleep(0.5)  # let the pipe fill up
+    received = []
+    reader = threading.Thread(target=lambda: received.append(os.read(read_end, 1 << 30)) or
+                              [received.append(c) for c in iter(lambda: os.read(read_end, 65536), b"")])
+    reader.start()
+    err = child.stderr.read()
+    rc = child.wait(timeout=TIMEOUT)
+    reader.join(TIMEOUT)
+    os.close(read_end)
+    expect("rc/err", (rc, err), (1, b""))
+    check_sweep(b"".join(received), tmp + "/", ["Skipped File: " + n for n in names], 0)
+
+
+@scenario(native_only=True)
+def sockets_links_to_fifos_and_long_names(tmp):
+    import socket
+    long_name = "L" * 247 + ".S01E01.mkv"  # 258 bytes is over the limit; 255 is the most
+    long_name = long_name[len(long_name) - 255:]
+    make(tmp, {long_name: "long"})
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(os.path.join(tmp, "Sock.S01E01.mkv"))
+    os.mkfifo(os.path.join(tmp, "fifo"))
+    os.symlink("fifo", os.path.join(tmp, "Fifo.S01E02.mkv"))
+    base = tmp + "/"
+    out, err, rc = run(tmp)
+    listener.close()
+    show = long_name[:long_name.index(".S01")]
+    expect("rc/err", (rc, err), (1, b""))
+    check_sweep(out, base, [
+        "Skipped File: fifo",
+        "Created Folder: " + base + "Sock", "Moved File: " + base + "Sock.S01E01.mkv",
+        "Created Folder: " + base + "Fifo", "Moved File: " + base + "Fifo.S01E02.mkv",
+        "Created Folder: " + base + show, "Moved File: " + base + long_name], 3)
+    expect("socket moved", os.path.exists(os.path.join(tmp, "Sock", "Sock.S01E01.mkv")), True)
+
+
+@scenario(native_only=True)
+def file_size_limit_during_a_copy_keeps_the_source(tmp):
+    if not os.path.isdir("/dev/shm"):
+        return
+    other = tempfile.mkdtemp(dir="/dev/shm", prefix="tvtidy-e2e-")
+    try:
+        big = os.urandom(300000)
+        make(tmp, {"Show.S01E01.mkv": big, "Show.S01E02.mkv": "small"})
+        make(other, {"Show.S01E01.mkv": "old copy"})
+        os.symlink(other, os.path.join(tmp, "Show"))
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (100000, resource.RLIM_INFINITY))
+        base = tmp + "/"
+        out, err, rc = run(tmp, preexec=limit)
+        expect("rc/err", (rc, err), (1, b""))
+        check_sweep(out, base, ["Move File FAILED: " + base + "Show.S01E01.mkv",
+                                "Moved File: " + base + "Show.S01E02.mkv"], 1)
+        expect("source kept", open(os.path.join(tmp, "Show.S01E01.mkv"), "rb").read(), big)
+        expect("old copy kept", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), b"old copy")
+        expect("no partial copy", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv"])
+    finally:
+        shutil.rmtree(other)
+
+
+@scenario(native_only=True)
+def a_hundred_thousand_files(tmp):
+    names = []
+    for i in range(100000):
+        if i % 100 == 0:
+            names.append(f"sample{i}.nfo")
+        else:
+            names.append(f"Show.{i % 3000:04}.S{1 + i % 9:02}E{i % 97:02}.{i}.1080p.WEB-DL.mkv")
+    for n in names:
+        open(os.path.join(tmp, n), "wb").close()
+    out, err, rc = run(tmp)
+    expect("rc/err", (rc, err), (1, b""))
+    got = lines_of(out)
+    moved = sum(1 for l in got if l.startswith("Moved File: "))
+    shows = {n.split(".S0")[0].replace(".", " ") for n in names if n.endswith(".mkv")}
+    created = sum(1 for l in got if l.startswith("Created Folder: "))
+    expect("counts", (len(got), created, moved, got[-1]),
+           (100000 + len(shows) + 1, len(shows), 99000, "Moved 99000 files"))
+    expect("every line once", len(set(got)), len(got))
+    expect("all accounted for", sum(len(f) for _, _, f in os.walk(tmp)), 100000)
+
+
+@scenario(native_only=True)
+def valgrind_finds_no_error_and_no_leak(tmp):
+    if not shutil.which("valgrind") or "asan" in PROGRAM:
+        return
+    make(tmp, {"Show.S01E01.mkv": "1", "Show Name/Show.Name.S01E01.mkv": "old",
+               "Show.Name.S01E01.mkv": "new", "notes.txt": "n", "Blocked": "f", "Blocked.S01E01.mkv": "b"})
+    done = subprocess.run(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                           "--errors-for-leak-kinds=definite,indirect", PROGRAM, tmp],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT * 5)
+    expect("valgrind", (done.returncode, done.stderr), (1, b""))
 
 
 def main():
