@@ -6,7 +6,11 @@
 #include "platform/file_system.h"
 #include "platform/test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cwctype>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -106,6 +110,27 @@ TEST_F(Relocation, WindowsPathFormat) {
   EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show\\\"a\".mkv"), kBadCharacters);
   EXPECT_EQ(Attempt(tmp / "a.mkv", tmp / "Show\\a|b.mkv"), kBadCharacters);
   EXPECT_EQ(Attempt(tmp / "a*.mkv", tmp / "Show\\a.mkv"), kNoFile);
+}
+
+// Drive letters that differ in case are different roots: a copy, then the
+// removal of the source, which a read-only source refuses.
+TEST_F(Relocation, DifferentRootsCopyThenRemoveTheSource) {
+  NativeString source = tmp / "a.mkv";
+  source[0] = static_cast<wchar_t>(towlower(source[0]));
+  EXPECT_EQ(Attempt(source, tmp / "Show\\a.mkv"), Raised());
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "new");
+  EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
+
+  WriteFile(tmp.Path() / "b.mkv", "b");
+  SetFileAttributesW((tmp / "b.mkv").c_str(), FILE_ATTRIBUTE_READONLY);
+  source = tmp / "b.mkv";
+  source[0] = static_cast<wchar_t>(towlower(source[0]));
+  const auto raised = Attempt(source, tmp / "Show\\b.mkv");
+  SetFileAttributesW((tmp / "b.mkv").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(raised.first, "EInOutError");
+  EXPECT_EQ(raised.second, SystemErrorText(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), "b");  // at both paths, nothing rolled back
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "b.mkv"), "b");
 }
 #else
 // The shared-memory folder is a tmpfs: another file system than the tests'.
