@@ -20,6 +20,9 @@ NativeString FirstArgument();
 [[noreturn]] void EndProcess();
 [[noreturn]] void EndProcessWith(std::int32_t status);
 
+// The platform's own end of the process (process_posix.cpp, process_win32.cpp).
+[[noreturn]] void ExitProcessWith(std::int32_t status);
+
 // Reports an error that nothing handled on standard error and ends with status 1.
 [[noreturn]] void ReportUnhandledFailure(const Exception& error);
 

@@ -9,8 +9,6 @@
 #include "platform/console.h"
 #include "platform/process.h"
 
-std::int32_t ExitStatus = 0;
-
 namespace {
 std::vector<NativeString> arguments;  // argv without its empty entries
 bool closedAtStart[3] = {false, false, false};
@@ -41,17 +39,7 @@ bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && closedAtStar
 
 NativeString FirstArgument() { return arguments.size() >= 2 ? arguments[1] : NativeString(); }
 
-void EndProcessWith(std::int32_t status) {
-  ExitStatus = status;
-  EndProcess();
-}
-
-void EndProcess() {
-  // A failure here is not reported: the bytes are lost and the status stays.
-  WritePendingOutput();
-  IoErrorCode = 0;
-  std::exit(ExitStatus);
-}
+void ExitProcessWith(std::int32_t status) { std::exit(status); }
 
 namespace {
 void WriteAllToStandardError(std::string_view bytes) {

@@ -6,8 +6,6 @@
 #include "platform/console.h"
 #include "platform/process.h"
 
-std::int32_t ExitStatus = 0;
-
 namespace {
 UINT ansiCodePage = 0;
 NativeString commandLine;
@@ -23,17 +21,7 @@ unsigned AnsiCodePage() { return ansiCodePage; }
 
 NativeString FirstArgument() { return FirstArgumentOf<wchar_t>(commandLine); }
 
-void EndProcessWith(std::int32_t status) {
-  ExitStatus = status;
-  EndProcess();
-}
-
-void EndProcess() {
-  // A failure here is not reported: the bytes are lost and the status stays.
-  WritePendingOutput();
-  IoErrorCode = 0;
-  ExitProcess(static_cast<UINT>(ExitStatus));
-}
+void ExitProcessWith(std::int32_t status) { ExitProcess(static_cast<UINT>(status)); }
 
 namespace {
 void WriteToStandardError(const char* bytes, DWORD count) {
