@@ -288,6 +288,30 @@ def closed_standard_output(tmp):
 
 
 @scenario()
+def full_device_as_output(tmp):
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    with open("/dev/full", "wb") as full:
+        out, err, rc = run(host_path(tmp), stdout=full)
+    expect("rc", rc, 1)
+    expect("report", bool(report("I/O error 112.").match(err)), True)
+    expect("nothing lost", files_under(tmp), collections.Counter({("Show.S01E01.mkv", b"1"): 1}))
+
+
+@scenario()
+def target_path_too_long_for_windows(tmp):
+    base = host_path(tmp) + SEP
+    name = "A" * (250 - len(base) - len(".S01E01.mkv")) + ".S01E01.mkv"  # source: 250 units
+    make(tmp, {name: "x"})
+    show = name[:-len(".S01E01.mkv")]
+    out, err, rc = run(host_path(tmp))
+    expect("rc/err", (rc, err), (1, b""))
+    # Windows refuses a full path of 260 units or more; POSIX allows 4,095 bytes.
+    verdict = "Move File FAILED: " if WINE else "Moved File: "
+    check_sweep(out, base, ["Created Folder: " + base + show, verdict + base + name], 0 if WINE else 1)
+    expect("nothing lost", files_under(tmp), collections.Counter({(name, b"x"): 1}))
+
+
+@scenario()
 def reader_gone(tmp):
     make(tmp, {f"notes{i:03}.txt": "n" for i in range(40)})
     make(tmp, {"Show.S01E01.mkv": "1"})
