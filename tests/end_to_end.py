@@ -262,6 +262,19 @@ def output_to_the_null_device(tmp):
     expect("moved", tree(tmp), {"Show", "Show/Show.S01E01.mkv"})
 
 
+@scenario()
+def output_to_nul_under_windows(tmp):
+    if not WINE:
+        return  # the null device of POSIX is covered above
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    exe = host_path(PROGRAM)
+    done = subprocess.run([os.path.join(HERE, "wine-run"), "cmd", "/c", f"{exe} {host_path(tmp)} > NUL"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                          timeout=TIMEOUT)
+    expect("nothing printed", (done.stdout, done.stderr), (b"", b""))
+    expect("moved", tree(tmp), {"Show", "Show/Show.S01E01.mkv"})
+
+
 def report(code_text):
     """The failure report's exact shape; the address varies by build."""
     import re
