@@ -23,16 +23,13 @@ NativeString RootOf(NativeStringView) { return NATIVE("/"); }
 
 [[noreturn]] void RaiseSystemError() { throw EInOutError(SystemErrorText(LastErrorCode())); }
 
-}  // namespace
-
-NativeString ExpandToFullPath(const NativeString& path) {
+void ExpandInto(const NativeString& path, NativeString& full) {
   int code = 0;
-  NativeString full = FullPathName(path, code);
+  FullPathName(path, full, code);
   if (code != 0 && code != 2) throw ENotSupportedException(SystemErrorText(code));
-  return full;
 }
 
-void CheckRelocationPath(const NativeString& path, bool mustExist) {
+void CheckPath(const NativeString& path, bool mustExist, NativeString& full, NativeString& parent) {
   switch (CheckPathText(path)) {
     case PathTextFault::TooLong:
       throw EPathTooLongException(NATIVE("The specified path is too long"));
@@ -43,18 +40,40 @@ void CheckRelocationPath(const NativeString& path, bool mustExist) {
     case PathTextFault::None:
       break;
   }
-  const NativeString full = ExpandToFullPath(path);
-  if (!FolderExists(NativeString(ParentFolder(full))))
+  ExpandInto(path, full);
+  parent.assign(ParentFolder(full));
+  if (!FolderExists(parent))
     throw EDirectoryNotFoundException(NATIVE("The specified path was not found"));
   if (mustExist && !FileEntryExists(path))
     throw EFileNotFoundException(NATIVE("The specified file was not found"));
 }
 
+// Reused by every move, so that a sweep allocates nothing per file.
+struct Scratch {
+  NativeString source, destination, full, parent;
+};
+thread_local Scratch scratch;
+
+}  // namespace
+
+NativeString ExpandToFullPath(const NativeString& path) {
+  NativeString full;
+  ExpandInto(path, full);
+  return full;
+}
+
+void CheckRelocationPath(const NativeString& path, bool mustExist) {
+  NativeString full, parent;
+  CheckPath(path, mustExist, full, parent);
+}
+
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath) {
-  const NativeString source = ExpandToFullPath(sourcePath);
-  const NativeString destination = ExpandToFullPath(destinationPath);
-  CheckRelocationPath(source, true);
-  CheckRelocationPath(destination, false);
+  NativeString& source = scratch.source;
+  NativeString& destination = scratch.destination;
+  ExpandInto(sourcePath, source);
+  ExpandInto(destinationPath, destination);
+  CheckPath(source, true, scratch.full, scratch.parent);
+  CheckPath(destination, false, scratch.full, scratch.parent);
   if (FileEntryExists(destination))
     throw EInOutError(NativeString(NATIVE("The specified file already exists")));
   if (relocation_testing::afterChecks) relocation_testing::afterChecks();
@@ -65,6 +84,6 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
   }
   if (!CopyFileNoReplace(source, destination)) RaiseSystemError();
   // The copy stays if the source cannot be removed: the file is then in both places.
-  CheckRelocationPath(source, false);
+  CheckPath(source, false, scratch.full, scratch.parent);
   if (!RemoveFile(source)) RaiseSystemError();
 }

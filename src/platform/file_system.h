@@ -28,9 +28,9 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
 // Copies a file, failing when the destination exists.
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination);
 
-// The path resolved against the current folder. errorCode is 0 on success,
-// 2 for a path that merely does not exist, anything else for a refusal.
-NativeString FullPathName(const NativeString& path, int& errorCode);
+// The path resolved against the current folder, into full. errorCode is 0 on
+// success, 2 for a path that merely does not exist, anything else for a refusal.
+void FullPathName(const NativeString& path, NativeString& full, int& errorCode);
 
 // The platform's last error code (GetLastError, errno).
 int LastErrorCode();

@@ -97,17 +97,21 @@ NativeString SystemErrorText(int code) {
   return text;
 }
 
-NativeString FullPathName(const NativeString& path, int& errorCode) {
+void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   errorCode = 0;
-  if (!path.empty() && path[0] == '/') return path;
+  if (!path.empty() && path[0] == '/') {
+    full.assign(path);
+    return;
+  }
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) == nullptr) {
     errorCode = errno == ENOENT ? EACCES : errno;  // a vanished folder is a refusal here
-    return {};
+    full.clear();
+    return;
   }
-  std::string full = buffer;
+  full.assign(buffer);
   if (full.back() != '/') full.push_back('/');
-  return full + path;
+  full.append(path);
 }
 
 FolderListing::FolderListing(const NativeString& folderWithDelimiter) {

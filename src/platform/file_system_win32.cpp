@@ -91,21 +91,19 @@ bool CopyFileNoReplace(const NativeString& source, const NativeString& destinati
   return CopyFileW(source.c_str(), destination.c_str(), TRUE) != 0;
 }
 
-NativeString FullPathName(const NativeString& path, int& errorCode) {
+void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);
   wchar_t buffer[MAX_PATH];
   wchar_t* filePart = nullptr;
   const DWORD needed = GetFullPathNameW(path.c_str(), MAX_PATH, buffer, &filePart);
-  NativeString result;
   if (needed <= MAX_PATH) {
-    result.assign(buffer, needed);
+    full.assign(buffer, needed);
   } else {
-    result.resize(needed);
-    const DWORD written = GetFullPathNameW(path.c_str(), needed, result.data(), &filePart);
-    result.resize(written < needed ? written : needed);
+    full.resize(needed);
+    const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), &filePart);
+    full.resize(written < needed ? written : needed);
   }
   errorCode = static_cast<int>(GetLastError());
-  return result;
 }
 
 int LastErrorCode() { return static_cast<int>(GetLastError()); }
