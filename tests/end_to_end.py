@@ -300,6 +300,24 @@ def closed_standard_output(tmp):
         expect("tree", tree(tmp), {"Show", "Show.S01E01.mkv"})
 
 
+@scenario(native_only=True)
+def reader_goes_away_mid_run(tmp):
+    names = [f"notes{i:05}.txt" for i in range(4000)]  # more than a pipe holds
+    make(tmp, {n: "" for n in names})
+    make(tmp, {"Show.S01E01.mkv": "1"})
+    before = files_under(tmp)
+    child = subprocess.Popen(command(tmp), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL)
+    first = child.stdout.read(1000)
+    child.stdout.close()
+    err = child.stderr.read()
+    rc = child.wait(timeout=TIMEOUT)
+    expect("first lines", first.startswith(b"Skipped File: ") or first.startswith(b"Created"), True)
+    expect("rc (not a signal)", rc, 1)
+    expect("report", bool(report("I/O error 232.").match(err)), True)
+    expect("nothing lost", files_under(tmp), before)
+
+
 @scenario()
 def full_device_as_output(tmp):
     make(tmp, {"Show.S01E01.mkv": "1"})

@@ -112,6 +112,16 @@ TEST_F(Relocation, WindowsPathFormat) {
   EXPECT_EQ(Attempt(tmp / "a*.mkv", tmp / "Show\\a.mkv"), kNoFile);
 }
 
+// ./test maps drive Y: to a folder of the build tree in Wine's prefix.
+TEST_F(Relocation, AnotherDriveIsReachedByCopyAndRemoval) {
+  if (GetDriveTypeW(L"Y:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive Y:";
+  const NativeString destination = L"Y:\\tvtidy-" + std::to_wstring(GetCurrentProcessId()) + L".mkv";
+  EXPECT_EQ(Attempt(tmp / "a.mkv", destination), Raised());
+  EXPECT_EQ(ReadFile(destination), "new");
+  EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
+  DeleteFileW(destination.c_str());
+}
+
 // Drive letters that differ in case are different roots: a copy, then the
 // removal of the source, which a read-only source refuses.
 TEST_F(Relocation, DifferentRootsCopyThenRemoveTheSource) {
