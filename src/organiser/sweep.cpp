@@ -22,7 +22,6 @@ bool SetAside(const NativeString& target, NativeString& aside) {
       aside.append(number.begin(), number.end());
     }
     if (MoveFileNoReplace(target, aside)) return true;
-    if (FileEntryExists(target) == false) return false;  // gone meanwhile
     if (!FileEntryExists(aside) && !FolderExists(aside)) return false;  // not a name clash
   }
   return false;

@@ -53,6 +53,14 @@ TEST_F(Sweep, ReplacesTheOldFileOnlyOnceTheNewOneHasArrived) {
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show Name"), {}), 1);
 }
 
+TEST_F(Sweep, ANameTakenBesideTheOldFileIsLeftAlone) {
+  WriteFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv.tvtidy-old", "someone else's");
+  EXPECT_EQ(Run(), "Moved File: " + Source());
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv"), "new");
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv.tvtidy-old"), "someone else's");
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show Name"), {}), 2);
+}
+
 TEST_F(Sweep, AFailedMoveBringsTheOldFileBack) {
   relocation_testing::afterChecks = [] { throw EInOutError(NativeString(NATIVE("refused"))); };
   EXPECT_EQ(Run(), "Move File FAILED: " + Source());
