@@ -23,7 +23,7 @@ bool MeansAbsent(int error) {
 bool TargetType(const char* path, mode_t& type) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat info;
+  struct stat info {};
   const bool known = fstat(fd, &info) == 0;
   close(fd);
   type = info.st_mode & S_IFMT;
