@@ -9,8 +9,8 @@ of file names and contents before and after.
 """
 import collections
 import os
+import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -277,7 +277,6 @@ def output_to_nul_under_windows(tmp):
 
 def report(code_text):
     """The failure report's exact shape; the address varies by build."""
-    import re
     module = re.escape(os.path.basename(PROGRAM))
     eol = re.escape(EOL)
     return re.compile(b"Exception EInOutError in module " + module.encode() +
