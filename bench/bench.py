@@ -59,7 +59,7 @@ def timed(argv, output, work):
         return elapsed, int(f.read().split()[-1])
 
 
-def syscalls(argv, folder, work):
+def syscalls(argv, work):
     trace = os.path.join(work, "strace.txt")
     subprocess.run(["strace", "-c", "-f", "-o", trace] + argv, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=False)
@@ -118,7 +118,7 @@ def main():
                     shutil.rmtree(folder, ignore_errors=True)
                     make_folder(folder, size)
                     moved = size - size // 100
-                    calls = syscalls(contenders[name][0](folder), folder, work)
+                    calls = syscalls(contenders[name][0](folder), work)
                     print(f"| {size} | {name}: system calls per moved file | {calls / moved:.2f} | | | | |")
     finally:
         shutil.rmtree(work, ignore_errors=True)

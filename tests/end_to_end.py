@@ -8,6 +8,7 @@ the exit status, the resulting tree, and that no file was lost: the multiset
 of file names and contents before and after.
 """
 import collections
+import contextlib
 import os
 import re
 import shutil
@@ -101,6 +102,23 @@ def check_sweep(out, base, expected, count):
     got = lines_of(out)
     expect("summary", got[-1:], [f"Moved {count} files"])
     expect("lines", sorted(got[:-1]), sorted(expected))
+
+
+class Skipped(Exception):
+    pass
+
+
+@contextlib.contextmanager
+def another_file_system():
+    """A fresh folder on a tmpfs (the shared-memory folder): another file system
+    than the test folders'."""
+    if not os.path.isdir("/dev/shm"):
+        raise Skipped("no /dev/shm")
+    other = tempfile.mkdtemp(dir="/dev/shm", prefix="tvtidy-e2e-")
+    try:
+        yield other
+    finally:
+        shutil.rmtree(other)
 
 
 # --------------------------------------------------------------------------
@@ -384,7 +402,7 @@ def terminal_shows_control_bytes_as_question_marks(tmp):
 @scenario(native_only=True)
 def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
     if not shutil.which("strace"):
-        return
+        raise Skipped("no strace")
     make(tmp, {f"notes{i:02}.txt": "n" for i in range(20)})  # 20 lines of 26 bytes, then 14
     trace = tmp + ".trace"
     for target, wanted in (("/dev/null", [26] * 20 + [14]), (tmp + ".out", [128] * 4 + [22])):
@@ -419,10 +437,7 @@ def fifos_links_and_special_entries_never_hang(tmp):
 
 @scenario(native_only=True)
 def show_folder_on_another_file_system(tmp):
-    if not os.path.isdir("/dev/shm"):
-        return
-    other = tempfile.mkdtemp(dir="/dev/shm", prefix="tvtidy-e2e-")
-    try:
+    with another_file_system() as other:
         content = os.urandom(1 << 20)
         make(tmp, {"Show.S01E01.mkv": content, "Show.S01E02.mkv": "new"})
         make(other, {"Show.S01E02.mkv": "old"})
@@ -443,8 +458,6 @@ def show_folder_on_another_file_system(tmp):
         expect("old copy kept", (out, open(os.path.join(other, "Show.S01E03.mkv"), "rb").read()),
                (line("Move File FAILED: " + base + "Show.S01E03.mkv") + line("Moved 0 files"), b"old copy"))
         expect("no stray file", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv", "Show.S01E03.mkv"])
-    finally:
-        shutil.rmtree(other)
 
 
 @scenario(native_only=True)
@@ -513,10 +526,7 @@ def sockets_links_to_fifos_and_long_names(tmp):
 
 @scenario(native_only=True)
 def file_size_limit_during_a_copy_keeps_the_source(tmp):
-    if not os.path.isdir("/dev/shm"):
-        return
-    other = tempfile.mkdtemp(dir="/dev/shm", prefix="tvtidy-e2e-")
-    try:
+    with another_file_system() as other:
         big = os.urandom(300000)
         make(tmp, {"Show.S01E01.mkv": big, "Show.S01E02.mkv": "small"})
         make(other, {"Show.S01E01.mkv": "old copy"})
@@ -530,8 +540,6 @@ def file_size_limit_during_a_copy_keeps_the_source(tmp):
         expect("source kept", open(os.path.join(tmp, "Show.S01E01.mkv"), "rb").read(), big)
         expect("old copy kept", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), b"old copy")
         expect("no partial copy", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv"])
-    finally:
-        shutil.rmtree(other)
 
 
 @scenario(native_only=True)
@@ -559,7 +567,7 @@ def a_hundred_thousand_files(tmp):
 @scenario(native_only=True)
 def valgrind_finds_no_error_and_no_leak(tmp):
     if not shutil.which("valgrind") or "asan" in PROGRAM:
-        return
+        raise Skipped("no valgrind, or a program built with ASan")
     make(tmp, {"Show.S01E01.mkv": "1", "Show Name/Show.Name.S01E01.mkv": "old",
                "Show.Name.S01E01.mkv": "new", "notes.txt": "n", "Blocked": "f", "Blocked.S01E01.mkv": "b"})
     done = subprocess.run(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
@@ -578,6 +586,8 @@ def main():
             try:
                 function(tmp)
                 print(f"[ OK ] {function.__name__}")
+            except Skipped as reason:
+                print(f"[SKIP] {function.__name__}: {reason}")
             except (Failure, AssertionError, subprocess.TimeoutExpired, OSError) as error:
                 failures += 1
                 print(f"[FAIL] {function.__name__}: {error}")
