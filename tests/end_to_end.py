@@ -317,11 +317,22 @@ def closed_standard_output(tmp):
         expect("tree", tree(tmp), {"Show", "Show.S01E01.mkv"})
 
 
+def where_lines_say(tmp, out):
+    """Every file the received lines call moved is in its show folder; every
+    other episode is still in the base folder, whole."""
+    for text in lines_of(out):
+        if text.startswith("Moved File: "):
+            name = os.path.basename(text[len("Moved File: "):])
+            show = name.split(".S0")[0].replace(".", " ")
+            expect("moved as said: " + name, os.path.isfile(os.path.join(tmp, show, name)), True)
+        expect("no move reported as failed", text.startswith("Move File FAILED"), False)
+
+
 @scenario(native_only=True)
 def reader_goes_away_mid_run(tmp):
-    names = [f"notes{i:05}.txt" for i in range(4000)]  # more than a pipe holds
-    make(tmp, {n: "" for n in names})
-    make(tmp, {"Show.S01E01.mkv": "1"})
+    # Episodes, so that the failing block falls inside a "Moved File:" line.
+    names = [f"Show.S01E{i:04}.mkv" for i in range(3000)]  # more than a pipe holds
+    make(tmp, {n: n for n in names})
     before = files_under(tmp)
     child = subprocess.Popen(command(tmp), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              stdin=subprocess.DEVNULL)
@@ -329,9 +340,36 @@ def reader_goes_away_mid_run(tmp):
     child.stdout.close()
     err = child.stderr.read()
     rc = child.wait(timeout=TIMEOUT)
-    expect("first lines", first.startswith(b"Skipped File: ") or first.startswith(b"Created"), True)
+    expect("first lines", first.startswith(b"Created Folder: "), True)
     expect("rc (not a signal)", rc, 1)
     expect("report", bool(report("I/O error 232.").match(err)), True)
+    expect("stopped early", len(os.listdir(tmp)) > 1, True)
+    expect("nothing lost", files_under(tmp), before)
+
+
+@scenario(native_only=True)
+def log_on_a_disk_that_fills(tmp):
+    if os.geteuid() != 0 or not shutil.which("mount"):
+        raise Skipped("mounting a small tmpfs needs root")
+    names = [f"Show.S01E{i:04}.mkv" for i in range(400)]
+    make(tmp, {n: n for n in names})
+    before = files_under(tmp)
+    disk = tmp + ".log"
+    os.mkdir(disk)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8k", "tmpfs", disk]).returncode != 0:
+        raise Skipped("tmpfs could not be mounted")
+    try:
+        with open(os.path.join(disk, "log"), "wb") as f:
+            _, err, rc = run(tmp, stdout=f)
+        with open(os.path.join(disk, "log"), "rb") as f:
+            out = f.read()
+    finally:
+        subprocess.run(["umount", disk])
+        os.rmdir(disk)
+    expect("rc", rc, 1)
+    expect("report", bool(report("I/O error 112.").match(err)), True)
+    expect("log full", len(out), 8192)
+    where_lines_say(tmp, out[:out.rindex(EOL) + 1])
     expect("nothing lost", files_under(tmp), before)
 
 
@@ -392,11 +430,13 @@ def report_follows_lines_already_written(tmp):
 
 @scenario(native_only=True)
 def terminal_shows_control_bytes_as_question_marks(tmp):
-    make(tmp, {"bad\x1b[31mname.txt": "x"})
+    # C0, C1 (as UTF-8 and as a raw byte) and bytes outside UTF-8; valid UTF-8 stays.
+    with open(os.path.join(tmp.encode(), b"bad\x1b[31m\xc2\x9b2J\x9b\xff caf\xc3\xa9.txt"), "wb"):
+        pass
     done = subprocess.run(["script", "-qec", f"'{PROGRAM}' '{tmp}'", "/dev/null"],
                           stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=TIMEOUT)
     expect("screen", done.stdout.replace(b"\r\n", b"\n"),
-           b"Skipped File: bad?[31mname.txt\nMoved 0 files\n")
+           b"Skipped File: bad?[31m?2J?? caf\xc3\xa9.txt\nMoved 0 files\n")
 
 
 @scenario(native_only=True)

@@ -52,7 +52,7 @@ void CheckPath(const NativeString& path, bool mustExist, NativeString& full, Nat
 struct Scratch {
   NativeString source, destination, full, parent;
 };
-thread_local Scratch scratch;
+Scratch scratch;
 
 }  // namespace
 

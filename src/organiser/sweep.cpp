@@ -22,7 +22,12 @@ bool SetAside(const NativeString& target, NativeString& aside) {
       aside.append(number.begin(), number.end());
     }
     if (MoveFileNoReplace(target, aside)) return true;
-    if (!FileEntryExists(aside) && !FolderExists(aside)) return false;  // not a name clash
+    if (!IsNameClash(LastErrorCode())) {
+      // No room for the longer name (a name near the length limit, MAX_PATH):
+      // replace as the plain program does, deleting the old file first.
+      RemoveFile(target);
+      return false;
+    }
   }
   return false;
 }
@@ -77,16 +82,19 @@ void SweepDirectory(const NativeString& folderPath) {
       }
       say(NATIVE("Created Folder: "), showFolder);
     }
+    // The guard covers the move alone: a moved file is never reported as
+    // failed, and a line that cannot be written ends the run.
+    bool moved = false;
     try {
       if (showFolderExisted)
         ReplaceInShowFolder(source, target);
       else
         RelocateFile(source, target);
-      say(NATIVE("Moved File: "), source);
-      ++MovedFileCount;
+      moved = true;
     } catch (...) {
       // Every failure of the move alike; its kind and text are not shown.
-      say(NATIVE("Move File FAILED: "), source);
     }
+    if (moved) ++MovedFileCount;
+    say(moved ? NATIVE("Moved File: ") : NATIVE("Move File FAILED: "), source);
   }
 }

@@ -4,6 +4,10 @@
 
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
@@ -59,6 +63,44 @@ TEST_F(Sweep, ANameTakenBesideTheOldFileIsLeftAlone) {
   EXPECT_EQ(ReadFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv"), "new");
   EXPECT_EQ(ReadFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv.tvtidy-old"), "someone else's");
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show Name"), {}), 2);
+}
+
+// A name too long for the set-aside suffix falls back to deleting the old
+// file first, as the plain program does; the new file still replaces it.
+TEST_F(Sweep, LongNamesReplaceTheOldFileToo) {
+#ifdef _WIN32
+  // A full path under 260 units needs a short base: ./test maps drive Y:.
+  if (GetDriveTypeW(L"Y:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive Y:";
+  const fs::path base = L"Y:\\l" + std::to_wstring(GetCurrentProcessId());
+  const size_t lengths[] = {246};
+#else
+  const fs::path base = tmp.Path() / "long";
+  const size_t lengths[] = {244, 245, 255};
+#endif
+  for (const size_t length : lengths) {
+    output.clear();
+    const std::string name = "S.S01E01." + std::string(length - 13, 'x') + ".mkv";
+    fs::create_directories(base / "S");
+    WriteFile(base / "S" / name, "old");
+    WriteFile(base / name, "new");
+    MovedFileCount = 0;
+    SweepDirectory(base.native());
+    WritePendingOutput();
+    EXPECT_EQ(output, "Moved File: " + (base / name).string() +
+                          std::string(console_platform::kLineEnd)) << length;
+    EXPECT_EQ(ReadFile(base / "S" / name), "new") << length;
+    EXPECT_EQ(std::distance(fs::directory_iterator(base / "S"), {}), 1) << length;
+    fs::remove_all(base);
+  }
+}
+
+TEST_F(Sweep, AReadOnlyOldFileIsNeitherReplacedNorDeleted) {
+  const fs::path old = tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv";
+  fs::permissions(old, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(Run(), "Move File FAILED: " + Source());
+  fs::permissions(old, fs::perms::owner_all);
+  EXPECT_EQ(ReadFile(old), "old");
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show.Name.S01E01.mkv"), "new");
 }
 
 TEST_F(Sweep, AFailedMoveBringsTheOldFileBack) {

@@ -5,7 +5,7 @@
 
 #include "platform/errors.h"
 
-thread_local int IoErrorCode = 0;
+int IoErrorCode = 0;  // one thread: plain state, no thread-local storage
 
 namespace {
 
@@ -28,9 +28,8 @@ console_testing::Opener testOpener = nullptr;
 void OpenStream() {
   stream.open = true;
   stream.pending = 0;
-  const OutputKind kind =
-      testOpener ? testOpener() : console_platform::Open(!stream.encodingDecided);
-  stream.encodingDecided = true;
+  const OutputKind kind = testOpener ? testOpener() : console_platform::Open();
+  stream.encodingDecided = testOpener || console_platform::EncodingDecided();
   if (kind == OutputKind::Unusable) {
     stream.open = false;
     IoErrorCode = 105;
@@ -69,6 +68,45 @@ void Append(const char* bytes, std::size_t count) {
 }
 
 }  // namespace
+
+void MakeTerminalSafe(std::string& bytes) {
+  const auto byte = [&bytes](std::size_t i) {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
+  };
+  const auto follows = [&byte](std::size_t i) { return (byte(i) & 0xC0) == 0x80; };
+  for (std::size_t i = 0; i < bytes.size();) {
+    const unsigned lead = byte(i);
+    std::size_t length = 0;
+    unsigned code = 0;
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF && follows(i + 1)) {
+      length = 2;
+      code = ((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F);
+    } else if (lead >= 0xE0 && lead <= 0xEF && follows(i + 1) && follows(i + 2)) {
+      length = 3;
+      code = ((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
+      if (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)) length = 0;  // overlong, surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4 && follows(i + 1) && follows(i + 2) && follows(i + 3)) {
+      length = 4;
+      code = ((lead & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) |
+             (byte(i + 3) & 0x3F);
+      if (code < 0x10000 || code > 0x10FFFF) length = 0;
+    }
+    if (length == 0) {
+      bytes[i++] = '?';  // a byte outside valid UTF-8, one "?" each
+      continue;
+    }
+    if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+      // A control character, whatever its length, is one "?".
+      bytes.replace(i, length, 1, '?');
+      ++i;
+      continue;
+    }
+    i += length;
+  }
+}
 
 void CheckIoResult(const void* raisePoint) {
   if (IoErrorCode == 0) return;

@@ -7,7 +7,7 @@
 #include "platform/text.h"
 
 // Code of the last failed stream operation, 0 when none; CheckIoResult takes it.
-extern thread_local int IoErrorCode;
+extern int IoErrorCode;
 
 // Writes the text and a line end; raises EInOutError when this line, or
 // anything still pending before it, could not be written.
@@ -24,14 +24,21 @@ enum class OutputKind { Unusable, CharacterDevice, Other };
 
 // The platform half of the stream (console_win32.cpp, console_posix.cpp).
 namespace console_platform {
-// Opens standard output; decides the text encoding on the first opening only.
-OutputKind Open(bool decideEncoding);
+// Opens standard output; decides the text encoding while it is undecided.
+OutputKind Open();
+// Whether the encoding is decided; while it is not (a console that answers
+// code page 0), every line opens the stream again.
+bool EncodingDecided();
 // Converts a line's text to the bytes of the decided encoding.
 void Encode(NativeStringView text, std::string& bytes);
 // Writes all the bytes; 0 or the error code, in the Windows numbering.
 int Write(const char* bytes, std::size_t count);
 extern const std::string_view kLineEnd;
 }  // namespace console_platform
+
+// The bytes as a terminal may show them: every C0 and C1 control, DEL and
+// every byte that is not part of valid UTF-8 becomes "?".
+void MakeTerminalSafe(std::string& bytes);
 
 // Seams for the unit tests: observe the writes and start the stream afresh.
 namespace console_testing {

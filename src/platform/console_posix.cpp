@@ -11,23 +11,28 @@ namespace console_platform {
 const std::string_view kLineEnd = "\n";
 
 namespace {
+bool decided = false;
 bool onTerminal = false;
-}
+}  // namespace
 
-OutputKind Open(bool decideEncoding) {
+OutputKind Open() {
   struct stat info;
+  if (!decided) {
+    onTerminal = isatty(STDOUT_FILENO) == 1;
+    decided = true;
+  }
   if (StandardStreamWasClosed(STDOUT_FILENO) || fstat(STDOUT_FILENO, &info) != 0)
     return OutputKind::Unusable;
-  if (decideEncoding) onTerminal = isatty(STDOUT_FILENO) == 1;
   return S_ISCHR(info.st_mode) ? OutputKind::CharacterDevice : OutputKind::Other;
 }
 
+bool EncodingDecided() { return decided; }
+
 void Encode(NativeStringView text, std::string& bytes) {
   bytes.assign(text);
-  if (!onTerminal) return;
-  // A file name must not be able to drive the terminal.
-  for (char& c : bytes)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  // A file name must not be able to drive the terminal; files and pipes get
+  // the bytes unchanged.
+  if (onTerminal) MakeTerminalSafe(bytes);
 }
 
 // Windows numbering, so that the same situation reads the same on both builds;

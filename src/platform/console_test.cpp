@@ -123,6 +123,25 @@ TEST_F(Console, UnusableOutputIs105AndIsTriedAgainAtTheNextLine) {
   EXPECT_EQ(writes[0], "second" + std::string(console_platform::kLineEnd));
 }
 
+TEST(TerminalSafe, ControlsAndInvalidUtf8BecomeQuestionMarks) {
+  const struct {
+    const char *in, *out;
+  } cases[] = {
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAC.mkv", "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAC.mkv"},
+      {"a\x1B[31mb\x7F", "a?[31mb?"},
+      {"csi\xC2\x9B" "2J nel\xC2\x85 \xC2\xA0", "csi?2J nel? \xC2\xA0"},  // C1 as UTF-8: one "?"
+      {"raw\x9B" "2J", "raw?2J"},
+      {"bad\xFF\xFE end\xC3", "bad?? end?"},
+      {"overlong\xC0\xAF surrogate\xED\xA0\x80", "overlong?? surrogate???"},
+      {"big\xF4\x90\x80\x80", "big????"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = c.in;
+    MakeTerminalSafe(bytes);
+    EXPECT_EQ(bytes, c.out) << c.in;
+  }
+}
+
 TEST(EInOutErrorText, FollowsTheTable) {
   const struct {
     int code;

@@ -12,9 +12,9 @@ HANDLE output = nullptr;
 UINT codePage = 0;
 }  // namespace
 
-OutputKind Open(bool decideEncoding) {
+OutputKind Open() {
   output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (decideEncoding && codePage == 0)
+  if (codePage == 0)
     codePage = GetFileType(output) == FILE_TYPE_CHAR ? GetConsoleOutputCP() : AnsiCodePage();
   switch (GetFileType(output)) {
     case FILE_TYPE_UNKNOWN:
@@ -26,6 +26,10 @@ OutputKind Open(bool decideEncoding) {
       return OutputKind::Other;
   }
 }
+
+// A console that answers code page 0 leaves it undecided: the next line opens
+// the stream again and asks once more.
+bool EncodingDecided() { return codePage != 0; }
 
 void Encode(NativeStringView text, std::string& bytes) {
   bytes.clear();

@@ -41,6 +41,7 @@ TVTIDY_ERROR_KIND(ENotSupportedException);
 TVTIDY_ERROR_KIND(EArgumentException);
 TVTIDY_ERROR_KIND(EDirectoryNotFoundException);
 TVTIDY_ERROR_KIND(EFileNotFoundException);
+TVTIDY_ERROR_KIND(EOutOfMemory);
 
 #undef TVTIDY_ERROR_KIND
 

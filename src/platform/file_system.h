@@ -13,13 +13,16 @@ bool FileEntryExists(const NativeString& path);
 // Creates exactly one folder level; false if it exists or its parent is missing.
 bool MakeFolder(const NativeString& path);
 
-// Removes a file or a link (to a file or a folder); never a real folder.
-// On failure LastErrorCode() tells why the deletion failed.
+// Removes a file or a link (to a file or a folder); never a real folder, and
+// never a read-only file. On failure LastErrorCode() tells why the deletion failed.
 bool RemoveFile(const NativeString& path);
 
 // True when RemoveFile would remove the entry: a file or a link, not a real
-// folder (nor, on Windows, a read-only file, which deletion refuses).
+// folder, nor a read-only file (on POSIX: one without any write permission bit).
 bool IsRemovableEntry(const NativeString& path);
+
+// True when a failed move's error code says the destination name is taken.
+bool IsNameClash(int code);
 
 // Renames within one file system, never over an existing entry; across file
 // systems (POSIX) a flushed, exclusive copy, then removal of the source.

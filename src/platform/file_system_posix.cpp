@@ -74,13 +74,30 @@ bool FileEntryExists(const NativeString& path) {
 
 bool MakeFolder(const NativeString& path) { return mkdir(path.c_str(), 0777) == 0; }
 
-// unlink removes a link of either kind and refuses a real folder.
-bool RemoveFile(const NativeString& path) { return unlink(path.c_str()) == 0; }
+namespace {
+// The read-only attribute as file servers map it: no write permission at all.
+bool IsReadOnly(const struct stat& info) {
+  return !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+}  // namespace
+
+// unlink removes a link of either kind and refuses a real folder; a read-only
+// file is refused as Windows refuses to delete one.
+bool RemoveFile(const NativeString& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) == 0 && IsReadOnly(info)) {
+    errno = EACCES;
+    return false;
+  }
+  return unlink(path.c_str()) == 0;
+}
 
 bool IsRemovableEntry(const NativeString& path) {
   struct stat info;
-  return lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) && !IsReadOnly(info);
 }
+
+bool IsNameClash(int code) { return code == EEXIST; }
 
 int LastErrorCode() { return errno; }
 

@@ -7,7 +7,9 @@
 
 #include "platform/test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <errno.h>
 #include <sys/stat.h>
 #endif
@@ -66,14 +68,29 @@ TEST_F(FileSystem, RemoveFileRemovesFilesButNeverARealFolder) {
   EXPECT_FALSE(RemoveFile(tmp / "missing.mkv"));
 #ifdef _WIN32
   EXPECT_EQ(LastErrorCode(), 2);
-  EXPECT_FALSE(RemoveFile(tmp / "readonly.mkv"));  // deletion refuses read-only files
-  EXPECT_TRUE(fs::exists(tmp.Path() / "readonly.mkv"));
 #else
   EXPECT_EQ(LastErrorCode(), ENOENT);
 #endif
+  // Deletion refuses read-only files (on POSIX: no write permission at all).
+  EXPECT_FALSE(IsRemovableEntry(tmp / "readonly.mkv"));
+  EXPECT_FALSE(RemoveFile(tmp / "readonly.mkv"));
+  EXPECT_TRUE(fs::exists(tmp.Path() / "readonly.mkv"));
+  EXPECT_TRUE(IsRemovableEntry(tmp / ".hidden.mkv"));
   WriteFile(tmp.Path() / "folder" / "inside.mkv", "x");
   EXPECT_FALSE(RemoveFile(tmp / "folder"));
   EXPECT_EQ(ReadFile(tmp.Path() / "folder" / "inside.mkv"), "x");
+}
+
+TEST(IsNameClash, OnlyATakenNameIsAClash) {
+#ifdef _WIN32
+  const struct { int code; bool clash; } cases[] = {
+      {ERROR_ALREADY_EXISTS, true}, {ERROR_FILE_EXISTS, true}, {ERROR_FILENAME_EXCED_RANGE, false},
+      {ERROR_PATH_NOT_FOUND, false}, {ERROR_ACCESS_DENIED, false}};
+#else
+  const struct { int code; bool clash; } cases[] = {
+      {EEXIST, true}, {ENAMETOOLONG, false}, {ENOENT, false}, {EACCES, false}, {EINVAL, false}};
+#endif
+  for (const auto& c : cases) EXPECT_EQ(IsNameClash(c.code), c.clash) << c.code;
 }
 
 TEST(WithTrailingDelimiter, AppendsOneDelimiterOnly) {

@@ -82,6 +82,8 @@ bool IsRemovableEntry(const NativeString& path) {
   return (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
+bool IsNameClash(int code) { return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS; }
+
 // MoveFileW has no replace option: an existing destination makes it fail.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination) {
   return MoveFileW(source.c_str(), destination.c_str()) != 0;
