@@ -121,6 +121,58 @@ def another_file_system():
         shutil.rmtree(other)
 
 
+FUSE_KINDS = ("exfat", "ntfs", "mergerfs")
+
+
+@contextlib.contextmanager
+def fuse_folder(kind):
+    """A fresh, empty file system of that kind, mounted through FUSE (exFAT and
+    NTFS on a loop device, a mergerfs pool of two folders), always taken down."""
+    tools = {"exfat": ["mkfs.exfat", "mount.exfat-fuse", "losetup"],
+             "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"]}[kind]
+    missing = [t for t in tools if not shutil.which(t)]
+    if missing:
+        raise Skipped(f"{kind}: {' '.join(missing)} not installed")
+    if os.geteuid() != 0 or not os.path.exists("/dev/fuse"):
+        raise Skipped(f"{kind}: needs root and /dev/fuse")
+    work = tempfile.mkdtemp(prefix=f"tvtidy-{kind}-")
+    mount = os.path.join(work, "mnt")
+    os.mkdir(mount)
+    loop = None
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        if kind == "mergerfs":
+            for branch in ("b1", "b2"):
+                os.mkdir(os.path.join(work, branch))
+            done = subprocess.run(["mergerfs", "-o", "category.create=ff",
+                                   f"{work}/b1:{work}/b2", mount], **quiet)
+        else:
+            image = os.path.join(work, "image")
+            with open(image, "wb") as f:
+                f.truncate(64 << 20)
+            made = subprocess.run(["mkfs.exfat", image] if kind == "exfat" else
+                                  ["mkntfs", "-F", "-q", "-f", image], **quiet)
+            if made.returncode != 0:
+                raise Skipped(f"{kind}: {made.stderr.decode(errors='replace').strip()}")
+            attached = subprocess.run(["losetup", "-f", "--show", image], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE)
+            if attached.returncode != 0:
+                raise Skipped(f"{kind}: no loop device: {attached.stderr.decode().strip()}")
+            loop = attached.stdout.decode().strip()
+            done = subprocess.run(["mount.exfat-fuse" if kind == "exfat" else "ntfs-3g",
+                                   loop, mount], **quiet)
+        if done.returncode != 0:
+            raise Skipped(f"{kind}: mount failed: {done.stderr.decode(errors='replace').strip()}")
+        try:
+            yield mount
+        finally:
+            subprocess.run(["umount", mount], **quiet)
+    finally:
+        if loop:
+            subprocess.run(["losetup", "-d", loop], **quiet)
+        shutil.rmtree(work, ignore_errors=True)
+
+
 # --------------------------------------------------------------------------
 SCENARIOS = []
 
@@ -200,6 +252,33 @@ def plain_file_in_the_way_of_the_show_folder(tmp):
     check_sweep(out, base, ["Create Folder FAILED: " + base + "Show Name",
                             "Skipped File: Show Name"], 0)
     expect("tree", tree(tmp), {"Show Name", "Show.Name.S01E01.mkv"})
+
+
+@scenario()
+def show_names_that_differ_only_in_case_share_one_folder(tmp):
+    # (entries before, episode names, the folder each lands in, folders created)
+    cases = [
+        ({}, ["The.Expanse.S01E01.1080p.WEB.mkv", "the.expanse.s01e02.720p.mp4"], None, 1),
+        ({"The Expanse": None}, ["the.expanse.s01e03.mkv"], "The Expanse", 0),
+        ({"THE EXPANSE": None, "the expanse": None}, ["the.expanse.s01e04.mkv"], "the expanse", 0),
+    ]
+    if not WINE:  # of several case-only matches, the first in byte order
+        cases.append(({"the Expanse": None, "The expanse": None}, ["THE.EXPANSE.S01E05.mkv"], "The expanse", 0))
+        # a file of another case does not block the folder on POSIX
+        cases.append(({"the expanse": "a file"}, ["The.Expanse.S01E06.mkv"], "The Expanse", 1))
+    for number, (entries, names, folder, created) in enumerate(cases):
+        root = os.path.join(tmp, str(number))
+        os.mkdir(root)
+        make(root, entries)
+        make(root, {n: n for n in names})
+        out, err, rc = run(host_path(root))
+        got = lines_of(out)
+        expect(f"case {number} rc/err", (rc, err), (1, b""))
+        expect(f"case {number} created", sum(l.startswith("Created Folder: ") for l in got), created)
+        expect(f"case {number} summary", got[-1], f"Moved {len(names)} files")
+        folders = {f for f in os.listdir(root) if os.path.isdir(os.path.join(root, f))}
+        landed = folder or next(f for f in folders if f.lower() == "the expanse")
+        expect(f"case {number} landed", sorted(os.listdir(os.path.join(root, landed))), sorted(names))
 
 
 @scenario()
@@ -580,6 +659,113 @@ def file_size_limit_during_a_copy_keeps_the_source(tmp):
         expect("source kept", open(os.path.join(tmp, "Show.S01E01.mkv"), "rb").read(), big)
         expect("old copy kept", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), b"old copy")
         expect("no partial copy", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv"])
+
+
+def on_each_fuse_kind(body):
+    """Runs body(kind, mounted folder) on every FUSE kind that can be mounted
+    here; the ones that cannot are said, once all the others have passed."""
+    skipped = []
+    for kind in FUSE_KINDS:
+        try:
+            with fuse_folder(kind) as root:
+                body(kind, root)
+        except Skipped as reason:
+            skipped.append(str(reason))
+    if skipped:
+        raise Skipped("; ".join(skipped))
+
+
+@scenario(native_only=True)
+def folders_on_exfat_ntfs_and_mergerfs(tmp):
+    def body(kind, root):
+        make(root, {"Show.Name.S01E01.mkv": "new1", "Show.Name.S01E02.mkv": "new2",
+                    "notes.txt": "n", "Kept Show/Kept.Show.S01E01.mkv": "old",
+                    "Kept.Show.S01E01.mkv": "new", "Case Show/case.show.s01e01.mkv": "old case",
+                    "Case.Show.S01E01.mkv": "new case"})
+        base = root + "/"
+        out, err, rc = run(root)
+        expect(kind + " rc/err", (rc, err), (1, b""))
+        check_sweep(out, base, ["Created Folder: " + base + "Show Name", "Skipped File: notes.txt"] +
+                    ["Moved File: " + base + n for n in ("Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv",
+                                                         "Kept.Show.S01E01.mkv", "Case.Show.S01E01.mkv")], 4)
+        expect(kind + " replaced", open(os.path.join(root, "Kept Show/Kept.Show.S01E01.mkv")).read(), "new")
+        # exFAT ignores letter case, as Windows does: one name, replaced.
+        case = {"Case.Show.S01E01.mkv": "new case"} if kind == "exfat" else \
+            {"Case.Show.S01E01.mkv": "new case", "case.show.s01e01.mkv": "old case"}
+        expect(kind + " letter case", {n: open(os.path.join(root, "Case Show", n)).read()
+                                       for n in os.listdir(os.path.join(root, "Case Show"))}, case)
+        expect(kind + " nothing stray", sorted(os.listdir(root)), ["Case Show", "Kept Show", "Show Name", "notes.txt"])
+        # The moves' own unit tests, on this file system: a destination that
+        # appears after the checks, set-aside clashes, moves to tmpfs and back.
+        tests = os.path.join(os.path.dirname(PROGRAM), "tvtidy_tests")
+        no_links = "-*Link*" if kind == "exfat" else ""  # exFAT holds no links
+        done = subprocess.run([tests, "--gtest_filter=Relocation.*:Sweep.*:CrossFileSystem.*" + no_links],
+                              env=dict(os.environ, TMPDIR=root), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=TIMEOUT * 2)
+        expect(kind + " unit tests", (done.returncode, done.stdout[-2000:] if done.returncode else b""), (0, b""))
+    on_each_fuse_kind(body)
+
+
+@scenario(native_only=True)
+def moves_onto_exfat_ntfs_and_mergerfs_through_a_linked_show_folder(tmp):
+    def body(kind, root):
+        for name in os.listdir(tmp):
+            path = os.path.join(tmp, name)
+            shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+        big = os.urandom(3 << 20)
+        make(tmp, {"Show.S01E01.mkv": big, "Show.S01E02.mkv": "new", "Show.Show.S01E03.mkv": "x"})
+        make(root, {"Show/Show.S01E02.mkv": "old"})
+        os.symlink(os.path.join(root, "Show"), os.path.join(tmp, "Show"))
+        base = tmp + "/"
+        out, err, rc = run(tmp)
+        expect(kind + " rc/err", (rc, err), (1, b""))
+        check_sweep(out, base, ["Moved File: " + base + "Show.S01E01.mkv", "Moved File: " + base +
+                                "Show.S01E02.mkv", "Created Folder: " + base + "Show Show",
+                                "Moved File: " + base + "Show.Show.S01E03.mkv"], 3)
+        expect(kind + " byte for byte", open(os.path.join(root, "Show/Show.S01E01.mkv"), "rb").read(), big)
+        expect(kind + " replaced", open(os.path.join(root, "Show/Show.S01E02.mkv"), "rb").read(), b"new")
+        expect(kind + " nothing stray", sorted(os.listdir(os.path.join(root, "Show"))),
+               ["Show.S01E01.mkv", "Show.S01E02.mkv"])
+    on_each_fuse_kind(body)
+
+
+@scenario(native_only=True)
+def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
+    import signal
+    with another_file_system() as other:
+        os.symlink(other, os.path.join(tmp, "Show"))
+        source = os.path.join(tmp, "Show.S01E01.mkv")
+        make(tmp, {"Show.S01E01.mkv": b"x" * (64 << 20)})
+        # A download client still writing: the move fails and every byte stays.
+        writer = subprocess.Popen([sys.executable, "-c", "import sys, time\n"
+                                   "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
+                                   "    while True:\n        f.write(b'y' * 4096); time.sleep(0.001)",
+                                   source])
+        try:
+            while os.path.getsize(source) == 64 << 20:
+                time.sleep(0.001)
+            out, err, rc = run(tmp)
+        finally:
+            writer.kill()
+            writer.wait()
+        expect("growing file", (out, err, rc),
+               (line("Move File FAILED: " + tmp + "/Show.S01E01.mkv") + line("Moved 0 files"), b"", 1))
+        with open(source, "rb") as f:
+            data = f.read()
+        expect("every byte kept", (len(data) > 64 << 20, data.count(b"x"), data.strip(b"x").strip(b"y")),
+               (True, 64 << 20, b""))
+        expect("nothing at the destination", os.listdir(other), [])
+        # Ctrl-C in the middle of a large copy: the temporary file goes, the
+        # process ends as SIGINT ends it, and the source stays whole.
+        make(tmp, {"Show.S01E01.mkv": b"z" * (256 << 20)})
+        child = subprocess.Popen(command(tmp), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.time() + TIMEOUT
+        while not os.listdir(other) and child.poll() is None and time.time() < deadline:
+            time.sleep(0.0005)
+        child.send_signal(signal.SIGINT)
+        rc = child.wait(timeout=TIMEOUT)
+        expect("ended by SIGINT, nothing left", (rc, os.listdir(other)), (-signal.SIGINT, []))
+        expect("source whole", os.path.getsize(source), 256 << 20)
 
 
 @scenario(native_only=True)

@@ -83,7 +83,13 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
     return;
   }
   if (!CopyFileNoReplace(source, destination)) RaiseSystemError();
-  // The copy stays if the source cannot be removed: the file is then in both places.
-  CheckPath(source, false, scratch.full, scratch.parent);
-  if (!RemoveFile(source)) RaiseSystemError();
+  // A source that cannot be removed takes its copy back: a failed move
+  // changes nothing.
+  try {
+    CheckPath(source, false, scratch.full, scratch.parent);
+    if (!RemoveFile(source)) RaiseSystemError();
+  } catch (...) {
+    DiscardCopy(destination);
+    throw;
+  }
 }

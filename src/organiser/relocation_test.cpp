@@ -139,8 +139,8 @@ TEST_F(Relocation, DifferentRootsCopyThenRemoveTheSource) {
   SetFileAttributesW((tmp / "b.mkv").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(raised.first, "EInOutError");
   EXPECT_EQ(raised.second, SystemErrorText(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), "b");  // at both paths, nothing rolled back
-  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "b.mkv"), "b");
+  EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), "b");  // the copy is taken back
+  EXPECT_FALSE(fs::exists(tmp.Path() / "Show" / "b.mkv"));
 }
 #else
 // The shared-memory folder is a tmpfs: another file system than the tests'.
@@ -159,21 +159,74 @@ class CrossFileSystem : public Relocation {
   fs::path other;
 };
 
-TEST_F(CrossFileSystem, CopiesByteForByteThenRemovesTheSource) {
+TEST_F(CrossFileSystem, CopiesByteForByteWithHolesModeAndTimes) {
   std::string content;
   for (int i = 0; i < 300000; ++i) content.push_back(static_cast<char>(i * 7));
-  WriteFile(tmp.Path() / "a.mkv", content);
-  chmod((tmp.Path() / "a.mkv").c_str(), 0640);
-  const auto stamp = fs::last_write_time(tmp.Path() / "a.mkv") - std::chrono::hours(48);
-  fs::last_write_time(tmp.Path() / "a.mkv", stamp);
+  const struct {
+    const char* name;
+    mode_t mode;
+    off_t hole;  // bytes of hole between two halves of the content
+  } cases[] = {{"plain.mkv", 0640, 0}, {"setuid.mkv", 04755, 0}, {"sparse.mkv", 0644, 16 << 20}};
+  for (const auto& c : cases) {
+    const fs::path from = tmp.Path() / c.name;
+    WriteFile(from, content.substr(0, 4096));
+    if (c.hole) fs::resize_file(from, 4096 + c.hole);
+    std::ofstream(from, std::ios::binary | std::ios::app) << content.substr(4096);
+    chown(from.c_str(), getuid(), getgid());
+    chmod(from.c_str(), c.mode);
+    fs::last_write_time(from, fs::last_write_time(from) - std::chrono::hours(48));
+    struct stat before, after;
+    ASSERT_EQ(stat(from.c_str(), &before), 0);
+    if ((before.st_mode & 07777) != c.mode) continue;  // a file system without modes (exFAT)
 
-  EXPECT_EQ(Attempt(tmp / "a.mkv", (other / "a.mkv").native()), Raised());
-  EXPECT_EQ(ReadFile(other / "a.mkv"), content);
-  EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
-  EXPECT_EQ(fs::last_write_time(other / "a.mkv"), stamp);
-  struct stat info;
-  ASSERT_EQ(stat((other / "a.mkv").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(Attempt(from.native(), (other / c.name).native()), Raised()) << c.name;
+    EXPECT_FALSE(fs::exists(from)) << c.name;
+    ASSERT_EQ(stat((other / c.name).c_str(), &after), 0);
+    const std::string copied = ReadFile(other / c.name);
+    EXPECT_EQ(copied.size(), content.size() + c.hole) << c.name;
+    EXPECT_EQ(copied.substr(0, 4096) + copied.substr(4096 + c.hole), content) << c.name;
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.name;  // setuid kept: owner set first
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << c.name;
+    EXPECT_LE(after.st_blocks, before.st_blocks + 256) << c.name << ": holes kept";
+  }
+  for (const auto& entry : fs::directory_iterator(other))  // no temporary file left
+    EXPECT_EQ(entry.path().filename().string().find(".tvtidy-"), std::string::npos);
+}
+
+// A source written to or replaced while it is copied, or one that may not be
+// removed: the move fails, the source keeps its newest content, and no copy
+// or temporary file is left at the destination.
+void Append(const char* path) { std::ofstream(path, std::ios::app) << "more"; }
+void Replace(const char* path) {
+  WriteFile(std::string(path) + ".new", "replacement");
+  fs::rename(std::string(path) + ".new", path);
+}
+void Truncate(const char* path) { fs::resize_file(path, 10); }
+
+TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
+  const std::string content(200000, 'v');
+  const struct {
+    const char* name;
+    void (*writer)(const char*);
+    std::string after;
+  } cases[] = {{"growing", Append, content + "more"},
+               {"replaced", Replace, "replacement"},
+               {"truncated", Truncate, content.substr(0, 10)},
+               {"read-only", nullptr, content}};
+  for (const auto& c : cases) {
+    const fs::path from = tmp.Path() / (std::string(c.name) + ".mkv");
+    WriteFile(from, content);
+    struct stat mode;
+    if (!c.writer && (chmod(from.c_str(), 0444) != 0 || stat(from.c_str(), &mode) != 0 ||
+                      (mode.st_mode & 0222) != 0))
+      continue;  // a file system without modes (exFAT) has no read-only files
+    file_move_testing::duringCopy = c.writer;
+    const auto raised = Attempt(from.native(), (other / "a.mkv").native());
+    file_move_testing::duringCopy = nullptr;
+    EXPECT_EQ(raised.first, "EInOutError") << c.name;
+    EXPECT_EQ(ReadFile(from), c.after) << c.name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(other), {}), 0) << c.name;
+  }
 }
 
 TEST_F(CrossFileSystem, AFullDiskKeepsTheSourceAndLeavesNoPartialCopy) {

@@ -1,5 +1,7 @@
 #include "organiser/sweep.h"
 
+#include <map>
+
 #include "episode/classifier.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
@@ -52,12 +54,55 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target)
   }
 }
 
+// The base folder's sub-folders by their names with ASCII letters folded, so
+// that "the expanse" finds "The Expanse" where names keep their case, as
+// Windows finds it. Read once, on the first show folder missing under its
+// exact name; it grows with the shows, never with the files.
+class FoldedFolders {
+ public:
+  bool Find(const NativeString& base, NativeStringView showName, NativeString& real) {
+    if (!loaded_) Load(base);
+    Fold(showName);
+    const auto found = byFolded_.find(folded_);
+    if (found == byFolded_.end()) return false;
+    real = found->second;
+    return true;
+  }
+  void Add(NativeStringView name) {
+    if (loaded_) Keep(name);  // a later load finds it on disk
+  }
+
+ private:
+  void Load(const NativeString& base) {
+    loaded_ = true;
+    for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
+      const FolderEntry& entry = listing.Entry();
+      if (entry.isFolder && entry.name != NATIVE(".") && entry.name != NATIVE(".."))
+        Keep(entry.name);
+    }
+  }
+  // Of several folders that match, the one first in byte order: repeatable runs.
+  void Keep(NativeStringView name) {
+    Fold(name);
+    const auto [place, added] = byFolded_.emplace(folded_, name);
+    if (!added && name < place->second) place->second = name;
+  }
+  void Fold(NativeStringView name) {
+    folded_.assign(name);
+    for (NativeChar& c : folded_) c = AsciiLower(c);
+  }
+  bool loaded_ = false;
+  NativeString folded_;
+  std::map<NativeString, NativeString> byFolded_;
+};
+
 }  // namespace
 
 void SweepDirectory(const NativeString& folderPath) {
   const NativeString base = WithTrailingDelimiter(folderPath);
   // Reused for every entry: no allocation per file once they have grown.
-  NativeString showName, source, showFolder, target, line;
+  NativeString showName, source, showFolder, target, line, realName;
+  FoldedFolders foldedFolders;
   auto say = [&line](NativeStringView prefix, NativeStringView what) {
     line.assign(prefix).append(what);
     WriteLine(line);
@@ -74,12 +119,23 @@ void SweepDirectory(const NativeString& folderPath) {
     showFolder.assign(base).append(showName);
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
 
-    const bool showFolderExisted = FolderExists(showFolder);
+    bool showFolderExisted = FolderExists(showFolder);
+    // A file in the way under the exact name still blocks the folder.
+    if (!showFolderExisted && !kNamesIgnoreCase && !FileEntryExists(showFolder) &&
+        foldedFolders.Find(base, showName, realName) && realName != showName) {
+      showFolder.assign(base).append(realName);
+      showFolderExisted = FolderExists(showFolder);
+      if (showFolderExisted)
+        target.assign(showFolder).append(1, kDelimiter).append(entry.name);
+      else
+        showFolder.assign(base).append(showName);  // gone since it was listed
+    }
     if (!showFolderExisted) {
       if (!MakeFolder(showFolder)) {
         say(NATIVE("Create Folder FAILED: "), showFolder);
         continue;
       }
+      if (!kNamesIgnoreCase) foldedFolders.Add(showName);
       say(NATIVE("Created Folder: "), showFolder);
     }
     // The guard covers the move alone: a moved file is never reported as

@@ -97,6 +97,8 @@ TEST_F(Sweep, LongNamesReplaceTheOldFileToo) {
 TEST_F(Sweep, AReadOnlyOldFileIsNeitherReplacedNorDeleted) {
   const fs::path old = tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv";
   fs::permissions(old, fs::perms::owner_read | fs::perms::group_read);
+  if ((fs::status(old).permissions() & fs::perms::owner_write) != fs::perms::none)
+    GTEST_SKIP() << "a file system without modes (exFAT, NTFS as mounted) has no read-only files";
   EXPECT_EQ(Run(), "Move File FAILED: " + Source());
   fs::permissions(old, fs::perms::owner_all);
   EXPECT_EQ(ReadFile(old), "old");

@@ -1,7 +1,12 @@
-// Moves that never replace an existing entry.
+// Moves that never replace an existing entry, on every file system, and
+// copies across file systems that lose nothing.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -13,6 +18,10 @@
 
 #include "platform/file_system.h"
 
+namespace file_move_testing {
+void (*duringCopy)(const char* source) = nullptr;
+}
+
 namespace {
 
 // Keeps errno across clean-up calls, so the caller reports the first failure.
@@ -21,23 +30,187 @@ struct ErrnoKeeper {
   ~ErrnoKeeper() { errno = saved; }
 };
 
-bool RenameNoReplace(const char* source, const char* destination) {
-#if defined(__linux__) && defined(SYS_renameat2)
-  if (syscall(SYS_renameat2, AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-#endif
-  // A file system without the no-replace flag: a new link fails on an
-  // existing name, and only then is the old name removed.
-  if (link(source, destination) != 0) return false;
-  if (unlink(source) != 0) {
-    ErrnoKeeper keep;
-    unlink(destination);
-    return false;
-  }
-  return true;
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The same file with the same content as far as the system tells: a writer,
+// a truncation or a replacement between the two looks changes one of these.
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Removes the entry only while it is still the given file.
+void RemoveIfStill(const char* path, const struct stat& mine) {
+  struct stat now;
+  if (lstat(path, &now) == 0 && SameFile(now, mine)) unlink(path);
+}
+
+// ---------------------------------------------------------------------------
+// How a file system lets a file change its name without replacing anything.
+// FUSE file systems (exFAT, NTFS through ntfs-3g, mergerfs) refuse the rename
+// flag, and exFAT refuses links too.
+enum class Way { RenameFlag, Link, Placeholder };
+
+// What each device has refused, for this run: a large folder on exFAT pays
+// the refused calls once, not per file. Fixed room, no allocation.
+struct LearnedWay {
+  dev_t device;
+  Way way;
+};
+LearnedWay learned[16];
+std::size_t learnedCount = 0;
+
+Way WayFor(dev_t device) {
+  for (std::size_t i = 0; i < learnedCount; ++i)
+    if (learned[i].device == device) return learned[i].way;
+  return Way::RenameFlag;
+}
+
+void Learn(dev_t device, Way way) {
+  for (std::size_t i = 0; i < learnedCount; ++i)
+    if (learned[i].device == device) {
+      learned[i].way = way;
+      return;
+    }
+  if (learnedCount < sizeof learned / sizeof learned[0]) learned[learnedCount++] = {device, way};
+}
+
+bool Refused(int error) {
+  return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
+         error == EPERM;
+}
+
+// Reserves the name with an empty file of our own, then renames over it once
+// it is checked to be still ours. The only rename(2) that may replace, and it
+// replaces nothing but the placeholder.
+bool RenameOverPlaceholder(const char* source, const char* destination) {
+  const int fd = open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;  // EEXIST: the name is taken
+  struct stat mine {};
+  const bool known = fstat(fd, &mine) == 0;
+  close(fd);
+  struct stat now;
+  if (!known || lstat(destination, &now) != 0 || !SameFile(now, mine) || !S_ISREG(now.st_mode) ||
+      now.st_size != 0) {
+    if (known) RemoveIfStill(destination, mine);
+    errno = EEXIST;  // someone else's file now holds the name: leave it
+    return false;
+  }
+  if (rename(source, destination) == 0) return true;
+  ErrnoKeeper keep;
+  RemoveIfStill(destination, mine);
+  return false;
+}
+
+bool RenameNoReplace(const char* source, const char* destination) {
+  struct stat info;
+  dev_t device = 0;
+  bool deviceKnown = false;
+  const auto findDevice = [&] {
+    if (!deviceKnown && lstat(source, &info) == 0) {
+      device = info.st_dev;
+      deviceKnown = true;
+    }
+    return deviceKnown;
+  };
+  Way way = Way::RenameFlag;
+  if (learnedCount > 0 && findDevice()) way = WayFor(device);
+
+  if (way == Way::RenameFlag) {
+#if defined(__linux__) && defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    if (!findDevice()) return false;
+    Learn(device, way = Way::Link);
+  }
+  if (way == Way::Link) {
+    // A new link fails on an existing name; only then is the old name removed.
+    if (link(source, destination) == 0) {
+      if (unlink(source) == 0) return true;
+      ErrnoKeeper keep;
+      unlink(destination);
+      return false;
+    }
+    if (!Refused(errno) || !findDevice()) return false;
+    Learn(device, Way::Placeholder);
+  }
+  return RenameOverPlaceholder(source, destination);
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file of a copy in progress, removed by SIGINT, SIGTERM and
+// SIGHUP before the process ends as the signal would end it.
+char temporaryPath[PATH_MAX + 32];
+volatile sig_atomic_t temporaryActive = 0;
+
+void RemoveTemporaryAndDie(int signalNumber) {
+  if (temporaryActive) unlink(temporaryPath);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);  // delivered when this handler returns
+}
+
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void InstallSignalCleanUp() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int number : kEndingSignals) {
+    struct sigaction current {};
+    sigaction(number, nullptr, &current);
+    if (current.sa_handler == SIG_IGN) continue;  // started with it ignored: keep it so
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporaryAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);
+  }
+}
+
+// Signals stay blocked while the temporary file is made and registered, so
+// that none falls between the two.
+struct SignalsHeld {
+  sigset_t saved;
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int number : kEndingSignals) sigaddset(&held, number);
+    sigprocmask(SIG_BLOCK, &held, &saved);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved, nullptr); }
+};
+
+// A short hidden name beside the destination: it fits beside a 255-byte name.
+int CreateTemporaryBeside(const std::string& destination) {
+  const size_t slash = destination.rfind('/');
+  const std::string folder = slash == destination.npos ? "" : destination.substr(0, slash + 1);
+  if (folder.size() + 16 >= sizeof temporaryPath) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  InstallSignalCleanUp();
+  SignalsHeld held;
+  memcpy(temporaryPath, folder.data(), folder.size());
+  memcpy(temporaryPath + folder.size(), ".tvtidy-XXXXXX", 15);
+  const int fd = mkostemp(temporaryPath, O_CLOEXEC);
+  if (fd >= 0) temporaryActive = 1;
+  return fd;
+}
+
+void ForgetTemporary() { temporaryActive = 0; }
+
+void RemoveTemporary() {
+  ErrnoKeeper keep;
+  SignalsHeld held;
+  unlink(temporaryPath);
+  temporaryActive = 0;
+}
+
+// ---------------------------------------------------------------------------
 void FlushFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -47,90 +220,140 @@ void FlushFolderOf(const std::string& path) {
   close(fd);
 }
 
-bool CopyContent(int from, int to) {
+bool copyRangeRefused = false;  // between these file systems: by hand from then on
+
+bool CopyRange(int from, int to, off_t start, off_t end) {
 #ifdef __linux__
-  for (;;) {
-    const ssize_t copied = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (copied == 0) return true;
-    if (copied > 0) continue;
+  while (!copyRangeRefused && start < end) {
+    loff_t in = start, out = start;
+    const ssize_t copied = copy_file_range(from, &in, to, &out, static_cast<size_t>(end - start), 0);
+    if (copied > 0) {
+      start += copied;
+      continue;
+    }
+    if (copied == 0) return true;  // the file shrank: the check after the copy sees it
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    break;  // not offered between these file systems: copy by hand
+    copyRangeRefused = true;
   }
 #endif
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = read(from, buffer, sizeof buffer);
+  static char buffer[1 << 16];
+  while (start < end) {
+    const size_t want = static_cast<size_t>(end - start) < sizeof buffer
+                            ? static_cast<size_t>(end - start) : sizeof buffer;
+    const ssize_t got = pread(from, buffer, want, start);
     if (got == 0) return true;
     if (got < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
+    // A block of zeros is left as a hole, for sources whose holes cannot be
+    // asked (through FUSE): the final length fills it in either way.
+    const bool zeros = buffer[0] == 0 && memcmp(buffer, buffer + 1, static_cast<size_t>(got - 1)) == 0;
+    for (ssize_t done = zeros ? got : 0; done < got;) {
+      const ssize_t put = pwrite(to, buffer + done, static_cast<size_t>(got - done), start + done);
       if (put < 0) {
         if (errno == EINTR) continue;
         return false;
       }
       done += put;
     }
+    start += got;
   }
-}
-
-// Copies a regular file to a name that must not exist yet, with its mode
-// and times, and flushes it to disk. A failed copy leaves nothing behind.
-bool CopyRegularFile(const std::string& source, const std::string& destination) {
-  const int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (from < 0) return false;
-  struct stat info {};
-  if (fstat(from, &info) != 0) {
-    ErrnoKeeper keep;
-    close(from);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    close(from);
-    errno = EXDEV;  // a FIFO or a device stays where it is
-    return false;
-  }
-  const int to = open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (to < 0) {
-    ErrnoKeeper keep;
-    close(from);
-    return false;
-  }
-  const timespec times[2] = {info.st_atim, info.st_mtim};
-  bool ok = CopyContent(from, to) && fchmod(to, info.st_mode & 07777) == 0 &&
-            futimens(to, times) == 0 && fsync(to) == 0;
-  if (ok && fchown(to, info.st_uid, info.st_gid) != 0) {
-    // Only root may give a file away; the copy is still the user's data.
-  }
-  ErrnoKeeper keep;
-  if (close(to) != 0 && ok) {
-    ok = false;
-    keep.saved = errno;
-  }
-  close(from);
-  if (!ok) {
-    unlink(destination.c_str());
-    return false;
-  }
-  FlushFolderOf(destination);
-  keep.saved = 0;
   return true;
 }
 
-bool CopyEntry(const std::string& source, const std::string& destination) {
-  struct stat info;
-  if (lstat(source.c_str(), &info) != 0) return false;
-  if (S_ISLNK(info.st_mode)) {
-    std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
-    const ssize_t length = readlink(source.c_str(), target.data(), target.size());
-    if (length < 0) return false;
-    target.resize(static_cast<size_t>(length));
-    return symlink(target.c_str(), destination.c_str()) == 0;
+// Copies the data regions only, so that a sparse file stays sparse.
+bool CopyContent(int from, int to, off_t size) {
+  for (off_t position = 0; position < size;) {
+    off_t data = lseek(from, position, SEEK_DATA);
+    off_t hole = size;
+    if (data < 0) {
+      if (errno == ENXIO) break;  // nothing but a hole up to the end
+      if (errno != EINVAL && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+      data = position;  // holes not told: copy everything
+    } else {
+      hole = lseek(from, data, SEEK_HOLE);
+      if (hole < 0 || hole > size) hole = size;
+    }
+    if (data >= size) break;
+    if (!CopyRange(from, to, data, hole)) return false;
+    position = hole;
   }
-  return CopyRegularFile(source, destination);
+  return ftruncate(to, size) == 0;
+}
+
+// Ownership first (it clears setuid), then the mode, then the times. What the
+// destination cannot hold (no owners on exFAT, no setuid) is left as it can.
+bool KeepAttributes(int to, const struct stat& info) {
+  if (fchown(to, info.st_uid, info.st_gid) != 0) {
+    // Only root may give a file away; the copy is still the user's data.
+  }
+  if (fchmod(to, info.st_mode & 07777) != 0 && fchmod(to, info.st_mode & 0777) != 0 &&
+      errno != EPERM)
+    return false;
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  return futimens(to, times) == 0;
+}
+
+// A copy of the regular file that `from` reads, under a temporary name beside
+// the destination, then moved into place without replacing anything. It fails,
+// leaving nothing behind, when the source changed while it was being copied.
+bool CopyIntoPlace(int from, const struct stat& start, const char* sourcePath,
+                   const std::string& destination, struct stat& copy) {
+  const int to = CreateTemporaryBeside(destination);
+  if (to < 0) return false;
+  bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
+            fstat(to, &copy) == 0;
+  if (ok && file_move_testing::duringCopy) file_move_testing::duringCopy(sourcePath);
+  struct stat end, named;
+  if (ok && (fstat(from, &end) != 0 || !Unchanged(start, end) || lstat(sourcePath, &named) != 0 ||
+             !Unchanged(start, named))) {
+    ok = false;
+    errno = EBUSY;  // written to or replaced meanwhile: its newest content is not in the copy
+  }
+  if (close(to) != 0 && ok) ok = false;
+  if (!ok || !RenameNoReplace(temporaryPath, destination.c_str())) {
+    RemoveTemporary();
+    return false;
+  }
+  ForgetTemporary();
+  FlushFolderOf(destination);
+  return true;
+}
+
+bool CopyLinkIntoPlace(const char* source, const struct stat& info,
+                       const std::string& destination, struct stat& copy) {
+  std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
+  const ssize_t length = readlink(source, target.data(), target.size());
+  if (length < 0) return false;
+  target.resize(static_cast<size_t>(length));
+  if (symlink(target.c_str(), destination.c_str()) != 0) return false;  // never over a name
+  return lstat(destination.c_str(), &copy) == 0;
+}
+
+// The copy half of a move across file systems: the source's state at the
+// start is in `start`, the copy's identity in `copy`.
+bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
+                struct stat& copy) {
+  if (lstat(source.c_str(), &start) != 0) return false;
+  if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, copy);
+  if (!S_ISREG(start.st_mode)) {
+    errno = EXDEV;  // a FIFO or a device stays where it is
+    return false;
+  }
+  const int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (from < 0) return false;
+  struct stat opened;
+  bool ok = fstat(from, &opened) == 0;
+  if (ok && !Unchanged(start, opened)) {
+    ok = false;
+    errno = EBUSY;
+  }
+  ok = ok && CopyIntoPlace(from, start, source.c_str(), destination, copy);
+  ErrnoKeeper keep;
+  close(from);
+  return ok;
 }
 
 }  // namespace
@@ -139,12 +362,26 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   if (RenameNoReplace(source.c_str(), destination.c_str())) return true;
   if (errno != EXDEV) return false;
   // Another file system (a show folder linked to another disk): the source
-  // goes only once its copy is safely on disk.
-  if (!CopyEntry(source, destination)) return false;
-  if (unlink(source.c_str()) != 0) return false;  // the file is then at both places
+  // goes only once its copy is safely in place, and only while it is still
+  // the file that was copied. Otherwise the copy goes, and nothing changed.
+  struct stat start, copy, now;
+  if (!CopyAcross(source, destination, start, copy)) return false;
+  if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now)) {
+    RemoveIfStill(destination.c_str(), copy);
+    errno = EBUSY;
+    return false;
+  }
+  if (!RemoveFile(source)) {
+    ErrnoKeeper keep;
+    RemoveIfStill(destination.c_str(), copy);
+    return false;
+  }
   return true;
 }
 
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
-  return CopyEntry(source, destination);
+  struct stat start, copy;
+  return CopyAcross(source, destination, start, copy);
 }
+
+void DiscardCopy(const NativeString& path) { unlink(path.c_str()); }

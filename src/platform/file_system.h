@@ -3,6 +3,13 @@
 
 #include "platform/text.h"
 
+// Whether the platform looks names up without regard to letter case.
+#ifdef _WIN32
+inline constexpr bool kNamesIgnoreCase = true;
+#else
+inline constexpr bool kNamesIgnoreCase = false;
+#endif
+
 // True for an existing folder, links followed. A path whose attributes cannot
 // be read counts as a folder unless the failure says it is absent or malformed.
 bool FolderExists(const NativeString& path);
@@ -25,11 +32,22 @@ bool IsRemovableEntry(const NativeString& path);
 bool IsNameClash(int code);
 
 // Renames within one file system, never over an existing entry; across file
-// systems (POSIX) a flushed, exclusive copy, then removal of the source.
+// systems (POSIX) a flushed copy moved into place, then the removal of the
+// source while it is still the file copied. A failure leaves things as they were.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination);
 
 // Copies a file, failing when the destination exists.
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination);
+
+// Removes a copy this program has just made (read-only or not).
+void DiscardCopy(const NativeString& path);
+
+#ifndef _WIN32
+namespace file_move_testing {
+// Runs once a copy across file systems has its content, to play a writer.
+extern void (*duringCopy)(const char* source);
+}  // namespace file_move_testing
+#endif
 
 // The path resolved against the current folder, into full. errorCode is 0 on
 // success, 2 for a path that merely does not exist, anything else for a refusal.

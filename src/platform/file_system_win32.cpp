@@ -93,6 +93,13 @@ bool CopyFileNoReplace(const NativeString& source, const NativeString& destinati
   return CopyFileW(source.c_str(), destination.c_str(), TRUE) != 0;
 }
 
+// CopyFileW gives the copy the source's attributes: a read-only copy must be
+// made writable before it can go.
+void DiscardCopy(const NativeString& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(path.c_str());
+}
+
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);
   wchar_t buffer[MAX_PATH];

@@ -51,6 +51,11 @@ constexpr Char AsciiUpper(Char c) {
 }
 
 template <typename Char>
+constexpr Char AsciiLower(Char c) {
+  return (c >= Char('A') && c <= Char('Z')) ? Char(c - Char('A') + Char('a')) : c;
+}
+
+template <typename Char>
 constexpr bool IsAsciiDigit(Char c) {
   return c >= Char('0') && c <= Char('9');
 }
