@@ -6,6 +6,7 @@
 
 namespace relocation_testing {
 std::function<void()> afterChecks;
+bool fullSequenceOnly = false;
 }
 
 namespace {
@@ -65,6 +66,35 @@ NativeString ExpandToFullPath(const NativeString& path) {
 void CheckRelocationPath(const NativeString& path, bool mustExist) {
   NativeString full, parent;
   CheckPath(path, mustExist, full, parent);
+}
+
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath) {
+  if (relocation_testing::fullSequenceOnly) return false;
+#ifdef _WIN32
+  (void)sourcePath;
+  (void)destinationPath;
+  return false;
+#else
+  // The length of each full path, with the current folder read once a run:
+  // the text checks are the only ones the rename cannot answer.
+  static std::size_t currentFolderLength = 0;
+  for (const NativeString* path : {&sourcePath, &destinationPath}) {
+    std::size_t length = path->size();
+    if (path->empty() || (*path)[0] != '/') {
+      if (currentFolderLength == 0) {
+        int code = 0;
+        FullPathName(NATIVE("."), scratch.full, code);
+        if (code != 0) return false;
+        currentFolderLength = scratch.full.size() - 1;
+      }
+      length += currentFolderLength;
+    }
+    if (path_rules::CheckPosixPathText(NativeStringView(*path)) != PathTextFault::None ||
+        length >= path_rules::kPosixMaxPath)
+      return false;
+  }
+  return RenameNoReplaceOnly(sourcePath, destinationPath);
+#endif
 }
 
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath) {

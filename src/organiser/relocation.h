@@ -9,6 +9,11 @@
 // error kinds of platform/errors.h.
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath);
 
+// Moves a plain file by the platform's no-replace rename alone, once the
+// paths' text passes the checks; false, with nothing changed, whenever that
+// is not enough. RelocateFile then decides. The POSIX build only.
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath);
+
 // The path resolved against the current folder; raises ENotSupportedException.
 NativeString ExpandToFullPath(const NativeString& path);
 
@@ -18,4 +23,6 @@ void CheckRelocationPath(const NativeString& path, bool mustExist);
 namespace relocation_testing {
 // Runs between the checks and the move, to play a rival process.
 extern std::function<void()> afterChecks;
+// Every move takes the full sequence of checks, to compare with the quick one.
+extern bool fullSequenceOnly;
 }  // namespace relocation_testing

@@ -119,6 +119,16 @@ void SweepDirectory(const NativeString& folderPath) {
     showFolder.assign(base).append(showName);
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
 
+    // A plain file whose no-replace rename succeeds needs none of the checks:
+    // the rename itself refuses a missing source or show folder, a show
+    // folder that is a file, a taken name and another disk. Any refusal
+    // leaves the full sequence below to decide the lines.
+    if (entry.isRegular && TryQuickRelocate(source, target)) {
+      ++MovedFileCount;
+      say(NATIVE("Moved File: "), source);
+      continue;
+    }
+
     bool showFolderExisted = FolderExists(showFolder);
     // A file in the way under the exact name still blocks the folder.
     if (!showFolderExisted && !kNamesIgnoreCase && !FileEntryExists(showFolder) &&
@@ -144,7 +154,7 @@ void SweepDirectory(const NativeString& folderPath) {
     try {
       if (showFolderExisted)
         ReplaceInShowFolder(source, target);
-      else
+      else if (!(entry.isRegular && TryQuickRelocate(source, target)))  // into the new folder
         RelocateFile(source, target);
       moved = true;
     } catch (...) {

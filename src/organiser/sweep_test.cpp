@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #include "organiser/relocation.h"
@@ -121,6 +124,70 @@ TEST_F(Sweep, ARealFolderAtTheTargetIsLeftAlone) {
   EXPECT_EQ(Run(), "Move File FAILED: " + Source());
   EXPECT_EQ(ReadFile(tmp.Path() / "Show Name" / "Show.Name.S01E01.mkv" / "inside"), "kept");
   EXPECT_EQ(ReadFile(tmp.Path() / "Show.Name.S01E01.mkv"), "new");
+}
+
+// The quick rename of plain files must give exactly the lines and the files
+// that the full sequence of checks gives, on a folder that meets every rule.
+std::multiset<std::string> Tree(const fs::path& root) {
+  std::multiset<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string where = fs::relative(entry.path(), root).generic_string();
+    found.insert(where + (entry.is_regular_file() ? "=" + ReadFile(entry.path()) : "/"));
+  }
+  return found;
+}
+
+TEST_F(Sweep, QuickRenamesGiveTheSameLinesAndFilesAsTheFullSequence) {
+  std::multiset<std::string> lines[2], trees[2];
+  for (int full = 0; full < 2; ++full) {
+    const fs::path base = tmp.Path() / (full ? "full" : "quick");
+    fs::create_directories(base);
+    for (int i = 0; i < 1200; ++i) {
+      const std::string show = "Show." + std::to_string(i % 40);
+      WriteFile(base / (show + ".S01E" + std::to_string(i) + ".mkv"), std::to_string(i));
+      if (i % 40 < 10) fs::create_directories(base / (show.substr(0, 4) + " " + show.substr(5)));
+      if (i % 97 == 0) WriteFile(base / ("notes" + std::to_string(i) + ".txt"), "n");
+    }
+    WriteFile(base / "Show 1" / "Show.1.S01E1.mkv", "old");  // replaced
+    WriteFile(base / "Blocked", "a file in the way");
+    WriteFile(base / "Blocked.S01E01.mkv", "b");
+    fs::create_directories(base / "Show 2" / "Show.2.S01E2.mkv");  // a real folder at the target
+    WriteFile(base / "Show.2.S01E2.mkv.d" / "x", "x");
+    fs::create_directories(base / "case show");
+    WriteFile(base / "Case.Show.S01E01.mkv", "c");
+#ifndef _WIN32
+    std::error_code noLinks;  // exFAT holds none
+    fs::create_symlink("Blocked", base / "Link.S01E01.mkv", noLinks);
+    mkfifo((base / "Fifo.S01E01.mkv").c_str(), 0600);
+#endif
+    output.clear();
+    relocation_testing::fullSequenceOnly = full;
+    MovedFileCount = 0;
+    SweepDirectory(base.native());
+    WritePendingOutput();
+    relocation_testing::fullSequenceOnly = false;
+    const std::string prefix = base.string();
+    for (size_t start = 0, end; (end = output.find('\n', start)) != output.npos; start = end + 1) {
+      std::string text = output.substr(start, end - start);
+      const size_t at = text.find(prefix);
+      if (at != text.npos) text.replace(at, prefix.size(), "<base>");
+      lines[full].insert(text);
+    }
+    lines[full].insert("count " + std::to_string(MovedFileCount));
+    trees[full] = Tree(base);
+  }
+  EXPECT_EQ(lines[0], lines[1]);
+  EXPECT_EQ(trees[0], trees[1]);
+  // Only the blocked episode and the one held by a folder fail; the count
+  // is the number of "Moved File:" lines.
+  int moved = 0, failed = 0;
+  for (const auto& text : lines[0]) {
+    moved += text.rfind("Moved File: ", 0) == 0;
+    failed += text.find("FAILED") != text.npos;
+  }
+  EXPECT_EQ(failed, 2);
+  EXPECT_GE(moved, 1200);  // and the links and FIFOs, where the file system holds them
+  EXPECT_EQ(lines[0].count("count " + std::to_string(moved)), 1u);
 }
 
 }  // namespace

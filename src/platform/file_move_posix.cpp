@@ -379,6 +379,19 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   return true;
 }
 
+bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  // Once a device here has refused the flag, every move takes the full way,
+  // which knows the devices: no refused call per file.
+  return learnedCount == 0 && syscall(SYS_renameat2, AT_FDCWD, source.c_str(), AT_FDCWD,
+                                      destination.c_str(), RENAME_NOREPLACE) == 0;
+#else
+  (void)source;
+  (void)destination;
+  return false;
+#endif
+}
+
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
   struct stat start, copy;
   return CopyAcross(source, destination, start, copy);

@@ -36,6 +36,11 @@ bool IsNameClash(int code);
 // source while it is still the file copied. A failure leaves things as they were.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination);
 
+// Only the platform's own no-replace rename, with no fallback, or false at
+// once where there is none (Windows, a file system that refuses it). It
+// answers by itself what the checks of a move would find out.
+bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination);
+
 // Copies a file, failing when the destination exists.
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination);
 
@@ -70,6 +75,7 @@ inline NativeString WithTrailingDelimiter(NativeStringView path) {
 struct FolderEntry {
   NativeStringView name;  // valid until the listing moves on
   bool isFolder = false;  // "." and "..", sub-folders and links to folders
+  bool isRegular = false; // known without a further call to be a plain file (never a link)
 };
 
 // One pass over the entries of a folder, in the platform's order. An opening

@@ -151,6 +151,7 @@ void FolderListing::Advance() {
   if (found == nullptr) return;  // the end and a failure end the listing alike
   hasEntry_ = true;
   entry_.name = found->d_name;
+  entry_.isRegular = found->d_type == DT_REG;
   switch (found->d_type) {
     case DT_DIR:
       entry_.isFolder = true;

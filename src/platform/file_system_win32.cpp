@@ -89,6 +89,9 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   return MoveFileW(source.c_str(), destination.c_str()) != 0;
 }
 
+// The Windows build makes its calls exactly as named: no shortcut.
+bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return false; }
+
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
   return CopyFileW(source.c_str(), destination.c_str(), TRUE) != 0;
 }
