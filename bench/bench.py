@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Times tvtidy against the floor (bench/floor.cpp) and a user's script (bench/script.py).
+"""Times tvtidy against the floor (bench/floor.cpp), a careful user's script
+that does the same job (bench/careful.py) and a bare one that does less
+(bench/script.py: no check, no line, and os.rename replaces).
 
-Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000]
+Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst]
 
 For each size it makes a fresh folder of episode files on the local disk
-(100 shows, real-looking release names, 1% non-episode files) before every
-run, and runs the contenders alternately (A B C A B C ...). It prints the
-median wall time of each, tvtidy's ratios, files per second, peak resident
-memory, and system calls per moved file (strace -c -f).
+(100 shows, real-looking release names, 1% non-episode files; with --worst,
+a show of its own for every episode, so that every move creates its folder)
+before every run, and runs the contenders alternately (A B C A B C ...). It
+prints the median wall time of each, the ratios, files per second, peak
+resident memory, and system calls per moved file (strace -c -f).
 """
 import argparse
 import os
@@ -22,6 +25,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TVTIDY = os.path.join(ROOT, "build", "native", "tvtidy")
 FLOOR = os.path.join(ROOT, "build", "native", "bench_floor")
 SCRIPT = os.path.join(ROOT, "bench", "script.py")
+CAREFUL = os.path.join(ROOT, "bench", "careful.py")
 
 SHOWS = ["The.Expanse", "Breaking.Bad", "Better.Call.Saul", "Severance", "The.Bear",
          "Slow.Horses", "Andor", "Succession", "The.Last.of.Us", "Shogun"]
@@ -30,13 +34,13 @@ TAGS = ["1080p.WEB-DL.DDP5.1.H.264-NTb", "720p.HDTV.x264-SYNCOPY", "2160p.AMZN.W
 EXTENSIONS = [".mkv", ".mp4", ".avi", ".MKV"]
 
 
-def make_folder(path, files):
+def make_folder(path, files, worst=False):
     os.makedirs(path)
     for i in range(files):
         if i % 100 == 99:
             name = f"readme.{i}.nfo"
         else:
-            show = f"{SHOWS[i % 10]}.{2000 + (i // 10) % 10}"  # 100 shows
+            show = f"{SHOWS[i % 10]}.{i}" if worst else f"{SHOWS[i % 10]}.{2000 + (i // 10) % 10}"  # 100 shows
             season, episode = 1 + (i // 100) % 30, 1 + (i // 3000) % 99
             name = f"{show}.S{season:02}E{episode:02}.{i}.{TAGS[i % 5]}{EXTENSIONS[i % 4]}"
         with open(os.path.join(path, name), "wb"):
@@ -59,10 +63,11 @@ def timed(argv, output, work):
         return elapsed, int(f.read().split()[-1])
 
 
-def syscalls(argv, work):
+def syscalls(argv, work, output=os.devnull):
     trace = os.path.join(work, "strace.txt")
-    subprocess.run(["strace", "-c", "-f", "-o", trace] + argv, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=False)
+    with open(output, "wb") as out:
+        subprocess.run(["strace", "-c", "-f", "-o", trace] + argv, stdout=out,
+                       stderr=subprocess.DEVNULL, check=False)
     with open(trace) as f:
         for line in f:
             fields = line.split()
@@ -76,6 +81,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="one small run: a smoke test")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--sizes", default="1000,10000,100000")
+    parser.add_argument("--worst", action="store_true", help="every episode a show of its own")
     args = parser.parse_args()
     sizes = [1000] if args.quick else [int(s) for s in args.sizes.split(",")]
     runs = 1 if args.quick else args.runs
@@ -87,12 +93,14 @@ def main():
         "tvtidy > null": (lambda d: [TVTIDY, d], os.devnull),
         "tvtidy > file": (lambda d: [TVTIDY, d], "file"),
         "floor": (lambda d: [FLOOR, d], os.devnull),
-        "script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
+        "careful script": (lambda d: [sys.executable, CAREFUL, d], os.devnull),
+        "bare script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
     }
     work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
-    print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}")
-    print("| files | contender | median s | files/s | peak RSS KiB | vs floor | script vs it |")
-    print("|---:|---|---:|---:|---:|---:|---:|")
+    layout = "a show per episode" if args.worst else "100 shows"
+    print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}, {layout}")
+    print("| files | contender | median s | files/s | peak RSS KiB | vs floor | careful script vs it | bare script vs it |")
+    print("|---:|---|---:|---:|---:|---:|---:|---:|")
     try:
         for size in sizes:
             times = {name: [] for name in contenders}
@@ -101,7 +109,7 @@ def main():
                 for name, (argv, output) in contenders.items():
                     folder = os.path.join(work, "tv")
                     shutil.rmtree(folder, ignore_errors=True)
-                    make_folder(folder, size)
+                    make_folder(folder, size, args.worst)
                     subprocess.run(["sync"], check=False)
                     target = os.path.join(work, "out.txt") if output == "file" else output
                     elapsed, rss = timed(argv(folder), target, work)
@@ -111,15 +119,17 @@ def main():
             for name in contenders:
                 m = medians[name]
                 print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | "
-                      f"{m / medians['floor']:.2f} | {medians['script'] / m:.2f} |")
+                      f"{m / medians['floor']:.2f} | {medians['careful script'] / m:.2f} | "
+                      f"{medians['bare script'] / m:.2f} |")
             if shutil.which("strace"):
-                for name in ("tvtidy > null", "floor"):
+                for name in ("tvtidy > null", "tvtidy > file", "floor"):
                     folder = os.path.join(work, "tv")
                     shutil.rmtree(folder, ignore_errors=True)
-                    make_folder(folder, size)
+                    make_folder(folder, size, args.worst)
                     moved = size - size // 100
-                    calls = syscalls(contenders[name][0](folder), work)
-                    print(f"| {size} | {name}: system calls per moved file | {calls / moved:.2f} | | | | |")
+                    output = os.path.join(work, "out.txt") if contenders[name][1] == "file" else os.devnull
+                    calls = syscalls(contenders[name][0](folder), work, output)
+                    print(f"| {size} | {name}: system calls per moved file | {calls / moved:.2f} | | | | | |")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -12,10 +12,9 @@ template <typename Char>
 std::basic_string_view<Char> ExtensionOf(std::basic_string_view<Char> name) {
   const size_t dot = name.rfind(Char('.'));
   if (dot == name.npos) return {};
-  const size_t backslash = name.rfind(Char('\\'));
-  const size_t colon = name.rfind(Char(':'));
-  if (backslash != name.npos && backslash > dot) return {};
-  if (colon != name.npos && colon > dot) return {};
+  // Only a "\" or ":" after the dot can be the later one: look there alone.
+  for (size_t i = dot + 1; i < name.size(); ++i)
+    if (name[i] == Char('\\') || name[i] == Char(':')) return {};
   return name.substr(dot);
 }
 
