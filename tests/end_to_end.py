@@ -31,13 +31,16 @@ def host_path(path):
     return "Z:" + path.replace("/", "\\") if WINE else path
 
 
-def command(*args):
+PREVIEW = os.path.join(os.path.dirname(PROGRAM), "tvtidy-preview" + (".exe" if WINE else ""))
+
+
+def command(*args, program=PROGRAM):
     runner = [os.path.join(HERE, "wine-run")] if WINE else []
-    return runner + [PROGRAM] + list(args)
+    return runner + [program] + list(args)
 
 
-def run(*args, cwd=None, stdout=subprocess.PIPE, preexec=None):
-    done = subprocess.run(command(*args), cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+def run(*args, cwd=None, stdout=subprocess.PIPE, preexec=None, program=PROGRAM):
+    done = subprocess.run(command(*args, program=program), cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
                           stdin=subprocess.DEVNULL, timeout=TIMEOUT, preexec_fn=preexec)
     return done.stdout or b"", done.stderr, done.returncode
 
@@ -279,6 +282,73 @@ def show_names_that_differ_only_in_case_share_one_folder(tmp):
         folders = {f for f in os.listdir(root) if os.path.isdir(os.path.join(root, f))}
         landed = folder or next(f for f in folders if f.lower() == "the expanse")
         expect(f"case {number} landed", sorted(os.listdir(os.path.join(root, landed))), sorted(names))
+
+
+def snapshot(root):
+    """Names, kinds, sizes, modes and modification times below root."""
+    found = {}
+    for folder, dirs, names in os.walk(root):
+        for name in dirs + names:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            found[os.path.relpath(path, root)] = (info.st_mode, info.st_size, info.st_mtime_ns)
+    return found
+
+
+# What a real run prints for each line of the preview.
+AS_IN_A_RUN = [(r"Would Create Folder: (.*)", r"Created Folder: \1"),
+               (r"Create Folder FAILED: (.*) \(.*\)", r"Create Folder FAILED: \1"),
+               (r"Would (Move|Replace) File: (.*) -> .*", r"Moved File: \2"),
+               (r"Move File FAILED: (.*) \(.*\)", r"Move File FAILED: \1"),
+               (r"Would move (\d+) files", r"Moved \1 files")]
+
+
+@scenario()
+def preview_then_run_agree_line_for_line(tmp):
+    expect("no argument", run(program=PREVIEW), (line("Path not specified"), b"", 2))
+    missing = host_path(os.path.join(tmp, "missing"))
+    expect("missing", run(missing, program=PREVIEW), (line("Path not found: " + missing), b"", 2))
+    layouts = {
+        "mixed": {"Show.Name.S01E01.mkv": "1", "Show.Name.S01E02.mkv": "2", "notes.txt": "n",
+                  "Kept/Kept.S01E01.mkv": "old", "Kept.S01E01.mkv": "new", "Blocked": "a file",
+                  "Blocked.S01E01.mkv": "b", "Held/Held.S01E01.mkv/inside": "kept",
+                  "Held.S01E01.mkv": "h", "Fixed/Fixed.S01E01.mkv": "read-only",
+                  "Fixed.S01E01.mkv": "f", "Fixed/other.txt": "o"},
+        "letter case": {"the expanse/x.txt": "x", "The.Expanse.S01E01.mkv": "1",
+                        "New.Show.S01E01.mkv": "1", "new.show.s01e02.mp4": "2"},
+        "too long for Windows": {"A" * (230 - len(tmp)) + ".S01E01.mkv": "a"},
+    }
+    wanted = {"mixed": ["Skipped File: notes.txt", "Skipped File: Blocked",
+                        "Would Create Folder: {b}Show Name",
+                        "Would Move File: {b}Show.Name.S01E01.mkv -> {b}Show Name{s}Show.Name.S01E01.mkv",
+                        "Would Move File: {b}Show.Name.S01E02.mkv -> {b}Show Name{s}Show.Name.S01E02.mkv",
+                        "Would Replace File: {b}Kept.S01E01.mkv -> {b}Kept{s}Kept.S01E01.mkv",
+                        "Create Folder FAILED: {b}Blocked (a file of that name is in the way)",
+                        "Move File FAILED: {b}Held.S01E01.mkv (a folder of that name is in the way)",
+                        "Move File FAILED: {b}Fixed.S01E01.mkv (a read-only file of that name is in the way)",
+                        "Would move 3 files"]}
+    for name, entries in layouts.items():
+        root = os.path.join(tmp, name.replace(" ", "-"))
+        os.mkdir(root)
+        make(root, entries)
+        if "Fixed/Fixed.S01E01.mkv" in entries:
+            os.chmod(os.path.join(root, "Fixed/Fixed.S01E01.mkv"), 0o444)
+        before = snapshot(root)
+        preview, err, rc = run(host_path(root), program=PREVIEW)
+        expect(name + ": preview rc/err", (rc, err), (0, b""))
+        expect(name + ": nothing changed", snapshot(root), before)
+        base = host_path(root) + SEP
+        if name in wanted:
+            expect(name + ": preview", sorted(lines_of(preview)),
+                   sorted(l.format(b=base, s=SEP) for l in wanted[name]))
+        out, err, rc = run(host_path(root))
+        expect(name + ": run rc/err", (rc, err), (1, b""))
+        as_run = []
+        for text in lines_of(preview):
+            for pattern, replacement in AS_IN_A_RUN:
+                text = re.sub("^" + pattern + "$", replacement, text)
+            as_run.append(text)
+        expect(name + ": line for line", as_run, lines_of(out))
 
 
 @scenario()
@@ -577,6 +647,16 @@ def show_folder_on_another_file_system(tmp):
         expect("old copy kept", (out, open(os.path.join(other, "Show.S01E03.mkv"), "rb").read()),
                (line("Move File FAILED: " + base + "Show.S01E03.mkv") + line("Moved 0 files"), b"old copy"))
         expect("no stray file", sorted(os.listdir(other)), ["Show.S01E01.mkv", "Show.S01E02.mkv", "Show.S01E03.mkv"])
+        # A source that cannot be removed after its copy (read-only): the copy
+        # goes and the old file is back under its name; nothing stray is left.
+        os.remove(os.path.join(tmp, "Show.S01E03.mkv"))
+        make(tmp, {"Show.S01E03.mkv": "read-only new"})
+        os.chmod(os.path.join(tmp, "Show.S01E03.mkv"), 0o444)
+        out, err, rc = run(tmp)
+        expect("copy taken back", (out, open(os.path.join(other, "Show.S01E03.mkv"), "rb").read()),
+               (line("Move File FAILED: " + base + "Show.S01E03.mkv") + line("Moved 0 files"), b"old copy"))
+        expect("nothing stray", (sorted(os.listdir(other)), sorted(os.listdir(tmp))),
+               (["Show.S01E01.mkv", "Show.S01E02.mkv", "Show.S01E03.mkv"], ["Show", "Show.S01E03.mkv"]))
 
 
 @scenario(native_only=True)

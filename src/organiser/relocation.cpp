@@ -30,7 +30,8 @@ void ExpandInto(const NativeString& path, NativeString& full) {
   if (code != 0 && code != 2) throw ENotSupportedException(SystemErrorText(code));
 }
 
-void CheckPath(const NativeString& path, bool mustExist, NativeString& full, NativeString& parent) {
+void CheckPath(const NativeString& path, bool mustExist, NativeString& full, NativeString& parent,
+               FolderTest folderExists = FolderExists) {
   switch (CheckPathText(path)) {
     case PathTextFault::TooLong:
       throw EPathTooLongException(NATIVE("The specified path is too long"));
@@ -43,7 +44,7 @@ void CheckPath(const NativeString& path, bool mustExist, NativeString& full, Nat
   }
   ExpandInto(path, full);
   parent.assign(ParentFolder(full));
-  if (!FolderExists(parent))
+  if (!folderExists(parent))
     throw EDirectoryNotFoundException(NATIVE("The specified path was not found"));
   if (mustExist && !FileEntryExists(path))
     throw EFileNotFoundException(NATIVE("The specified file was not found"));
@@ -97,13 +98,18 @@ bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destin
 #endif
 }
 
+void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
+               FolderTest folderExists) {
+  ExpandInto(sourcePath, scratch.source);
+  ExpandInto(destinationPath, scratch.destination);
+  CheckPath(scratch.source, true, scratch.full, scratch.parent, folderExists);
+  CheckPath(scratch.destination, false, scratch.full, scratch.parent, folderExists);
+}
+
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath) {
-  NativeString& source = scratch.source;
-  NativeString& destination = scratch.destination;
-  ExpandInto(sourcePath, source);
-  ExpandInto(destinationPath, destination);
-  CheckPath(source, true, scratch.full, scratch.parent);
-  CheckPath(destination, false, scratch.full, scratch.parent);
+  const NativeString& source = scratch.source;
+  const NativeString& destination = scratch.destination;
+  CheckMove(sourcePath, destinationPath, FolderExists);
   if (FileEntryExists(destination))
     throw EInOutError(NativeString(NATIVE("The specified file already exists")));
   if (relocation_testing::afterChecks) relocation_testing::afterChecks();

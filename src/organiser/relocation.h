@@ -20,6 +20,15 @@ NativeString ExpandToFullPath(const NativeString& path);
 // The checks made on each path before anything on disk changes.
 void CheckRelocationPath(const NativeString& path, bool mustExist);
 
+// Whether a folder is there: the disk's answer, or a preview's, which counts
+// the folders the run would have made.
+using FolderTest = bool (*)(const NativeString& path);
+
+// The steps of a move that change nothing: both paths resolved and checked,
+// the parent folders through folderExists. Raises as RelocateFile would.
+void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
+               FolderTest folderExists);
+
 namespace relocation_testing {
 // Runs between the checks and the move, to play a rival process.
 extern std::function<void()> afterChecks;

@@ -96,24 +96,59 @@ class FoldedFolders {
   std::map<NativeString, NativeString> byFolded_;
 };
 
+// tvtidy's own effects: the moves themselves and the console lines.
+class RealEffects : public SweepEffects {
+ public:
+  bool FolderExists(const NativeString& path) override { return ::FolderExists(path); }
+  bool MakeFolder(const NativeString& path) override { return ::MakeFolder(path); }
+  bool QuickMove(const NativeString& source, const NativeString& target) override {
+    return TryQuickRelocate(source, target);
+  }
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override {
+    if (folderExisted)
+      ReplaceInShowFolder(source, target);
+    else
+      RelocateFile(source, target);
+  }
+  void Skipped(NativeStringView name) override { Say(NATIVE("Skipped File: "), name); }
+  void FolderCreated(NativeStringView folder) override { Say(NATIVE("Created Folder: "), folder); }
+  void FolderFailed(NativeStringView folder) override { Say(NATIVE("Create Folder FAILED: "), folder); }
+  void Moved(NativeStringView source, NativeStringView) override {
+    ++MovedFileCount;
+    Say(NATIVE("Moved File: "), source);
+  }
+  // Every failure of the move alike; its kind and text are not shown.
+  void MoveFailed(NativeStringView source, const Exception*) override {
+    Say(NATIVE("Move File FAILED: "), source);
+  }
+
+ private:
+  void Say(NativeStringView prefix, NativeStringView what) {
+    line_.assign(prefix).append(what);
+    WriteLine(line_);
+  }
+  NativeString line_;  // reused: no allocation per line once it has grown
+};
+
 }  // namespace
 
 void SweepDirectory(const NativeString& folderPath) {
+  RealEffects effects;
+  SweepDirectory(folderPath, effects);
+}
+
+void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
   const NativeString base = WithTrailingDelimiter(folderPath);
   // Reused for every entry: no allocation per file once they have grown.
-  NativeString showName, source, showFolder, target, line, realName;
+  NativeString showName, source, showFolder, target, realName;
   FoldedFolders foldedFolders;
-  auto say = [&line](NativeStringView prefix, NativeStringView what) {
-    line.assign(prefix).append(what);
-    WriteLine(line);
-  };
 
   for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
     if (entry.isFolder) continue;
     source.assign(base).append(entry.name);
     if (!ClassifyEpisodeFile(entry.name, showName)) {
-      say(NATIVE("Skipped File: "), entry.name);
+      effects.Skipped(entry.name);
       continue;
     }
     showFolder.assign(base).append(showName);
@@ -123,44 +158,42 @@ void SweepDirectory(const NativeString& folderPath) {
     // the rename itself refuses a missing source or show folder, a show
     // folder that is a file, a taken name and another disk. Any refusal
     // leaves the full sequence below to decide the lines.
-    if (entry.isRegular && TryQuickRelocate(source, target)) {
-      ++MovedFileCount;
-      say(NATIVE("Moved File: "), source);
+    if (entry.isRegular && effects.QuickMove(source, target)) {
+      effects.Moved(source, target);
       continue;
     }
 
-    bool showFolderExisted = FolderExists(showFolder);
+    bool showFolderExisted = effects.FolderExists(showFolder);
     // A file in the way under the exact name still blocks the folder.
     if (!showFolderExisted && !kNamesIgnoreCase && !FileEntryExists(showFolder) &&
         foldedFolders.Find(base, showName, realName) && realName != showName) {
       showFolder.assign(base).append(realName);
-      showFolderExisted = FolderExists(showFolder);
+      showFolderExisted = effects.FolderExists(showFolder);
       if (showFolderExisted)
         target.assign(showFolder).append(1, kDelimiter).append(entry.name);
       else
         showFolder.assign(base).append(showName);  // gone since it was listed
     }
     if (!showFolderExisted) {
-      if (!MakeFolder(showFolder)) {
-        say(NATIVE("Create Folder FAILED: "), showFolder);
+      if (!effects.MakeFolder(showFolder)) {
+        effects.FolderFailed(showFolder);
         continue;
       }
       if (!kNamesIgnoreCase) foldedFolders.Add(showName);
-      say(NATIVE("Created Folder: "), showFolder);
+      effects.FolderCreated(showFolder);
     }
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.
-    bool moved = false;
     try {
-      if (showFolderExisted)
-        ReplaceInShowFolder(source, target);
-      else if (!(entry.isRegular && TryQuickRelocate(source, target)))  // into the new folder
-        RelocateFile(source, target);
-      moved = true;
+      if (showFolderExisted || !entry.isRegular || !effects.QuickMove(source, target))
+        effects.Move(source, target, showFolderExisted);
+    } catch (const Exception& error) {
+      effects.MoveFailed(source, &error);
+      continue;
     } catch (...) {
-      // Every failure of the move alike; its kind and text are not shown.
+      effects.MoveFailed(source, nullptr);
+      continue;
     }
-    if (moved) ++MovedFileCount;
-    say(moved ? NATIVE("Moved File: ") : NATIVE("Move File FAILED: "), source);
+    effects.Moved(source, target);
   }
 }

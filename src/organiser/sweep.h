@@ -2,11 +2,42 @@
 
 #include <cstdint>
 
+#include "platform/errors.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 // Files moved in this run; the driver sets it to 0 and prints it.
 extern std::int32_t MovedFileCount;
 
-// Moves every episode file lying in the folder into its show's sub-folder,
-// one console line per file looked at and per folder created.
+// What a sweep does to the disk, and what it says of it. The sweep decides;
+// tvtidy's effects act and print its lines, a preview's only record what
+// would happen and say so. Holds nothing per file.
+class SweepEffects {
+ public:
+  virtual ~SweepEffects() = default;
+
+  // Whether the show folder is there, counting those this run has made.
+  virtual bool FolderExists(const NativeString& path) = 0;
+  virtual bool MakeFolder(const NativeString& path) = 0;
+  // A plain file moved by the platform's quick way alone, or false with
+  // nothing changed.
+  virtual bool QuickMove(const NativeString& source, const NativeString& target) = 0;
+  // Moves the file into its show folder, replacing a same-named file there
+  // when the folder existed. Raises when it cannot.
+  virtual void Move(const NativeString& source, const NativeString& target, bool folderExisted) = 0;
+
+  virtual void Skipped(NativeStringView name) = 0;
+  virtual void FolderCreated(NativeStringView folder) = 0;
+  virtual void FolderFailed(NativeStringView folder) = 0;
+  virtual void Moved(NativeStringView source, NativeStringView target) = 0;
+  // why: the failure, when it was one of the program's own error kinds.
+  virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
+};
+
+// Goes once through the folder's entries and moves every episode file lying
+// there into its show's sub-folder, through the given effects.
+void SweepDirectory(const NativeString& folderPath, SweepEffects& effects);
+
+// The sweep of tvtidy itself: moves, and one console line per file looked at
+// and per folder created.
 void SweepDirectory(const NativeString& folderPath);

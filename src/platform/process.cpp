@@ -1,5 +1,8 @@
 #include "platform/process.h"
 
+#include <new>
+#include <string>
+
 #include "platform/console.h"
 
 std::int32_t ExitStatus = 0;
@@ -14,4 +17,21 @@ void EndProcess() {
   WritePendingOutput();
   IoErrorCode = 0;
   ExitProcessWith(ExitStatus);
+}
+
+void RunProgram(void (*body)()) {
+  try {
+    body();
+  } catch (const Exception& error) {
+    // Listings and strings were released on the way here.
+    ReportUnhandledFailure(error);
+  } catch (const std::bad_alloc&) {
+    ReportUnhandledFailure(EOutOfMemory(NATIVE("Out of memory")));
+  } catch (const std::exception& error) {
+    const std::string text = error.what();
+    ReportUnhandledFailure(Exception(NativeString(text.begin(), text.end())));
+  } catch (...) {
+    ReportUnhandledFailure(Exception(NATIVE("External exception")));
+  }
+  EndProcess();
 }

@@ -16,6 +16,10 @@ void StartUp(int argc, char** argv);
 // The first argument after the program name; empty when there is none.
 NativeString FirstArgument();
 
+// Runs the program's body and ends the process: a failure that nothing
+// handled, of whatever kind, ends in the report and exit status 1.
+[[noreturn]] void RunProgram(void (*body)());
+
 // Writes out pending output (silently), then ends the process with ExitStatus.
 [[noreturn]] void EndProcess();
 [[noreturn]] void EndProcessWith(std::int32_t status);

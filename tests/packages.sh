@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the release packages and tries them as a user would: lists them, runs
+# the program unpacked from the .deb and the one from the Windows zip (under
+# Wine) on a folder, reads the version resource, and lints the manual page.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+work=$(mktemp -d /tmp/tvtidy-packages-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "[FAIL] packages: $*"; exit 1; }
+ok() { echo "[ OK ] packages: $*"; }
+
+version=$(sed -n 's/^project(tvtidy VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+for preset in native windows; do
+  cmake --build --preset "$preset" --target package >"$work/$preset.log" 2>&1 ||
+    { cat "$work/$preset.log"; fail "cmake --build --preset $preset --target package"; }
+done
+deb=build/native/packages/tvtidy_${version}_amd64.deb
+tgz=build/native/packages/tvtidy-${version}-Linux.tar.gz
+zip=build/windows/packages/tvtidy-${version}-win64.zip
+for f in "$deb" "$tgz" "$zip"; do [ -f "$f" ] || fail "missing $f"; done
+
+# What each holds.
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort >"$work/deb.txt"
+printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
+  ./usr/share/man/man1/tvtidy-preview.1 ./usr/share/man/man1/tvtidy.1 |
+  diff - "$work/deb.txt" || fail "the .deb's files"
+dpkg-deb -f "$deb" Section | grep -qx utils || fail "the .deb's section"
+dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the .deb's dependencies"
+tar -tzf "$tgz" >"$work/tgz.txt" && grep -q "/bin/tvtidy$" "$work/tgz.txt" || fail "the tarball holds no bin/tvtidy"
+unzip -Z1 "$zip" | sort >"$work/zip.txt"
+printf '%s\n' "tvtidy-${version}-win64/README.txt" "tvtidy-${version}-win64/tvtidy-preview.exe" \
+  "tvtidy-${version}-win64/tvtidy.exe" |
+  diff - "$work/zip.txt" || fail "the zip's files"
+ok "contents of the .deb, the tarball and the zip"
+
+# A folder as a user has it, tidied by each installed program.
+# tidy EOL FOLDER DIR [RUNNER]: the preview from DIR, then tvtidy, on a fresh
+# folder named FOLDER by the programs, whose lines end in EOL.
+tidy() {
+  local eol=$1 folder=$2 dir=$3 suffix=""
+  shift 3
+  [ $# -gt 0 ] && suffix=.exe
+  rm -rf "$work/tv" && mkdir -p "$work/tv"
+  : >"$work/tv/Show.Name.S01E01.mkv" && : >"$work/tv/notes.txt"
+  "$@" "$dir/tvtidy-preview$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt" || return 1
+  [ "$(tail -n 1 "$work/out.txt")" = "Would move 1 files$eol" ] && [ -f "$work/tv/Show.Name.S01E01.mkv" ] ||
+    return 1
+  "$@" "$dir/tvtidy$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt"
+  [ $? -eq 1 ] || { cat "$work/err.txt"; return 1; }
+  [ -f "$work/tv/Show Name/Show.Name.S01E01.mkv" ] && [ "$(tail -n 1 "$work/out.txt")" = "Moved 1 files$eol" ]
+}
+dpkg -x "$deb" "$work/root" || fail "dpkg -x"
+tidy "" "$work/tv" "$work/root/usr/bin" || fail "the installed programs do not preview and tidy a folder"
+ok "the programs unpacked from the .deb preview and tidy a folder"
+
+unzip -q "$zip" -d "$work/zip" || fail "unzip"
+readme="$work/zip/tvtidy-${version}-win64/README.txt"
+[ "$(grep -c $'\r$' "$readme")" -eq "$(wc -l <"$readme")" ] || fail "README.txt has lines without CR LF"
+exe="$work/zip/tvtidy-${version}-win64/tvtidy.exe"
+tidy $'\r' "Z:${work//\//\\}\\tv" "$work/zip/tvtidy-${version}-win64" tests/wine-run || fail "the zipped programs do not preview and tidy a folder"
+# The version resource, as the file's properties show it (UTF-16 strings).
+strings -e l "$exe" >"$work/strings.txt"
+for text in ProductName tvtidy FileVersion "$version" FileDescription; do
+  grep -qx -- "$text" "$work/strings.txt" || fail "no '$text' in the version resource"
+done
+grep -qi 'longPathAware' "$exe" && fail "a manifest that changes the path rules"
+ok "the zipped programs preview and tidy a folder under Wine; tvtidy.exe tells its version"
+
+if command -v mandoc >/dev/null; then
+  mandoc -T lint -W warning doc/*.1 || fail "mandoc -T lint doc/*.1"
+else
+  warnings=$(for page in doc/*.1; do man --warnings -l "$page" 2>&1 >/dev/null; done)
+  [ -z "$warnings" ] || { echo "$warnings"; fail "man --warnings doc/*.1"; }
+fi
+ok "the manual pages are clean"
+echo "packages: 4 passed, 0 failed"
