@@ -837,14 +837,17 @@ def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
         expect("nothing at the destination", os.listdir(other), [])
         # Ctrl-C in the middle of a large copy: the temporary file goes, the
         # process ends as SIGINT ends it, and the source stays whole.
+        # An old file it replaces is back under its own name.
         make(tmp, {"Show.S01E01.mkv": b"z" * (256 << 20)})
+        make(other, {"Show.S01E01.mkv": "old"})
         child = subprocess.Popen(command(tmp), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.time() + TIMEOUT
-        while not os.listdir(other) and child.poll() is None and time.time() < deadline:
+        while len(os.listdir(other)) < 2 and child.poll() is None and time.time() < deadline:
             time.sleep(0.0005)
         child.send_signal(signal.SIGINT)
         rc = child.wait(timeout=TIMEOUT)
-        expect("ended by SIGINT, nothing left", (rc, os.listdir(other)), (-signal.SIGINT, []))
+        expect("ended by SIGINT, nothing left", (rc, os.listdir(other)), (-signal.SIGINT, ["Show.S01E01.mkv"]))
+        expect("old file back", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), b"old")
         expect("source whole", os.path.getsize(source), 256 << 20)
 
 

@@ -39,12 +39,17 @@ bool SetAside(const NativeString& target, NativeString& aside) {
 void ReplaceInShowFolder(const NativeString& source, const NativeString& target) {
   NativeString aside;
   const bool setAside = SetAside(target, aside);
+  if (setAside) PutBackOnInterrupt(aside, target);
   try {
     RelocateFile(source, target);
   } catch (...) {
-    if (setAside) MoveFileNoReplace(aside, target);
+    if (setAside) {
+      PutBackOnInterrupt({}, {});
+      MoveFileNoReplace(aside, target);
+    }
     throw;
   }
+  if (setAside) PutBackOnInterrupt({}, {});
   if (setAside && !RemoveFile(aside)) {
     // The old file may not be deleted (so the move may not replace it): put
     // both back where they were, leaving nothing stray behind.

@@ -147,9 +147,14 @@ bool RenameNoReplace(const char* source, const char* destination) {
 // SIGHUP before the process ends as the signal would end it.
 char temporaryPath[PATH_MAX + 32];
 volatile sig_atomic_t temporaryActive = 0;
+// An old file set aside for the move in progress, and its own name: a signal
+// puts it back with a new link, which never replaces whatever took the name.
+char asidePath[PATH_MAX + 32], asideOwnPath[PATH_MAX + 32];
+volatile sig_atomic_t asideActive = 0;
 
 void RemoveTemporaryAndDie(int signalNumber) {
   if (temporaryActive) unlink(temporaryPath);
+  if (asideActive && link(asidePath, asideOwnPath) == 0) unlink(asidePath);
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);  // delivered when this handler returns
 }
@@ -202,6 +207,12 @@ int CreateTemporaryBeside(const std::string& destination) {
 }
 
 void ForgetTemporary() { temporaryActive = 0; }
+
+bool CopyIntoBuffer(char* buffer, std::size_t size, const NativeString& path) {
+  if (path.size() >= size) return false;
+  memcpy(buffer, path.c_str(), path.size() + 1);
+  return true;
+}
 
 void RemoveTemporary() {
   ErrnoKeeper keep;
@@ -398,3 +409,12 @@ bool CopyFileNoReplace(const NativeString& source, const NativeString& destinati
 }
 
 void DiscardCopy(const NativeString& path) { unlink(path.c_str()); }
+
+void PutBackOnInterrupt(const NativeString& aside, const NativeString& ownName) {
+  SignalsHeld held;
+  asideActive = 0;
+  if (aside.empty()) return;
+  InstallSignalCleanUp();
+  asideActive = CopyIntoBuffer(asidePath, sizeof asidePath, aside) &&
+                CopyIntoBuffer(asideOwnPath, sizeof asideOwnPath, ownName);
+}

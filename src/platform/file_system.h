@@ -47,6 +47,11 @@ bool CopyFileNoReplace(const NativeString& source, const NativeString& destinati
 // Removes a copy this program has just made (read-only or not).
 void DiscardCopy(const NativeString& path);
 
+// While a move runs, an old file set aside for it goes back to its own name
+// should SIGINT, SIGTERM or SIGHUP end the process (POSIX); an empty aside
+// ends that.
+void PutBackOnInterrupt(const NativeString& aside, const NativeString& ownName);
+
 #ifndef _WIN32
 namespace file_move_testing {
 // Runs once a copy across file systems has its content, to play a writer.

@@ -103,6 +103,9 @@ void DiscardCopy(const NativeString& path) {
   DeleteFileW(path.c_str());
 }
 
+// Ctrl-C ends a console program at once; the set-aside name is its trace.
+void PutBackOnInterrupt(const NativeString&, const NativeString&) {}
+
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);
   wchar_t buffer[MAX_PATH];
