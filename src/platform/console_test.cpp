@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/process.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -165,5 +172,38 @@ TEST(FailureReport, LayoutAndFullStopRule) {
             "Exception Exception in module m at 00000000.\n\n");
   EXPECT_EQ(FailureReportText<char>("E", "m", 0, std::string(2000, 'x'), "\n").size(), 1024u);
 }
+
+#ifndef _WIN32
+// A failure of any kind that nothing handled ends in the report and status 1,
+// not in std::terminate: run in a child, whose standard error is a pipe.
+TEST(FailureReport, EveryKindOfFailureIsReported) {
+  const struct {
+    void (*body)();
+    const char *report, *message;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, "Exception EOutOfMemory in module ", "\nOut of memory.\n\n"},
+      {[] { throw std::runtime_error("odd"); }, "Exception Exception in module ", "\nodd.\n\n"},
+  };
+  for (const auto& c : cases) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(pipeEnds[1], STDERR_FILENO);
+      RunProgram(c.body);
+    }
+    close(pipeEnds[1]);
+    std::string err;
+    char buffer[512];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) err.append(buffer, got);
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.report;
+    EXPECT_EQ(err.rfind(c.report, 0), 0u) << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+  }
+}
+#endif
 
 }  // namespace
