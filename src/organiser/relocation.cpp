@@ -6,7 +6,6 @@
 
 namespace relocation_testing {
 std::function<void()> afterChecks;
-bool fullSequenceOnly = false;
 }
 
 namespace {
@@ -70,7 +69,6 @@ void CheckRelocationPath(const NativeString& path, bool mustExist) {
 }
 
 bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath) {
-  if (relocation_testing::fullSequenceOnly) return false;
 #ifdef _WIN32
   (void)sourcePath;
   (void)destinationPath;

@@ -32,6 +32,4 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
 namespace relocation_testing {
 // Runs between the checks and the move, to play a rival process.
 extern std::function<void()> afterChecks;
-// Every move takes the full sequence of checks, to compare with the quick one.
-extern bool fullSequenceOnly;
 }  // namespace relocation_testing

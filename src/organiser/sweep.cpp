@@ -101,44 +101,39 @@ class FoldedFolders {
   std::map<NativeString, NativeString> byFolded_;
 };
 
-// tvtidy's own effects: the moves themselves and the console lines.
-class RealEffects : public SweepEffects {
- public:
-  bool FolderExists(const NativeString& path) override { return ::FolderExists(path); }
-  bool MakeFolder(const NativeString& path) override { return ::MakeFolder(path); }
-  bool QuickMove(const NativeString& source, const NativeString& target) override {
-    return TryQuickRelocate(source, target);
-  }
-  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override {
-    if (folderExisted)
-      ReplaceInShowFolder(source, target);
-    else
-      RelocateFile(source, target);
-  }
-  void Skipped(NativeStringView name) override { Say(NATIVE("Skipped File: "), name); }
-  void FolderCreated(NativeStringView folder) override { Say(NATIVE("Created Folder: "), folder); }
-  void FolderFailed(NativeStringView folder) override { Say(NATIVE("Create Folder FAILED: "), folder); }
-  void Moved(NativeStringView source, NativeStringView) override {
-    ++MovedFileCount;
-    Say(NATIVE("Moved File: "), source);
-  }
-  // Every failure of the move alike; its kind and text are not shown.
-  void MoveFailed(NativeStringView source, const Exception*) override {
-    Say(NATIVE("Move File FAILED: "), source);
-  }
-
- private:
-  void Say(NativeStringView prefix, NativeStringView what) {
-    line_.assign(prefix).append(what);
-    WriteLine(line_);
-  }
-  NativeString line_;  // reused: no allocation per line once it has grown
-};
-
 }  // namespace
 
+bool TidyEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
+bool TidyEffects::MakeFolder(const NativeString& path) { return ::MakeFolder(path); }
+bool TidyEffects::QuickMove(const NativeString& source, const NativeString& target) {
+  return TryQuickRelocate(source, target);
+}
+void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted) {
+  if (folderExisted)
+    ReplaceInShowFolder(source, target);
+  else
+    RelocateFile(source, target);
+}
+void TidyEffects::Skipped(NativeStringView name) { Say(NATIVE("Skipped File: "), name); }
+void TidyEffects::FolderCreated(NativeStringView folder) { Say(NATIVE("Created Folder: "), folder); }
+void TidyEffects::FolderFailed(NativeStringView folder) {
+  Say(NATIVE("Create Folder FAILED: "), folder);
+}
+void TidyEffects::Moved(NativeStringView source, NativeStringView) {
+  ++MovedFileCount;
+  Say(NATIVE("Moved File: "), source);
+}
+// Every failure of the move alike; its kind and text are not shown.
+void TidyEffects::MoveFailed(NativeStringView source, const Exception*) {
+  Say(NATIVE("Move File FAILED: "), source);
+}
+void TidyEffects::Say(NativeStringView prefix, NativeStringView what) {
+  line_.assign(prefix).append(what);
+  WriteLine(line_);
+}
+
 void SweepDirectory(const NativeString& folderPath) {
-  RealEffects effects;
+  TidyEffects effects;
   SweepDirectory(folderPath, effects);
 }
 

@@ -34,6 +34,24 @@ class SweepEffects {
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
 };
 
+// tvtidy's own effects: the moves themselves and the console lines.
+class TidyEffects : public SweepEffects {
+ public:
+  bool FolderExists(const NativeString& path) override;
+  bool MakeFolder(const NativeString& path) override;
+  bool QuickMove(const NativeString& source, const NativeString& target) override;
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
+  void Skipped(NativeStringView name) override;
+  void FolderCreated(NativeStringView folder) override;
+  void FolderFailed(NativeStringView folder) override;
+  void Moved(NativeStringView source, NativeStringView target) override;
+  void MoveFailed(NativeStringView source, const Exception* why) override;
+
+ private:
+  void Say(NativeStringView prefix, NativeStringView what);
+  NativeString line_;  // reused: no allocation per line once it has grown
+};
+
 // Goes once through the folder's entries and moves every episode file lying
 // there into its show's sub-folder, through the given effects.
 void SweepDirectory(const NativeString& folderPath, SweepEffects& effects);

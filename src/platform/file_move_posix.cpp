@@ -78,6 +78,18 @@ void Learn(dev_t device, Way way) {
   if (learnedCount < sizeof learned / sizeof learned[0]) learned[learnedCount++] = {device, way};
 }
 
+// The kernel's no-replace rename; false with EINVAL where there is none.
+bool RenameWithFlag(const char* source, const char* destination) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  return syscall(SYS_renameat2, AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE) == 0;
+#else
+  (void)source;
+  (void)destination;
+  errno = EINVAL;
+  return false;
+#endif
+}
+
 bool Refused(int error) {
   return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
          error == EPERM;
@@ -120,11 +132,8 @@ bool RenameNoReplace(const char* source, const char* destination) {
   if (learnedCount > 0 && findDevice()) way = WayFor(device);
 
   if (way == Way::RenameFlag) {
-#if defined(__linux__) && defined(SYS_renameat2)
-    if (syscall(SYS_renameat2, AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE) == 0)
-      return true;
+    if (RenameWithFlag(source, destination)) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-#endif
     if (!findDevice()) return false;
     Learn(device, way = Way::Link);
   }
@@ -390,17 +399,10 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   return true;
 }
 
+// Once a device here has refused the flag, every move takes the full way,
+// which knows the devices: no refused call per file.
 bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination) {
-#if defined(__linux__) && defined(SYS_renameat2)
-  // Once a device here has refused the flag, every move takes the full way,
-  // which knows the devices: no refused call per file.
-  return learnedCount == 0 && syscall(SYS_renameat2, AT_FDCWD, source.c_str(), AT_FDCWD,
-                                      destination.c_str(), RENAME_NOREPLACE) == 0;
-#else
-  (void)source;
-  (void)destination;
-  return false;
-#endif
+  return learnedCount == 0 && RenameWithFlag(source.c_str(), destination.c_str());
 }
 
 bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
