@@ -4,10 +4,6 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
-namespace relocation_testing {
-std::function<void()> afterChecks;
-}
-
 namespace {
 
 #ifdef _WIN32
@@ -30,7 +26,7 @@ void ExpandInto(const NativeString& path, NativeString& full) {
 }
 
 void CheckPath(const NativeString& path, bool mustExist, NativeString& full, NativeString& parent,
-               FolderTest folderExists = FolderExists) {
+               const DiskView& disk = TheDisk()) {
   switch (CheckPathText(path)) {
     case PathTextFault::TooLong:
       throw EPathTooLongException(NATIVE("The specified path is too long"));
@@ -43,9 +39,9 @@ void CheckPath(const NativeString& path, bool mustExist, NativeString& full, Nat
   }
   ExpandInto(path, full);
   parent.assign(ParentFolder(full));
-  if (!folderExists(parent))
+  if (!disk.FolderExists(parent))
     throw EDirectoryNotFoundException(NATIVE("The specified path was not found"));
-  if (mustExist && !FileEntryExists(path))
+  if (mustExist && !disk.FileEntryExists(path))
     throw EFileNotFoundException(NATIVE("The specified file was not found"));
 }
 
@@ -96,27 +92,48 @@ bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destin
 #endif
 }
 
-void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
-               FolderTest folderExists) {
-  ExpandInto(sourcePath, scratch.source);
-  ExpandInto(destinationPath, scratch.destination);
-  CheckPath(scratch.source, true, scratch.full, scratch.parent, folderExists);
-  CheckPath(scratch.destination, false, scratch.full, scratch.parent, folderExists);
+const DiskView& TheDisk() {
+  static const DiskView disk;
+  return disk;
 }
 
-void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath) {
+void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
+               const DiskView& disk) {
+  ExpandInto(sourcePath, scratch.source);
+  ExpandInto(destinationPath, scratch.destination);
+  CheckPath(scratch.source, true, scratch.full, scratch.parent, disk);
+  CheckPath(scratch.destination, false, scratch.full, scratch.parent, disk);
+}
+
+bool PlanReplace(const NativeString& sourcePath, const NativeString& destinationPath,
+                 const DiskView& disk) {
+  CheckMove(sourcePath, destinationPath, disk);
+  const NativeString& destination = scratch.destination;
+  if (!EntryExists(destination)) return false;
+  // A show folder that leads back to the tidied folder: the "old file" is
+  // the episode itself, which must neither go nor be moved onto itself.
+  if (SameEntry(scratch.source, destination))
+    throw EInOutError(NativeString(NATIVE("the show folder leads back to this file")));
+  if (IsRemovableEntry(destination)) return true;
+  if (FolderExists(destination))
+    throw EInOutError(NativeString(NATIVE("a folder of that name is in the way")));
+  throw EInOutError(NativeString(NATIVE("a read-only file of that name is in the way")));
+}
+
+void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
+                  MoveSteps* steps) {
   const NativeString& source = scratch.source;
   const NativeString& destination = scratch.destination;
-  CheckMove(sourcePath, destinationPath, FolderExists);
+  CheckMove(sourcePath, destinationPath, TheDisk());
   if (FileEntryExists(destination))
     throw EInOutError(NativeString(NATIVE("The specified file already exists")));
-  if (relocation_testing::afterChecks) relocation_testing::afterChecks();
+  if (steps) steps->AtStep(MoveStep::Checked, destination);
 
   if (RootOf(source) == RootOf(destination)) {
-    if (!MoveFileNoReplace(source, destination)) RaiseSystemError();
+    if (!MoveFileNoReplace(source, destination, steps)) RaiseSystemError();
     return;
   }
-  if (!CopyFileNoReplace(source, destination)) RaiseSystemError();
+  if (!CopyFileNoReplace(source, destination, steps)) RaiseSystemError();
   // A source that cannot be removed takes its copy back: a failed move
   // changes nothing.
   try {

@@ -1,13 +1,14 @@
 #pragma once
 
-#include <functional>
-
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 // Moves one file to a new full name after validating both paths; never
 // replaces an existing file. Every refusal or failure is raised as one of the
 // error kinds of platform/errors.h.
-void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath);
+// steps: where a test steps in; none for tvtidy itself.
+void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
+                  MoveSteps* steps = nullptr);
 
 // Moves a plain file by the platform's no-replace rename alone, once the
 // paths' text passes the checks; false, with nothing changed, whenever that
@@ -20,16 +21,24 @@ NativeString ExpandToFullPath(const NativeString& path);
 // The checks made on each path before anything on disk changes.
 void CheckRelocationPath(const NativeString& path, bool mustExist);
 
-// Whether a folder is there: the disk's answer, or a preview's, which counts
-// the folders the run would have made.
-using FolderTest = bool (*)(const NativeString& path);
+// What the checks of a move ask of the disk. A run asks the disk itself; a
+// preview answers with the disk as the run will have changed it by then.
+class DiskView {
+ public:
+  virtual ~DiskView() = default;
+  virtual bool FolderExists(const NativeString& path) const { return ::FolderExists(path); }
+  virtual bool FileEntryExists(const NativeString& path) const { return ::FileEntryExists(path); }
+};
+const DiskView& TheDisk();
 
-// The steps of a move that change nothing: both paths resolved and checked,
-// the parent folders through folderExists. Raises as RelocateFile would.
+// The steps of a move that change nothing: both paths resolved and checked.
+// Raises as RelocateFile would.
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
-               FolderTest folderExists);
+               const DiskView& disk);
 
-namespace relocation_testing {
-// Runs between the checks and the move, to play a rival process.
-extern std::function<void()> afterChecks;
-}  // namespace relocation_testing
+// Whether a move into an existing show folder replaces a file of the same
+// name there (set aside, removed once the new one has arrived). Raises, with
+// nothing touched, when the move cannot succeed: a check fails, the target is
+// the source itself, or a folder or a read-only file holds the name.
+bool PlanReplace(const NativeString& sourcePath, const NativeString& destinationPath,
+                 const DiskView& disk);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/test_support.h"
@@ -25,12 +27,11 @@ class Relocation : public ::testing::Test {
     WriteFile(tmp.Path() / "a.mkv", "new");
     WriteFile(tmp.Path() / "Show" / "old.mkv", "old");
   }
-  void TearDown() override { relocation_testing::afterChecks = nullptr; }
-
   // Runs the move and returns the kind and text it raised ("" when none).
-  std::pair<std::string, NativeString> Attempt(const NativeString& from, const NativeString& to) {
+  std::pair<std::string, NativeString> Attempt(const NativeString& from, const NativeString& to,
+                                               MoveSteps* steps = nullptr) {
     try {
-      RelocateFile(from, to);
+      RelocateFile(from, to, steps);
     } catch (const Exception& error) {
       return {error.KindName(), error.Message()};
     }
@@ -81,8 +82,8 @@ TEST_F(Relocation, MovesByRenameAndResolvesRelativePaths) {
 }
 
 TEST_F(Relocation, NeverOverwritesADestinationThatAppearsAfterTheChecks) {
-  relocation_testing::afterChecks = [this] { WriteFile(tmp.Path() / "Show" / "a.mkv", "rival"); };
-  const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv");
+  StepAt<> rival(MoveStep::Checked, [this](auto&) { WriteFile(tmp.Path() / "Show" / "a.mkv", "rival"); });
+  const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
   EXPECT_EQ(raised.first, "EInOutError");
   EXPECT_FALSE(raised.second.empty());  // the system's own text
   EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
@@ -220,9 +221,10 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
     if (!c.writer && (chmod(from.c_str(), 0444) != 0 || stat(from.c_str(), &mode) != 0 ||
                       (mode.st_mode & 0222) != 0))
       continue;  // a file system without modes (exFAT) has no read-only files
-    file_move_testing::duringCopy = c.writer;
-    const auto raised = Attempt(from.native(), (other / "a.mkv").native());
-    file_move_testing::duringCopy = nullptr;
+    StepAt<> writer(MoveStep::Copied, [&](const NativeString& path) {
+      if (c.writer) c.writer(path.c_str());
+    });
+    const auto raised = Attempt(from.native(), (other / "a.mkv").native(), &writer);
     EXPECT_EQ(raised.first, "EInOutError") << c.name;
     EXPECT_EQ(ReadFile(from), c.after) << c.name;
     EXPECT_EQ(std::distance(fs::directory_iterator(other), {}), 0) << c.name;

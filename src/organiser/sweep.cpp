@@ -1,75 +1,78 @@
 #include "organiser/sweep.h"
 
 #include <map>
+#include <random>
+#include <unordered_map>
 
 #include "episode/classifier.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 
 std::int32_t MovedFileCount = 0;
 
 namespace {
 
-// Renames the old file of the same name out of the way, under a free name
-// beside it, so that it can come back if the new one does not arrive.
-bool SetAside(const NativeString& target, NativeString& aside) {
-  if (!IsRemovableEntry(target)) return false;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    aside = target;
-    aside += NATIVE(".tvtidy-old");
-    if (attempt > 0) {
-      const std::string number = std::to_string(attempt);
-      aside.append(number.begin(), number.end());
-    }
-    if (MoveFileNoReplace(target, aside)) return true;
-    if (!IsNameClash(LastErrorCode())) {
-      // No room for the longer name (a name near the length limit, MAX_PATH):
-      // replace as the plain program does, deleting the old file first.
-      RemoveFile(target);
-      return false;
-    }
-  }
-  return false;
+// A short hidden name, new in the show folder, that fits wherever the old
+// file's own name fits but for names shorter than itself (18 units).
+void AsideName(const NativeString& own, NativeString& aside) {
+  static std::mt19937 random{std::random_device{}()};
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  aside.assign(own, 0, own.find_last_of(kDelimiter) + 1).append(NATIVE(".tvtidy-old-"));
+  for (int i = 0; i < 6; ++i) aside.push_back(NativeChar(kLetters[random() % 36]));
 }
 
-// Moves the file into an existing show folder, replacing a file of the same
-// name there only once the move has succeeded.
-void ReplaceInShowFolder(const NativeString& source, const NativeString& target) {
-  NativeString aside;
-  const bool setAside = SetAside(target, aside);
-  if (setAside) PutBackOnInterrupt(aside, target);
+// Moves the file into an existing show folder. A file of the same name there
+// is set aside first, and goes only once the new one has arrived; when the
+// move fails it is back under its own name, spelt as before. Nothing is
+// touched when the move is bound to fail.
+void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
+                         MoveSteps& steps) {
+  if (!PlanReplace(source, target, TheDisk())) {
+    RelocateFile(source, target, &steps);
+    return;
+  }
+  NativeString own, aside;
+  StoredName(target, own);
+  EndingSignalsHeld held;
+  // Random names: stale ones of older runs are never touched, only passed by.
+  bool setAside = false;
+  for (int attempt = 0; attempt < 64 && !setAside; ++attempt) {
+    AsideName(own, aside);
+    setAside = SetAsideAs(target, aside, own);
+    if (!setAside && !IsNameClash(LastErrorCode())) break;
+  }
+  if (!setAside) throw EInOutError(SystemErrorText(LastErrorCode()));
+  steps.AtStep(MoveStep::AsideSet, aside);
   try {
-    RelocateFile(source, target);
+    RelocateFile(source, target, &steps);
   } catch (...) {
-    if (setAside) {
-      PutBackOnInterrupt({}, {});
-      MoveFileNoReplace(aside, target);
-    }
+    PutBack(aside, own);
     throw;
   }
-  if (setAside) PutBackOnInterrupt({}, {});
-  if (setAside && !RemoveFile(aside)) {
+  steps.AtStep(MoveStep::Arrived, target);
+  if (!RemoveAside(aside)) {
     // The old file may not be deleted (so the move may not replace it): put
     // both back where they were, leaving nothing stray behind.
     const int reason = LastErrorCode();
-    if (MoveFileNoReplace(target, source)) MoveFileNoReplace(aside, target);
+    if (MoveFileNoReplace(target, source)) PutBack(aside, own);
     throw EInOutError(SystemErrorText(reason));
   }
 }
 
-// The base folder's sub-folders by their names with ASCII letters folded, so
-// that "the expanse" finds "The Expanse" where names keep their case, as
-// Windows finds it. Read once, on the first show folder missing under its
-// exact name; it grows with the shows, never with the files.
+// The base folder's sub-folders by their names with letter case ignored as
+// NTFS and exFAT ignore it, so that "the expanse" finds "The Expanse" where
+// names keep their case, as Windows finds it. Read once, on the first show
+// folder missing under its exact name; it grows with the shows, never with
+// the files.
 class FoldedFolders {
  public:
   bool Find(const NativeString& base, NativeStringView showName, NativeString& real) {
     if (!loaded_) Load(base);
-    Fold(showName);
-    const auto found = byFolded_.find(folded_);
-    if (found == byFolded_.end()) return false;
+    const auto found = byName_.find(showName);
+    if (found == byName_.end()) return false;
     real = found->second;
     return true;
   }
@@ -88,17 +91,11 @@ class FoldedFolders {
   }
   // Of several folders that match, the one first in byte order: repeatable runs.
   void Keep(NativeStringView name) {
-    Fold(name);
-    const auto [place, added] = byFolded_.emplace(folded_, name);
+    const auto [place, added] = byName_.emplace(name, name);
     if (!added && name < place->second) place->second = name;
   }
-  void Fold(NativeStringView name) {
-    folded_.assign(name);
-    for (NativeChar& c : folded_) c = AsciiLower(c);
-  }
   bool loaded_ = false;
-  NativeString folded_;
-  std::map<NativeString, NativeString> byFolded_;
+  std::map<NativeString, NativeString, IgnoringCaseLess> byName_;
 };
 
 }  // namespace
@@ -110,9 +107,9 @@ bool TidyEffects::QuickMove(const NativeString& source, const NativeString& targ
 }
 void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted) {
   if (folderExisted)
-    ReplaceInShowFolder(source, target);
+    ReplaceInShowFolder(source, target, *this);
   else
-    RelocateFile(source, target);
+    RelocateFile(source, target, this);
 }
 void TidyEffects::Skipped(NativeStringView name) { Say(NATIVE("Skipped File: "), name); }
 void TidyEffects::FolderCreated(NativeStringView folder) { Say(NATIVE("Created Folder: "), folder); }
@@ -142,6 +139,10 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
   // Reused for every entry: no allocation per file once they have grown.
   NativeString showName, source, showFolder, target, realName;
   FoldedFolders foldedFolders;
+  // Show folders that the full checks have found or made in this run, by
+  // show name: only into those does a plain file take the quick rename, so
+  // that it decides as the checks would. One entry per show.
+  std::unordered_map<NativeString, NativeString> checkedFolders;
 
   for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
@@ -151,21 +152,25 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
       effects.Skipped(entry.name);
       continue;
     }
-    showFolder.assign(base).append(showName);
-    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
 
-    // A plain file whose no-replace rename succeeds needs none of the checks:
-    // the rename itself refuses a missing source or show folder, a show
-    // folder that is a file, a taken name and another disk. Any refusal
-    // leaves the full sequence below to decide the lines.
-    if (entry.isRegular && effects.QuickMove(source, target)) {
-      effects.Moved(source, target);
-      continue;
+    // A plain file whose no-replace rename succeeds needs none of the other
+    // checks: the rename itself refuses a missing source, a taken name and
+    // another disk. Any refusal leaves the full sequence to decide the lines.
+    const auto checked = entry.isRegular ? checkedFolders.find(showName) : checkedFolders.end();
+    if (checked != checkedFolders.end()) {
+      target.assign(checked->second).append(1, kDelimiter).append(entry.name);
+      if (effects.QuickMove(source, target)) {
+        effects.Moved(source, target);
+        continue;
+      }
     }
 
+    showFolder.assign(base).append(showName);
+    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     bool showFolderExisted = effects.FolderExists(showFolder);
-    // A file in the way under the exact name still blocks the folder.
-    if (!showFolderExisted && !kNamesIgnoreCase && !FileEntryExists(showFolder) &&
+    // Any entry under the exact name that is not a folder blocks the folder:
+    // a file, a FIFO, a dangling link, a link to a folder that cannot be opened.
+    if (!showFolderExisted && !kNamesIgnoreCase && !EntryExists(showFolder) &&
         foldedFolders.Find(base, showName, realName) && realName != showName) {
       showFolder.assign(base).append(realName);
       showFolderExisted = effects.FolderExists(showFolder);
@@ -182,10 +187,11 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
       if (!kNamesIgnoreCase) foldedFolders.Add(showName);
       effects.FolderCreated(showFolder);
     }
+    checkedFolders.try_emplace(showName, showFolder);
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.
     try {
-      if (showFolderExisted || !entry.isRegular || !effects.QuickMove(source, target))
+      if (!entry.isRegular || !effects.QuickMove(source, target))
         effects.Move(source, target, showFolderExisted);
     } catch (const Exception& error) {
       effects.MoveFailed(source, &error);

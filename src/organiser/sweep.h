@@ -35,7 +35,7 @@ class SweepEffects {
 };
 
 // tvtidy's own effects: the moves themselves and the console lines.
-class TidyEffects : public SweepEffects {
+class TidyEffects : public SweepEffects, public MoveSteps {
  public:
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;

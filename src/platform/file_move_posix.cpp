@@ -18,10 +18,6 @@
 
 #include "platform/file_system.h"
 
-namespace file_move_testing {
-void (*duringCopy)(const char* source) = nullptr;
-}
-
 namespace {
 
 // Keeps errno across clean-up calls, so the caller reports the first failure.
@@ -90,9 +86,15 @@ bool RenameWithFlag(const char* source, const char* destination) {
 #endif
 }
 
-bool Refused(int error) {
-  return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP ||
-         error == EPERM;
+// Errors that answer the move itself: the name is taken, the source or the
+// folder is gone, another disk, no room or no right. Any other failure of a
+// way (EINVAL, ENOSYS, ENOTSUP, EPERM, EIO from a cloud mount, ...) is that
+// way refused here, and the next way is tried.
+bool AnswersTheMove(int error) {
+  return error == EEXIST || error == ENOENT || error == ENOTDIR || error == EISDIR ||
+         error == ENOTEMPTY || error == EXDEV || error == ENAMETOOLONG || error == ELOOP ||
+         error == EACCES || error == EROFS || error == ENOSPC || error == EDQUOT ||
+         error == EMLINK || error == EBUSY;
 }
 
 // Reserves the name with an empty file of our own, then renames over it once
@@ -133,8 +135,7 @@ bool RenameNoReplace(const char* source, const char* destination) {
 
   if (way == Way::RenameFlag) {
     if (RenameWithFlag(source, destination)) return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-    if (!findDevice()) return false;
+    if (AnswersTheMove(errno) || !findDevice()) return false;
     Learn(device, way = Way::Link);
   }
   if (way == Way::Link) {
@@ -145,8 +146,9 @@ bool RenameNoReplace(const char* source, const char* destination) {
       unlink(destination);
       return false;
     }
-    if (!Refused(errno) || !findDevice()) return false;
-    Learn(device, Way::Placeholder);
+    // A link across disks says nothing of this disk: the last way answers.
+    if (errno != EXDEV && errno != EMLINK && AnswersTheMove(errno)) return false;
+    if (errno != EXDEV && errno != EMLINK && findDevice()) Learn(device, Way::Placeholder);
   }
   return RenameOverPlaceholder(source, destination);
 }
@@ -155,15 +157,19 @@ bool RenameNoReplace(const char* source, const char* destination) {
 // The temporary file of a copy in progress, removed by SIGINT, SIGTERM and
 // SIGHUP before the process ends as the signal would end it.
 char temporaryPath[PATH_MAX + 32];
+volatile sig_atomic_t temporaryFd = -1;
 volatile sig_atomic_t temporaryActive = 0;
-// An old file set aside for the move in progress, and its own name: a signal
-// puts it back with a new link, which never replaces whatever took the name.
+// An old file set aside for the replace in progress, and its own name: a
+// signal puts it back by a move that never replaces whatever took the name.
 char asidePath[PATH_MAX + 32], asideOwnPath[PATH_MAX + 32];
 volatile sig_atomic_t asideActive = 0;
 
 void RemoveTemporaryAndDie(int signalNumber) {
-  if (temporaryActive) unlink(temporaryPath);
-  if (asideActive && link(asidePath, asideOwnPath) == 0) unlink(asidePath);
+  if (temporaryActive) {
+    close(temporaryFd);  // some servers refuse to remove a file still open
+    unlink(temporaryPath);
+  }
+  if (asideActive) RenameNoReplace(asidePath, asideOwnPath);
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);  // delivered when this handler returns
 }
@@ -185,17 +191,22 @@ void InstallSignalCleanUp() {
   }
 }
 
-// Signals stay blocked while the temporary file is made and registered, so
-// that none falls between the two.
-struct SignalsHeld {
-  sigset_t saved;
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int number : kEndingSignals) sigaddset(&held, number);
-    sigprocmask(SIG_BLOCK, &held, &saved);
+// Held signals nest: the mask from before the outermost hold comes back.
+int holdDepth = 0;
+sigset_t maskBeforeHold;
+
+// A copy's content is long: while it runs, a held signal may end the process
+// (its handler cleans up), as it may outside any replace.
+struct OpenToEndingSignals {
+  OpenToEndingSignals() {
+    if (holdDepth > 0) sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved, nullptr); }
+  ~OpenToEndingSignals() {
+    if (holdDepth == 0) return;
+    sigset_t held = maskBeforeHold;
+    for (const int number : kEndingSignals) sigaddset(&held, number);
+    sigprocmask(SIG_SETMASK, &held, nullptr);
+  }
 };
 
 // A short hidden name beside the destination: it fits beside a 255-byte name.
@@ -207,11 +218,14 @@ int CreateTemporaryBeside(const std::string& destination) {
     return -1;
   }
   InstallSignalCleanUp();
-  SignalsHeld held;
+  EndingSignalsHeld held;
   memcpy(temporaryPath, folder.data(), folder.size());
   memcpy(temporaryPath + folder.size(), ".tvtidy-XXXXXX", 15);
   const int fd = mkostemp(temporaryPath, O_CLOEXEC);
-  if (fd >= 0) temporaryActive = 1;
+  if (fd >= 0) {
+    temporaryFd = fd;
+    temporaryActive = 1;
+  }
   return fd;
 }
 
@@ -225,19 +239,23 @@ bool CopyIntoBuffer(char* buffer, std::size_t size, const NativeString& path) {
 
 void RemoveTemporary() {
   ErrnoKeeper keep;
-  SignalsHeld held;
+  EndingSignalsHeld held;
   unlink(temporaryPath);
   temporaryActive = 0;
 }
 
 // ---------------------------------------------------------------------------
-void FlushFolderOf(const std::string& path) {
+// The new name on disk before the old one goes. File systems that cannot
+// flush a folder (EINVAL) keep their names in order by themselves.
+bool FlushFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  ErrnoKeeper keep;
   close(fd);
+  return flushed;
 }
 
 bool copyRangeRefused = false;  // between these file systems: by hand from then on
@@ -251,7 +269,7 @@ bool CopyRange(int from, int to, off_t start, off_t end) {
       start += copied;
       continue;
     }
-    if (copied == 0) return true;  // the file shrank: the check after the copy sees it
+    if (copied == 0) break;  // some file systems stop short: the rest by hand
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     copyRangeRefused = true;
@@ -262,7 +280,10 @@ bool CopyRange(int from, int to, off_t start, off_t end) {
     const size_t want = static_cast<size_t>(end - start) < sizeof buffer
                             ? static_cast<size_t>(end - start) : sizeof buffer;
     const ssize_t got = pread(from, buffer, want, start);
-    if (got == 0) return true;
+    if (got == 0) {
+      errno = EBUSY;  // the file shrank: the copy would end in zeros
+      return false;
+    }
     if (got < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -285,6 +306,7 @@ bool CopyRange(int from, int to, off_t start, off_t end) {
 
 // Copies the data regions only, so that a sparse file stays sparse.
 bool CopyContent(int from, int to, off_t size) {
+  OpenToEndingSignals open;
   for (off_t position = 0; position < size;) {
     off_t data = lseek(from, position, SEEK_DATA);
     off_t hole = size;
@@ -319,15 +341,15 @@ bool KeepAttributes(int to, const struct stat& info) {
 // A copy of the regular file that `from` reads, under a temporary name beside
 // the destination, then moved into place without replacing anything. It fails,
 // leaving nothing behind, when the source changed while it was being copied.
-bool CopyIntoPlace(int from, const struct stat& start, const char* sourcePath,
-                   const std::string& destination, struct stat& copy) {
+bool CopyIntoPlace(int from, const struct stat& start, const std::string& sourcePath,
+                   const std::string& destination, struct stat& copy, MoveSteps* steps) {
   const int to = CreateTemporaryBeside(destination);
   if (to < 0) return false;
   bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
             fstat(to, &copy) == 0;
-  if (ok && file_move_testing::duringCopy) file_move_testing::duringCopy(sourcePath);
+  if (ok && steps) steps->AtStep(MoveStep::Copied, sourcePath);
   struct stat end, named;
-  if (ok && (fstat(from, &end) != 0 || !Unchanged(start, end) || lstat(sourcePath, &named) != 0 ||
+  if (ok && (fstat(from, &end) != 0 || !Unchanged(start, end) || lstat(sourcePath.c_str(), &named) != 0 ||
              !Unchanged(start, named))) {
     ok = false;
     errno = EBUSY;  // written to or replaced meanwhile: its newest content is not in the copy
@@ -338,16 +360,32 @@ bool CopyIntoPlace(int from, const struct stat& start, const char* sourcePath,
     return false;
   }
   ForgetTemporary();
-  FlushFolderOf(destination);
+  if (!FlushFolderOf(destination)) {
+    ErrnoKeeper keep;
+    RemoveIfStill(destination.c_str(), copy);
+    return false;
+  }
   return true;
 }
 
 bool CopyLinkIntoPlace(const char* source, const struct stat& info,
                        const std::string& destination, struct stat& copy) {
+  // A link's size may be 0 or stale (procfs, some FUSE file systems): a
+  // buffer that comes back full is read again, larger.
   std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
-  const ssize_t length = readlink(source, target.data(), target.size());
-  if (length < 0) return false;
-  target.resize(static_cast<size_t>(length));
+  for (;;) {
+    const ssize_t length = readlink(source, target.data(), target.size());
+    if (length < 0) return false;
+    if (static_cast<size_t>(length) < target.size()) {
+      target.resize(static_cast<size_t>(length));
+      break;
+    }
+    if (target.size() > PATH_MAX) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    target.resize(target.size() * 2);
+  }
   if (symlink(target.c_str(), destination.c_str()) != 0) return false;  // never over a name
   return lstat(destination.c_str(), &copy) == 0;
 }
@@ -355,7 +393,7 @@ bool CopyLinkIntoPlace(const char* source, const struct stat& info,
 // The copy half of a move across file systems: the source's state at the
 // start is in `start`, the copy's identity in `copy`.
 bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
-                struct stat& copy) {
+                struct stat& copy, MoveSteps* steps) {
   if (lstat(source.c_str(), &start) != 0) return false;
   if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, copy);
   if (!S_ISREG(start.st_mode)) {
@@ -370,7 +408,7 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
     ok = false;
     errno = EBUSY;
   }
-  ok = ok && CopyIntoPlace(from, start, source.c_str(), destination, copy);
+  ok = ok && CopyIntoPlace(from, start, source, destination, copy, steps);
   ErrnoKeeper keep;
   close(from);
   return ok;
@@ -378,14 +416,15 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
 
 }  // namespace
 
-bool MoveFileNoReplace(const NativeString& source, const NativeString& destination) {
+bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
+                       MoveSteps* steps) {
   if (RenameNoReplace(source.c_str(), destination.c_str())) return true;
   if (errno != EXDEV) return false;
   // Another file system (a show folder linked to another disk): the source
   // goes only once its copy is safely in place, and only while it is still
   // the file that was copied. Otherwise the copy goes, and nothing changed.
   struct stat start, copy, now;
-  if (!CopyAcross(source, destination, start, copy)) return false;
+  if (!CopyAcross(source, destination, start, copy, steps)) return false;
   if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now)) {
     RemoveIfStill(destination.c_str(), copy);
     errno = EBUSY;
@@ -405,18 +444,51 @@ bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destina
   return learnedCount == 0 && RenameWithFlag(source.c_str(), destination.c_str());
 }
 
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
+bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
+                       MoveSteps* steps) {
   struct stat start, copy;
-  return CopyAcross(source, destination, start, copy);
+  return CopyAcross(source, destination, start, copy, steps);
 }
 
 void DiscardCopy(const NativeString& path) { unlink(path.c_str()); }
 
-void PutBackOnInterrupt(const NativeString& aside, const NativeString& ownName) {
-  SignalsHeld held;
-  asideActive = 0;
-  if (aside.empty()) return;
+EndingSignalsHeld::EndingSignalsHeld() {
+  if (holdDepth++ > 0) return;
   InstallSignalCleanUp();
-  asideActive = CopyIntoBuffer(asidePath, sizeof asidePath, aside) &&
-                CopyIntoBuffer(asideOwnPath, sizeof asideOwnPath, ownName);
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int number : kEndingSignals) sigaddset(&held, number);
+  sigprocmask(SIG_BLOCK, &held, &maskBeforeHold);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() {
+  if (--holdDepth == 0) sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+}
+
+bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString& own) {
+  EndingSignalsHeld held;
+  if (!CopyIntoBuffer(asidePath, sizeof asidePath, aside) ||
+      !CopyIntoBuffer(asideOwnPath, sizeof asideOwnPath, own)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  asideActive = 1;  // known before the rename: a signal after it puts it back
+  // By the name looked up, which a file system that ignores case may cache.
+  if (RenameNoReplace(path.c_str(), aside.c_str())) return true;
+  asideActive = 0;
+  return false;
+}
+
+bool PutBack(const NativeString& aside, const NativeString& own) {
+  EndingSignalsHeld held;
+  const bool back = RenameNoReplace(aside.c_str(), own.c_str());
+  asideActive = 0;  // back, or kept beside a newer file that took its name
+  return back;
+}
+
+bool RemoveAside(const NativeString& aside) {
+  EndingSignalsHeld held;
+  if (!RemoveFile(aside)) return false;
+  asideActive = 0;
+  return true;
 }

@@ -31,10 +31,47 @@ bool IsRemovableEntry(const NativeString& path);
 // True when a failed move's error code says the destination name is taken.
 bool IsNameClash(int code);
 
+// True for an entry of any kind under that exact path, links not followed: a
+// dangling link or a FIFO is there too.
+bool EntryExists(const NativeString& path);
+
+// True when both paths name one entry of one folder: the same file reached
+// through a folder that leads back to the other path's folder. Two hard links
+// in different folders are two entries.
+bool SameEntry(const NativeString& a, const NativeString& b);
+
+// The path with its last name spelt as the folder stores it (its own letter
+// case where the file system ignores case); the path itself when unknown.
+void StoredName(const NativeString& path, NativeString& stored);
+
+// The path with every link and "." or ".." in its folders resolved, its own
+// last name kept as it is (a link stays itself); false when it cannot be had.
+// With resolveLast, a link as the last name is resolved too (POSIX; Windows
+// answers false: its previews do not follow links to files).
+bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical);
+
+// Whether this user may add and remove entries in the folder: write and
+// search permission, on a file system mounted for writing. False with
+// LastErrorCode() (POSIX); Windows leaves that to the call itself: true.
+bool MayChangeEntriesIn(const NativeString& folder);
+
+// Points in a move where a test steps in, through the sweep's effects: a
+// rival process, a writer, a signal. tvtidy's own effects do nothing there.
+enum class MoveStep { Checked, AsideSet, Copied, Arrived };
+class MoveSteps {
+ public:
+  virtual ~MoveSteps() = default;
+  virtual void AtStep(MoveStep step, const NativeString& path) {
+    (void)step;
+    (void)path;
+  }
+};
+
 // Renames within one file system, never over an existing entry; across file
 // systems (POSIX) a flushed copy moved into place, then the removal of the
 // source while it is still the file copied. A failure leaves things as they were.
-bool MoveFileNoReplace(const NativeString& source, const NativeString& destination);
+bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
+                       MoveSteps* steps = nullptr);
 
 // Only the platform's own no-replace rename, with no fallback, or false at
 // once where there is none (Windows, a file system that refuses it). It
@@ -42,22 +79,33 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
 bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination);
 
 // Copies a file, failing when the destination exists.
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination);
+bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
+                       MoveSteps* steps = nullptr);
 
 // Removes a copy this program has just made (read-only or not).
 void DiscardCopy(const NativeString& path);
 
-// While a move runs, an old file set aside for it goes back to its own name
-// should SIGINT, SIGTERM or SIGHUP end the process (POSIX); an empty aside
-// ends that.
-void PutBackOnInterrupt(const NativeString& aside, const NativeString& ownName);
+// A replace: the old file at `path` renamed to `aside` (a free name in its
+// own folder) without replacing anything, and either put back under its own
+// name `own` (its stored spelling, where the file system ignores case) or
+// removed once the new file has arrived. On POSIX a SIGINT, SIGTERM or SIGHUP
+// puts it back too: the name is known to the handler before the rename and
+// forgotten only once the file is back or gone. False with LastErrorCode().
+bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString& own);
+bool PutBack(const NativeString& aside, const NativeString& own);
+bool RemoveAside(const NativeString& aside);
 
-#ifndef _WIN32
-namespace file_move_testing {
-// Runs once a copy across file systems has its content, to play a writer.
-extern void (*duringCopy)(const char* source);
-}  // namespace file_move_testing
-#endif
+// Holds SIGINT, SIGTERM and SIGHUP back (POSIX) while a replace runs, so
+// that one arriving meanwhile finds either the old file or the new one under
+// the name. A copy's content is the only part left open to them: its handler
+// takes the temporary file away and puts the old file back.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld();
+  ~EndingSignalsHeld();
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+};
 
 // The path resolved against the current folder, into full. errorCode is 0 on
 // success, 2 for a path that merely does not exist, anything else for a refusal.

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 
 namespace {
 
@@ -98,6 +100,72 @@ bool IsRemovableEntry(const NativeString& path) {
 }
 
 bool IsNameClash(int code) { return code == EEXIST; }
+
+bool EntryExists(const NativeString& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 || !MeansAbsent(errno);
+}
+
+namespace {
+std::string FolderOf(const NativeString& path) {
+  const size_t slash = path.rfind('/');
+  return slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+}  // namespace
+
+bool SameEntry(const NativeString& a, const NativeString& b) {
+  struct stat first, second;
+  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 ||
+      first.st_dev != second.st_dev || first.st_ino != second.st_ino)
+    return false;
+  // One file; one entry only when both folders are one folder too.
+  return stat(FolderOf(a).c_str(), &first) == 0 && stat(FolderOf(b).c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical) {
+  char resolved[PATH_MAX];
+  if (resolveLast) {
+    if (realpath(path.c_str(), resolved) == nullptr) return false;
+    canonical.assign(resolved);
+    return true;
+  }
+  const size_t slash = path.rfind('/');
+  if (realpath(FolderOf(path).c_str(), resolved) == nullptr) return false;
+  canonical.assign(resolved);
+  if (canonical.back() != '/') canonical.push_back('/');
+  canonical.append(path, slash == path.npos ? 0 : slash + 1);
+  return true;
+}
+
+bool MayChangeEntriesIn(const NativeString& folder) {
+  return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Where the file system ignores case (exFAT), lstat finds the old file under
+// any spelling, and FUSE may give each spelling an inode of its own: its own
+// spelling is the listed name that matches without case, unless the exact
+// name is listed.
+void StoredName(const NativeString& path, NativeString& stored) {
+  stored = path;
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return;
+  const size_t slash = path.rfind('/');
+  const std::string folder = path.substr(0, slash == path.npos ? 0 : slash + 1);
+  const NativeStringView name = NativeStringView(path).substr(folder.size());
+  DIR* dir = opendir(FolderOf(path).c_str());
+  if (dir == nullptr) return;
+  std::string found;
+  while (const dirent* entry = readdir(dir)) {
+    if (name == entry->d_name) {
+      found.clear();
+      break;
+    }
+    if (found.empty() && CompareIgnoringCase(entry->d_name, name) == 0) found = entry->d_name;
+  }
+  closedir(dir);
+  if (!found.empty()) stored = folder + found;
+}
 
 int LastErrorCode() { return errno; }
 

@@ -84,16 +84,81 @@ bool IsRemovableEntry(const NativeString& path) {
 
 bool IsNameClash(int code) { return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS; }
 
+bool EntryExists(const NativeString& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+         error != ERROR_INVALID_NAME && error != ERROR_BAD_PATHNAME;
+}
+
+namespace {
+struct Identity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const Identity&) const = default;
+};
+
+// The volume and file index of what the path names; a link itself when
+// ownEntry, else what it leads to.
+bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (ownEntry ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                    FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+              information.nFileIndexLow};
+  return known;
+}
+
+NativeString FolderOf(const NativeString& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == path.npos ? NativeString(L".") : path.substr(0, slash + 1);
+}
+}  // namespace
+
+bool SameEntry(const NativeString& a, const NativeString& b) {
+  Identity first, second;
+  if (!IdentityOf(a, true, first) || !IdentityOf(b, true, second) || !(first == second))
+    return false;
+  // One file; one entry only when both folders are one folder too.
+  return IdentityOf(FolderOf(a), false, first) && IdentityOf(FolderOf(b), false, second) &&
+         first == second;
+}
+
+bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical) {
+  if (resolveLast) return false;
+  int code = 0;
+  FullPathName(path, canonical, code);
+  return code == 0 || code == ERROR_FILE_NOT_FOUND;
+}
+
+bool MayChangeEntriesIn(const NativeString&) { return true; }
+
+void StoredName(const NativeString& path, NativeString& stored) {
+  stored = path;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  FindClose(search);
+  stored = path.substr(0, path.find_last_of(L"\\/") + 1) +
+           NativeString(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
+}
+
 // MoveFileW has no replace option: an existing destination makes it fail.
-bool MoveFileNoReplace(const NativeString& source, const NativeString& destination) {
+bool MoveFileNoReplace(const NativeString& source, const NativeString& destination, MoveSteps*) {
   return MoveFileW(source.c_str(), destination.c_str()) != 0;
 }
 
 // The Windows build makes its calls exactly as named: no shortcut.
 bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return false; }
 
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination) {
-  return CopyFileW(source.c_str(), destination.c_str(), TRUE) != 0;
+bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
+                       MoveSteps* steps) {
+  if (CopyFileW(source.c_str(), destination.c_str(), TRUE) == 0) return false;
+  if (steps) steps->AtStep(MoveStep::Copied, source);
+  return true;
 }
 
 // CopyFileW gives the copy the source's attributes: a read-only copy must be
@@ -103,8 +168,16 @@ void DiscardCopy(const NativeString& path) {
   DeleteFileW(path.c_str());
 }
 
-// Ctrl-C ends a console program at once; the set-aside name is its trace.
-void PutBackOnInterrupt(const NativeString&, const NativeString&) {}
+// Ctrl-C ends a console program at once; a set-aside file is its trace.
+bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
+  return MoveFileW(path.c_str(), aside.c_str()) != 0;
+}
+bool PutBack(const NativeString& aside, const NativeString& own) {
+  return MoveFileW(aside.c_str(), own.c_str()) != 0;
+}
+bool RemoveAside(const NativeString& aside) { return RemoveFile(aside); }
+EndingSignalsHeld::EndingSignalsHeld() {}
+EndingSignalsHeld::~EndingSignalsHeld() {}
 
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);

@@ -3,9 +3,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -38,3 +40,17 @@ inline std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// Plays another process (a rival, a writer, a failure, a signal) at one step
+// of a move: on MoveSteps itself, or on a sweep's effects.
+template <typename Base = MoveSteps>
+struct StepAt : Base {
+  StepAt(MoveStep step, std::function<void(const NativeString&)> act) : when_(step), act_(act) {}
+  void AtStep(MoveStep step, const NativeString& path) override {
+    if (step == when_) act_(path);
+  }
+
+ private:
+  MoveStep when_;
+  std::function<void(const NativeString&)> act_;
+};

@@ -1,0 +1,93 @@
+#include "organiser/preview.h"
+
+#include "platform/console.h"
+#include "platform/errors.h"
+
+namespace {
+
+NativeString FolderOf(const NativeString& path) {
+  const size_t slash = path.find_last_of(kDelimiter);
+  return slash == path.npos ? NativeString(NATIVE(".")) : path.substr(0, slash);
+}
+
+// The run needs to add and remove entries there; the reason when it may not.
+void CheckMayChange(const NativeString& folder) {
+  if (!MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
+}
+
+}  // namespace
+
+bool PreviewEffects::Disk::Made(const NativeString& path) const {
+  CanonicalPath(path, false, full_);
+  return made_.count(full_) > 0;
+}
+
+bool PreviewEffects::Disk::FolderExists(const NativeString& path) const {
+  return Made(path) || ::FolderExists(path);
+}
+
+bool PreviewEffects::Disk::FileEntryExists(const NativeString& path) const {
+  if (!::FileEntryExists(path)) return false;
+  // A link to a file that the run will have moved leads nowhere by then.
+  return gone_.empty() || !CanonicalPath(path, true, full_) || gone_.count(full_) == 0;
+}
+
+void PreviewEffects::Disk::Make(const NativeString& path) {
+  if (CanonicalPath(path, false, full_)) made_.insert(full_);
+}
+
+void PreviewEffects::Disk::Gone(const NativeString& path) {
+  if (CanonicalPath(path, false, full_)) gone_.insert(full_);
+}
+
+bool PreviewEffects::FolderExists(const NativeString& path) { return disk_.FolderExists(path); }
+
+bool PreviewEffects::MakeFolder(const NativeString& path) {
+  reason_.clear();
+  if (EntryExists(path)) {
+    reason_ = NATIVE("a file of that name is in the way");
+    return false;
+  }
+  folder_ = FolderOf(path);
+  if (!disk_.Made(folder_) && !MayChangeEntriesIn(folder_)) {
+    reason_ = SystemErrorText(LastErrorCode());
+    return false;
+  }
+  disk_.Make(path);
+  return true;
+}
+
+void PreviewEffects::Move(const NativeString& source, const NativeString& target,
+                          bool folderExisted) {
+  replacing_ = false;
+  if (folderExisted)
+    replacing_ = PlanReplace(source, target, disk_);
+  else
+    CheckMove(source, target, disk_);
+  CheckMayChange(FolderOf(source));
+  folder_ = FolderOf(target);
+  if (!disk_.Made(folder_)) CheckMayChange(folder_);
+}
+
+void PreviewEffects::Skipped(NativeStringView name) { Say(NATIVE("Skipped File: "), name); }
+void PreviewEffects::FolderCreated(NativeStringView folder) {
+  Say(NATIVE("Would Create Folder: "), folder);
+}
+void PreviewEffects::FolderFailed(NativeStringView folder) {
+  Say(NATIVE("Create Folder FAILED: "), folder, reason_);
+}
+void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
+  ++count_;
+  disk_.Gone(NativeString(source));
+  line_.assign(replacing_ ? NATIVE("Would Replace File: ") : NATIVE("Would Move File: "));
+  line_.append(source).append(NATIVE(" -> ")).append(target);
+  WriteLine(line_);
+}
+void PreviewEffects::MoveFailed(NativeStringView source, const Exception* why) {
+  Say(NATIVE("Move File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
+}
+void PreviewEffects::Say(NativeStringView prefix, NativeStringView what, NativeStringView reason) {
+  line_.assign(prefix).append(what);
+  if (!reason.empty()) line_.append(NATIVE(" (")).append(reason).append(NATIVE(")"));
+  WriteLine(line_);
+}

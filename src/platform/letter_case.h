@@ -1,0 +1,17 @@
+// Letter case as the file systems that ignore it see names.
+#pragma once
+
+#include "platform/text.h"
+
+// Below, equal to or above zero as a is before, one with or after b, with
+// letter case ignored as NTFS and exFAT ignore it: Unicode simple case
+// mapping, one code point to one. On POSIX a name that is not valid UTF-8
+// compares byte for byte; on Windows the system compares (CompareStringOrdinal).
+int CompareIgnoringCase(NativeStringView a, NativeStringView b);
+
+struct IgnoringCaseLess {
+  using is_transparent = void;
+  bool operator()(NativeStringView a, NativeStringView b) const {
+    return CompareIgnoringCase(a, b) < 0;
+  }
+};

@@ -1,0 +1,35 @@
+#include <utf8proc.h>
+
+#include "platform/letter_case.h"
+
+namespace {
+
+bool IsValidUtf8(NativeStringView text) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (size_t at = 0; at < text.size();) {
+    utf8proc_int32_t point;
+    const utf8proc_ssize_t used =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &point);
+    if (used <= 0) return false;
+    at += static_cast<size_t>(used);
+  }
+  return true;
+}
+
+}  // namespace
+
+int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
+  if (!IsValidUtf8(a) || !IsValidUtf8(b)) return a.compare(b);
+  const auto* left = reinterpret_cast<const utf8proc_uint8_t*>(a.data());
+  const auto* right = reinterpret_cast<const utf8proc_uint8_t*>(b.data());
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    utf8proc_int32_t p, q;
+    i += static_cast<size_t>(utf8proc_iterate(left + i, static_cast<utf8proc_ssize_t>(a.size() - i), &p));
+    j += static_cast<size_t>(utf8proc_iterate(right + j, static_cast<utf8proc_ssize_t>(b.size() - j), &q));
+    p = utf8proc_toupper(p);
+    q = utf8proc_toupper(q);
+    if (p != q) return p < q ? -1 : 1;
+  }
+  return (i < a.size()) - (j < b.size());
+}

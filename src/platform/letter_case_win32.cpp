@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "platform/letter_case.h"
+
+int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) - CSTR_EQUAL;
+}
