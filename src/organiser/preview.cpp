@@ -18,8 +18,7 @@ void CheckMayChange(const NativeString& folder) {
 }  // namespace
 
 bool PreviewEffects::Disk::Made(const NativeString& path) const {
-  CanonicalPath(path, false, full_);
-  return made_.count(full_) > 0;
+  return CanonicalPath(path, full_) && made_.count(full_) > 0;
 }
 
 bool PreviewEffects::Disk::FolderExists(const NativeString& path) const {
@@ -28,16 +27,23 @@ bool PreviewEffects::Disk::FolderExists(const NativeString& path) const {
 
 bool PreviewEffects::Disk::FileEntryExists(const NativeString& path) const {
   if (!::FileEntryExists(path)) return false;
-  // A link to a file that the run will have moved leads nowhere by then.
-  return gone_.empty() || !CanonicalPath(path, true, full_) || gone_.count(full_) == 0;
+  // A link that leads through a file the run will have moved (a link
+  // itself, perhaps) leads nowhere by then.
+  NativeString hop = path;
+  for (int links = 0; !gone_.empty() && links < 40; ++links) {
+    if (!CanonicalPath(hop, full_)) break;
+    if (gone_.count(full_) > 0) return false;
+    if (!LinkTargetOf(full_, hop)) break;
+  }
+  return true;
 }
 
 void PreviewEffects::Disk::Make(const NativeString& path) {
-  if (CanonicalPath(path, false, full_)) made_.insert(full_);
+  if (CanonicalPath(path, full_)) made_.insert(full_);
 }
 
 void PreviewEffects::Disk::Gone(const NativeString& path) {
-  if (CanonicalPath(path, false, full_)) gone_.insert(full_);
+  if (CanonicalPath(path, full_)) gone_.insert(full_);
 }
 
 bool PreviewEffects::FolderExists(const NativeString& path) { return disk_.FolderExists(path); }

@@ -46,9 +46,11 @@ void StoredName(const NativeString& path, NativeString& stored);
 
 // The path with every link and "." or ".." in its folders resolved, its own
 // last name kept as it is (a link stays itself); false when it cannot be had.
-// With resolveLast, a link as the last name is resolved too (POSIX; Windows
-// answers false: its previews do not follow links to files).
-bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical);
+bool CanonicalPath(const NativeString& path, NativeString& canonical);
+
+// Where the link at path leads, as a path; false for anything but a link
+// (and on Windows, whose previews do not follow links to files).
+bool LinkTargetOf(const NativeString& path, NativeString& target);
 
 // Whether this user may add and remove entries in the folder: write and
 // search permission, on a file system mounted for writing. False with

@@ -123,18 +123,22 @@ bool SameEntry(const NativeString& a, const NativeString& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical) {
+bool CanonicalPath(const NativeString& path, NativeString& canonical) {
   char resolved[PATH_MAX];
-  if (resolveLast) {
-    if (realpath(path.c_str(), resolved) == nullptr) return false;
-    canonical.assign(resolved);
-    return true;
-  }
   const size_t slash = path.rfind('/');
   if (realpath(FolderOf(path).c_str(), resolved) == nullptr) return false;
   canonical.assign(resolved);
   if (canonical.back() != '/') canonical.push_back('/');
   canonical.append(path, slash == path.npos ? 0 : slash + 1);
+  return true;
+}
+
+bool LinkTargetOf(const NativeString& path, NativeString& target) {
+  char text[PATH_MAX];
+  const ssize_t length = readlink(path.c_str(), text, sizeof text);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof text) return false;
+  target.assign(text, static_cast<size_t>(length));
+  if (target[0] != '/') target.insert(0, FolderOf(path) + "/");
   return true;
 }
 

@@ -127,12 +127,13 @@ bool SameEntry(const NativeString& a, const NativeString& b) {
          first == second;
 }
 
-bool CanonicalPath(const NativeString& path, bool resolveLast, NativeString& canonical) {
-  if (resolveLast) return false;
+bool CanonicalPath(const NativeString& path, NativeString& canonical) {
   int code = 0;
   FullPathName(path, canonical, code);
   return code == 0 || code == ERROR_FILE_NOT_FOUND;
 }
+
+bool LinkTargetOf(const NativeString&, NativeString&) { return false; }
 
 bool MayChangeEntriesIn(const NativeString&) { return true; }
 
