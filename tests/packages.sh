@@ -21,15 +21,15 @@ for f in "$deb" "$tgz" "$zip"; do [ -f "$f" ] || fail "missing $f"; done
 
 # What each holds.
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort >"$work/deb.txt"
-printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
-  ./usr/share/man/man1/tvtidy-preview.1 ./usr/share/man/man1/tvtidy.1 |
+printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-link ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
+  ./usr/share/man/man1/tvtidy-link.1 ./usr/share/man/man1/tvtidy-preview.1 ./usr/share/man/man1/tvtidy.1 |
   diff - "$work/deb.txt" || fail "the .deb's files"
 dpkg-deb -f "$deb" Section | grep -qx utils || fail "the .deb's section"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the .deb's dependencies"
 tar -tzf "$tgz" >"$work/tgz.txt" && grep -q "/bin/tvtidy$" "$work/tgz.txt" || fail "the tarball holds no bin/tvtidy"
 unzip -Z1 "$zip" | sort >"$work/zip.txt"
-printf '%s\n' "tvtidy-${version}-win64/README.txt" "tvtidy-${version}-win64/tvtidy-preview.exe" \
-  "tvtidy-${version}-win64/tvtidy.exe" |
+printf '%s\n' "tvtidy-${version}-win64/README.txt" "tvtidy-${version}-win64/tvtidy-link.exe" \
+  "tvtidy-${version}-win64/tvtidy-preview.exe" "tvtidy-${version}-win64/tvtidy.exe" |
   diff - "$work/zip.txt" || fail "the zip's files"
 ok "contents of the .deb, the tarball and the zip"
 
@@ -45,6 +45,10 @@ tidy() {
   "$@" "$dir/tvtidy-preview$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt" || return 1
   [ "$(tail -n 1 "$work/out.txt")" = "Would move 1 files$eol" ] && [ -f "$work/tv/Show.Name.S01E01.mkv" ] ||
     return 1
+  "$@" "$dir/tvtidy-link$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt" || return 1
+  [ "$(tail -n 1 "$work/out.txt")" = "Linked 1 files$eol" ] && [ -f "$work/tv/Show Name/Show.Name.S01E01.mkv" ] ||
+    return 1
+  rm -r "$work/tv/Show Name"
   "$@" "$dir/tvtidy$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt"
   [ $? -eq 1 ] || { cat "$work/err.txt"; return 1; }
   [ -f "$work/tv/Show Name/Show.Name.S01E01.mkv" ] && [ "$(tail -n 1 "$work/out.txt")" = "Moved 1 files$eol" ]

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "organiser/hard_link.h"
 #include "organiser/preview.h"
 #include "organiser/sweep.h"
 #include "platform/console.h"
@@ -48,4 +49,15 @@ void RunPreview() {
   SweepDirectory(folder, effects);
   WriteSummary(NATIVE("Would move "), effects.Count());
   ExitStatus = 0;
+}
+
+void RunLink() {
+  ExitStatus = 2;  // no folder to link
+  NativeString folder;
+  if (!TakeFolder(folder)) return;
+  FolderLock lock(folder);  // hooks that fire together take turns
+  LinkEffects effects;
+  SweepDirectory(folder, effects);
+  WriteSummary(NATIVE("Linked "), effects.Count());
+  ExitStatus = effects.AnyFailed() ? 1 : 0;
 }

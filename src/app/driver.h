@@ -5,3 +5,7 @@ void RunDriver();
 
 // The same run, previewed: every line a run would print, nothing changed.
 void RunPreview();
+
+// Each episode linked into its show folder and left in place; exit status 0,
+// or 1 when any line says FAILED.
+void RunLink();

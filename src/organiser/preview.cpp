@@ -75,12 +75,12 @@ void PreviewEffects::Move(const NativeString& source, const NativeString& target
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
 }
 
-void PreviewEffects::Skipped(NativeStringView name) { Say(NATIVE("Skipped File: "), name); }
+void PreviewEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
 void PreviewEffects::FolderCreated(NativeStringView folder) {
-  Say(NATIVE("Would Create Folder: "), folder);
+  WriteEventLine(line_, NATIVE("Would Create Folder: "), folder);
 }
 void PreviewEffects::FolderFailed(NativeStringView folder) {
-  Say(NATIVE("Create Folder FAILED: "), folder, reason_);
+  WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
   ++count_;
@@ -90,10 +90,5 @@ void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
   WriteLine(line_);
 }
 void PreviewEffects::MoveFailed(NativeStringView source, const Exception* why) {
-  Say(NATIVE("Move File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
-}
-void PreviewEffects::Say(NativeStringView prefix, NativeStringView what, NativeStringView reason) {
-  line_.assign(prefix).append(what);
-  if (!reason.empty()) line_.append(NATIVE(" (")).append(reason).append(NATIVE(")"));
-  WriteLine(line_);
+  WriteEventLine(line_, NATIVE("Move File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
 }

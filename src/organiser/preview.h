@@ -43,7 +43,6 @@ class PreviewEffects : public SweepEffects {
     mutable NativeString full_;
   };
 
-  void Say(NativeStringView prefix, NativeStringView what, NativeStringView reason = {});
 
   Disk disk_;
   NativeString reason_, line_, folder_;

@@ -111,22 +111,24 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
   else
     RelocateFile(source, target, this);
 }
-void TidyEffects::Skipped(NativeStringView name) { Say(NATIVE("Skipped File: "), name); }
-void TidyEffects::FolderCreated(NativeStringView folder) { Say(NATIVE("Created Folder: "), folder); }
+void TidyEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
+void TidyEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
 void TidyEffects::FolderFailed(NativeStringView folder) {
-  Say(NATIVE("Create Folder FAILED: "), folder);
+  WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder);
 }
 void TidyEffects::Moved(NativeStringView source, NativeStringView) {
   ++MovedFileCount;
-  Say(NATIVE("Moved File: "), source);
+  WriteEventLine(line_, NATIVE("Moved File: "), source);
 }
 // Every failure of the move alike; its kind and text are not shown.
 void TidyEffects::MoveFailed(NativeStringView source, const Exception*) {
-  Say(NATIVE("Move File FAILED: "), source);
+  WriteEventLine(line_, NATIVE("Move File FAILED: "), source);
 }
-void TidyEffects::Say(NativeStringView prefix, NativeStringView what) {
-  line_.assign(prefix).append(what);
-  WriteLine(line_);
+void WriteEventLine(NativeString& line, NativeStringView prefix, NativeStringView what,
+                    NativeStringView reason) {
+  line.assign(prefix).append(what);
+  if (!reason.empty()) line.append(NATIVE(" (")).append(reason).append(NATIVE(")"));
+  WriteLine(line);
 }
 
 void SweepDirectory(const NativeString& folderPath) {

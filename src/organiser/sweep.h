@@ -34,6 +34,10 @@ class SweepEffects {
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
 };
 
+// Writes prefix + what, and " (reason)" when there is one, through line (reused).
+void WriteEventLine(NativeString& line, NativeStringView prefix, NativeStringView what,
+                    NativeStringView reason = {});
+
 // tvtidy's own effects: the moves themselves and the console lines.
 class TidyEffects : public SweepEffects, public MoveSteps {
  public:
@@ -48,7 +52,6 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   void MoveFailed(NativeStringView source, const Exception* why) override;
 
  private:
-  void Say(NativeStringView prefix, NativeStringView what);
   NativeString line_;  // reused: no allocation per line once it has grown
 };
 

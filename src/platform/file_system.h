@@ -44,6 +44,29 @@ bool SameEntry(const NativeString& a, const NativeString& b);
 // case where the file system ignores case); the path itself when unknown.
 void StoredName(const NativeString& path, NativeString& stored);
 
+// True when both paths are one file (device and inode, or volume and file
+// index): two hard links of it, say. Links as the last name are not followed.
+bool SameFile(const NativeString& a, const NativeString& b);
+
+// A new name for an existing file, never over an existing entry (link(2),
+// CreateHardLinkW). False with LastErrorCode().
+bool MakeHardLink(const NativeString& existing, const NativeString& newName);
+
+// Holds a folder for one process at a time, for as long as it lives; a
+// second waits. POSIX: flock on the folder's own descriptor; Windows: a named
+// mutex made from its full path. Nothing is written into the folder.
+class FolderLock {
+ public:
+  explicit FolderLock(const NativeString& folder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  void* handle_ = nullptr;
+  int fd_ = -1;
+};
+
 // The path with every link and "." or ".." in its folders resolved, its own
 // last name kept as it is (a link stays itself); false when it cannot be had.
 bool CanonicalPath(const NativeString& path, NativeString& canonical);

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -112,6 +113,27 @@ std::string FolderOf(const NativeString& path) {
   return slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 }  // namespace
+
+bool SameFile(const NativeString& a, const NativeString& b) {
+  struct stat first, second;
+  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
+  return link(existing.c_str(), newName.c_str()) == 0;
+}
+
+FolderLock::FolderLock(const NativeString& folder) {
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ >= 0)
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) close(fd_);  // and the lock with it
+}
 
 bool SameEntry(const NativeString& a, const NativeString& b) {
   struct stat first, second;

@@ -118,6 +118,36 @@ NativeString FolderOf(const NativeString& path) {
 }
 }  // namespace
 
+bool SameFile(const NativeString& a, const NativeString& b) {
+  Identity first, second;
+  return IdentityOf(a, true, first) && IdentityOf(b, true, second) && first == second;
+}
+
+bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
+  return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
+}
+
+// Mutex names may hold no "\" but the namespace's: the path's are turned
+// into "/", and its letters upper-cased as the file system compares them.
+FolderLock::FolderLock(const NativeString& folder) {
+  NativeString full;
+  int code = 0;
+  FullPathName(folder, full, code);
+  while (!full.empty() && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  for (wchar_t& c : full)
+    if (c == L'\\') c = L'/';
+  CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  const NativeString name = L"Local\\tvtidy-link:" + full;
+  handle_ = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (handle_ != nullptr) WaitForSingleObject(handle_, INFINITE);  // abandoned: ours too
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ == nullptr) return;
+  ReleaseMutex(handle_);
+  CloseHandle(handle_);
+}
+
 bool SameEntry(const NativeString& a, const NativeString& b) {
   Identity first, second;
   if (!IdentityOf(a, true, first) || !IdentityOf(b, true, second) || !(first == second))

@@ -1,0 +1,31 @@
+// tvtidy-link's effects: each episode gets a hard link in its show folder
+// and stays where it is, so that a download client keeps seeding it.
+#pragma once
+
+#include <cstdint>
+
+#include "organiser/sweep.h"
+
+class LinkEffects : public SweepEffects {
+ public:
+  bool FolderExists(const NativeString& path) override;
+  bool MakeFolder(const NativeString& path) override;
+  bool QuickMove(const NativeString&, const NativeString&) override { return false; }
+  // Never deletes, renames, replaces or copies: a link, or a raised reason.
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
+
+  void Skipped(NativeStringView name) override;
+  void FolderCreated(NativeStringView folder) override;
+  void FolderFailed(NativeStringView folder) override;
+  void Moved(NativeStringView source, NativeStringView target) override;
+  void MoveFailed(NativeStringView source, const Exception* why) override;
+
+  std::int32_t Count() const { return count_; }
+  bool AnyFailed() const { return failed_; }
+
+ private:
+
+  NativeString reason_, line_;
+  bool already_ = false, failed_ = false;
+  std::int32_t count_ = 0;
+};
