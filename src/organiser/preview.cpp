@@ -5,11 +5,6 @@
 
 namespace {
 
-NativeString FolderOf(const NativeString& path) {
-  const size_t slash = path.find_last_of(kDelimiter);
-  return slash == path.npos ? NativeString(NATIVE(".")) : path.substr(0, slash);
-}
-
 // The run needs to add and remove entries there; the reason when it may not.
 void CheckMayChange(const NativeString& folder) {
   if (!MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
@@ -54,7 +49,7 @@ bool PreviewEffects::MakeFolder(const NativeString& path) {
     reason_ = NATIVE("a file of that name is in the way");
     return false;
   }
-  folder_ = FolderOf(path);
+  folder_ = FolderPartOf(path);
   if (!disk_.Made(folder_) && !MayChangeEntriesIn(folder_)) {
     reason_ = SystemErrorText(LastErrorCode());
     return false;
@@ -70,8 +65,8 @@ void PreviewEffects::Move(const NativeString& source, const NativeString& target
     replacing_ = PlanReplace(source, target, disk_);
   else
     CheckMove(source, target, disk_);
-  CheckMayChange(FolderOf(source));
-  folder_ = FolderOf(target);
+  CheckMayChange(FolderPartOf(source));
+  folder_ = FolderPartOf(target);
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
 }
 

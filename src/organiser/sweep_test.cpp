@@ -502,8 +502,17 @@ std::multiset<std::string> Contents(const fs::path& root) {
 
 // Preview, run and full sequence on three copies of one layout; a message per
 // divergence.
-std::string Decide(const fs::path& root, const std::vector<Entry>& layout) {
-  const fs::path run = root / "run", full = root / "full";
+// Every other layout names its folder relative to the current folder, as
+// "tvtidy-preview Downloads" does.
+std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool relative) {
+  const fs::path full = root / "full";
+  const fs::path run = relative ? fs::path("run") : root / "run";
+  struct Back {
+    fs::path to;
+    ~Back() { fs::current_path(to); }
+  } back{fs::current_path()};
+  fs::create_directories(root);
+  if (relative) fs::current_path(root);
   Build(run, layout);
   Build(full, layout);
   const std::string base = run.string() + std::string(1, kDelimiter);
@@ -544,7 +553,7 @@ TEST(Differential, PreviewRunAndFullChecksAgreeOnRandomFolders) {
     std::mt19937 random(static_cast<std::mt19937::result_type>(20261207 + i));
     const auto layout = differential::Layout(random);
     const fs::path root = tmp.Path() / std::to_string(i);
-    std::string failure = differential::Decide(root, layout);
+    std::string failure = differential::Decide(root, layout, i % 2 == 1);
 #ifndef _WIN32
     if (failure.empty() && geteuid() == 0) {
       // The same again as an ordinary user, in a child that may not return.
@@ -558,7 +567,7 @@ TEST(Differential, PreviewRunAndFullChecksAgreeOnRandomFolders) {
         close(channel[0]);
         std::string said = "could not become a user";
         try {
-          if (setgid(65534) == 0 && setuid(65534) == 0) said = differential::Decide(user, layout);
+          if (setgid(65534) == 0 && setuid(65534) == 0) said = differential::Decide(user, layout, i % 2 == 0);
         } catch (const std::exception& error) {
           said = error.what();
         }

@@ -211,8 +211,7 @@ struct OpenToEndingSignals {
 
 // A short hidden name beside the destination: it fits beside a 255-byte name.
 int CreateTemporaryBeside(const std::string& destination) {
-  const size_t slash = destination.rfind('/');
-  const std::string folder = slash == destination.npos ? "" : destination.substr(0, slash + 1);
+  const std::string folder = FolderPartOf(destination);
   if (folder.size() + 16 >= sizeof temporaryPath) {
     errno = ENAMETOOLONG;
     return -1;
@@ -248,9 +247,7 @@ void RemoveTemporary() {
 // The new name on disk before the old one goes. File systems that cannot
 // flush a folder (EINVAL) keep their names in order by themselves.
 bool FlushFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = open(FolderPartOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
   ErrnoKeeper keep;

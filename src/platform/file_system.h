@@ -150,6 +150,14 @@ inline NativeString WithTrailingDelimiter(NativeStringView path) {
   return result;
 }
 
+// The folder that holds the path's last name, with its delimiter ("./" for a
+// bare name): a path to open, list or stat, to which a name can be appended.
+inline NativeString FolderPartOf(NativeStringView path) {
+  const size_t delimiter = path.find_last_of(kDelimiter);
+  if (delimiter == path.npos) return NativeString{NATIVE('.'), kDelimiter};
+  return NativeString(path.substr(0, delimiter + 1));
+}
+
 struct FolderEntry {
   NativeStringView name;  // valid until the listing moves on
   bool isFolder = false;  // "." and "..", sub-folders and links to folders

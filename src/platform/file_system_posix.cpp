@@ -36,9 +36,8 @@ bool TargetType(const char* path, mode_t& type) {
 // Whether an entry of a folder that cannot be stat'ed by path is a file,
 // by looking it up in its folder's listing.
 bool ListedAsFile(const NativeString& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = slash == path.npos ? path : path.substr(slash + 1);
+  const std::string folder = FolderPartOf(path);
+  const std::string name = path.substr(path.rfind('/') + 1);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return false;
   bool found = false;
@@ -107,13 +106,6 @@ bool EntryExists(const NativeString& path) {
   return lstat(path.c_str(), &info) == 0 || !MeansAbsent(errno);
 }
 
-namespace {
-std::string FolderOf(const NativeString& path) {
-  const size_t slash = path.rfind('/');
-  return slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-}  // namespace
-
 bool SameFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 &&
@@ -141,17 +133,20 @@ bool SameEntry(const NativeString& a, const NativeString& b) {
       first.st_dev != second.st_dev || first.st_ino != second.st_ino)
     return false;
   // One file; one entry only when both folders are one folder too.
-  return stat(FolderOf(a).c_str(), &first) == 0 && stat(FolderOf(b).c_str(), &second) == 0 &&
+  return stat(FolderPartOf(a).c_str(), &first) == 0 && stat(FolderPartOf(b).c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {
+  // A folder named with its delimiter is the same folder.
+  NativeStringView named = path;
+  while (named.size() > 1 && named.back() == '/') named.remove_suffix(1);
+  const std::string folder = FolderPartOf(named);
   char resolved[PATH_MAX];
-  const size_t slash = path.rfind('/');
-  if (realpath(FolderOf(path).c_str(), resolved) == nullptr) return false;
+  if (realpath(folder.c_str(), resolved) == nullptr) return false;
   canonical.assign(resolved);
   if (canonical.back() != '/') canonical.push_back('/');
-  canonical.append(path, slash == path.npos ? 0 : slash + 1);
+  if (named != "/") canonical.append(named.substr(named.rfind('/') + 1));
   return true;
 }
 
@@ -160,7 +155,7 @@ bool LinkTargetOf(const NativeString& path, NativeString& target) {
   const ssize_t length = readlink(path.c_str(), text, sizeof text);
   if (length <= 0 || static_cast<size_t>(length) >= sizeof text) return false;
   target.assign(text, static_cast<size_t>(length));
-  if (target[0] != '/') target.insert(0, FolderOf(path) + "/");
+  if (target[0] != '/') target.insert(0, FolderPartOf(path));
   return true;
 }
 
@@ -176,10 +171,9 @@ void StoredName(const NativeString& path, NativeString& stored) {
   stored = path;
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return;
-  const size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash == path.npos ? 0 : slash + 1);
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
   const NativeStringView name = NativeStringView(path).substr(folder.size());
-  DIR* dir = opendir(FolderOf(path).c_str());
+  DIR* dir = opendir(FolderPartOf(path).c_str());
   if (dir == nullptr) return;
   std::string found;
   while (const dirent* entry = readdir(dir)) {

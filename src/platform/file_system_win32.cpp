@@ -111,11 +111,6 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
               information.nFileIndexLow};
   return known;
 }
-
-NativeString FolderOf(const NativeString& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == path.npos ? NativeString(L".") : path.substr(0, slash + 1);
-}
 }  // namespace
 
 bool SameFile(const NativeString& a, const NativeString& b) {
@@ -153,13 +148,15 @@ bool SameEntry(const NativeString& a, const NativeString& b) {
   if (!IdentityOf(a, true, first) || !IdentityOf(b, true, second) || !(first == second))
     return false;
   // One file; one entry only when both folders are one folder too.
-  return IdentityOf(FolderOf(a), false, first) && IdentityOf(FolderOf(b), false, second) &&
+  return IdentityOf(FolderPartOf(a), false, first) && IdentityOf(FolderPartOf(b), false, second) &&
          first == second;
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {
   int code = 0;
   FullPathName(path, canonical, code);
+  // A folder named with its delimiter is the same folder; a drive's root keeps it.
+  while (canonical.size() > 3 && canonical.back() == L'\\') canonical.pop_back();
   return code == 0 || code == ERROR_FILE_NOT_FOUND;
 }
 
@@ -173,7 +170,7 @@ void StoredName(const NativeString& path, NativeString& stored) {
   const HANDLE search = FindFirstFileW(path.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   FindClose(search);
-  stored = path.substr(0, path.find_last_of(L"\\/") + 1) +
+  stored = path.substr(0, path.find_last_of(kDelimiter) + 1) +
            NativeString(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
 }
 
