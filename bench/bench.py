@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times tvtidy against the floor (bench/floor.cpp), a careful user's script
 that does the same job (bench/careful.py) and a bare one that does less
-(bench/script.py: no check, no line, and os.rename replaces).
+(bench/script.py: no check, no line, and os.rename replaces); and tvtidy-link
+against the floor's --link (one link(2) per episode).
 
 Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst]
 
@@ -23,6 +24,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TVTIDY = os.path.join(ROOT, "build", "native", "tvtidy")
+LINK = os.path.join(ROOT, "build", "native", "tvtidy-link")
 FLOOR = os.path.join(ROOT, "build", "native", "bench_floor")
 SCRIPT = os.path.join(ROOT, "bench", "script.py")
 CAREFUL = os.path.join(ROOT, "bench", "careful.py")
@@ -85,9 +87,9 @@ def main():
     args = parser.parse_args()
     sizes = [1000] if args.quick else [int(s) for s in args.sizes.split(",")]
     runs = 1 if args.quick else args.runs
-    for program in (TVTIDY, FLOOR, "/usr/bin/time"):
+    for program in (TVTIDY, LINK, FLOOR, "/usr/bin/time"):
         if not os.path.exists(program):
-            sys.exit(f"missing {program}: cmake --build build/native --target tvtidy bench_floor")
+            sys.exit(f"missing {program}: cmake --build build/native --target tvtidy tvtidy-link bench_floor")
 
     contenders = {
         "tvtidy > null": (lambda d: [TVTIDY, d], os.devnull),
@@ -95,7 +97,11 @@ def main():
         "floor": (lambda d: [FLOOR, d], os.devnull),
         "careful script": (lambda d: [sys.executable, CAREFUL, d], os.devnull),
         "bare script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
+        "tvtidy-link > file": (lambda d: [LINK, d], "file"),
+        "link floor": (lambda d: [FLOOR, "--link", d], os.devnull),
     }
+    # Each contender against the floor of its own job.
+    floor_of = {name: "link floor" if "link" in name else "floor" for name in contenders}
     work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
     layout = "a show per episode" if args.worst else "100 shows"
     print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}, {layout}")
@@ -119,10 +125,10 @@ def main():
             for name in contenders:
                 m = medians[name]
                 print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | "
-                      f"{m / medians['floor']:.2f} | {medians['careful script'] / m:.2f} | "
+                      f"{m / medians[floor_of[name]]:.2f} | {medians['careful script'] / m:.2f} | "
                       f"{medians['bare script'] / m:.2f} |")
             if shutil.which("strace"):
-                for name in ("tvtidy > null", "tvtidy > file", "floor"):
+                for name in ("tvtidy > null", "tvtidy > file", "floor", "tvtidy-link > file", "link floor"):
                     folder = os.path.join(work, "tv")
                     shutil.rmtree(folder, ignore_errors=True)
                     make_folder(folder, size, args.worst)

@@ -124,15 +124,18 @@ def another_file_system():
         shutil.rmtree(other)
 
 
-FUSE_KINDS = ("exfat", "ntfs", "mergerfs")
+# Through FUSE, and the kernel's own XFS, btrfs and overlayfs on loop images.
+FUSE_KINDS = ("exfat", "ntfs", "mergerfs", "xfs", "btrfs", "overlay")
 
 
 @contextlib.contextmanager
 def fuse_folder(kind):
-    """A fresh, empty file system of that kind, mounted through FUSE (exFAT and
-    NTFS on a loop device, a mergerfs pool of two folders), always taken down."""
+    """A fresh, empty file system of that kind (exFAT and NTFS through FUSE, XFS
+    and btrfs on a loop device, a mergerfs pool of two folders, an overlay of
+    two), always taken down."""
     tools = {"exfat": ["mkfs.exfat", "mount.exfat-fuse", "losetup"],
-             "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"]}[kind]
+             "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"],
+             "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"]}[kind]
     missing = [t for t in tools if not shutil.which(t)]
     if missing:
         raise Skipped(f"{kind}: {' '.join(missing)} not installed")
@@ -149,12 +152,19 @@ def fuse_folder(kind):
                 os.mkdir(os.path.join(work, branch))
             done = subprocess.run(["mergerfs", "-o", "category.create=ff",
                                    f"{work}/b1:{work}/b2", mount], **quiet)
+        elif kind == "overlay":
+            for part in ("lower", "upper", "work"):
+                os.mkdir(os.path.join(work, part))
+            done = subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                                   f"lowerdir={work}/lower,upperdir={work}/upper,workdir={work}/work",
+                                   mount], **quiet)
         else:
             image = os.path.join(work, "image")
             with open(image, "wb") as f:
-                f.truncate(64 << 20)
-            made = subprocess.run(["mkfs.exfat", image] if kind == "exfat" else
-                                  ["mkntfs", "-F", "-q", "-f", image], **quiet)
+                f.truncate((320 if kind == "xfs" else 128 if kind == "btrfs" else 64) << 20)
+            made = subprocess.run({"exfat": ["mkfs.exfat", image], "ntfs": ["mkntfs", "-F", "-q", "-f", image],
+                                   "xfs": ["mkfs.xfs", "-q", image], "btrfs": ["mkfs.btrfs", "-q", image]}[kind],
+                                  **quiet)
             if made.returncode != 0:
                 raise Skipped(f"{kind}: {made.stderr.decode(errors='replace').strip()}")
             attached = subprocess.run(["losetup", "-f", "--show", image], stdout=subprocess.PIPE,
@@ -162,8 +172,8 @@ def fuse_folder(kind):
             if attached.returncode != 0:
                 raise Skipped(f"{kind}: no loop device: {attached.stderr.decode().strip()}")
             loop = attached.stdout.decode().strip()
-            done = subprocess.run(["mount.exfat-fuse" if kind == "exfat" else "ntfs-3g",
-                                   loop, mount], **quiet)
+            done = subprocess.run({"exfat": ["mount.exfat-fuse", loop, mount], "ntfs": ["ntfs-3g", loop, mount]}
+                                  .get(kind, ["mount", loop, mount]), **quiet)
         if done.returncode != 0:
             raise Skipped(f"{kind}: mount failed: {done.stderr.decode(errors='replace').strip()}")
         try:
@@ -955,15 +965,40 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     shutil.rmtree(tmp)
     os.mkdir(tmp)
 
-    def exfat(kind, root):
-        if kind != "exfat":
-            return
+    # exFAT has no hard links: the reason, and nothing but the show folder.
+    # NTFS through ntfs-3g and a mergerfs pool (one branch) hold them.
+    def on_fuse(kind, root):
         make(root, {"Show.S01E01.mkv": "e"})
         out, err, rc = run(root, program=LINK)
-        expect("exfat", (lines_of(out)[1:], rc), ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)",
-                                                   "Linked 0 files"], 1))
-        expect("exfat unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])
-    on_each_fuse_kind(exfat)
+        if kind == "exfat":
+            expect("exfat", (lines_of(out)[1:], rc),
+                   ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)", "Linked 0 files"], 1))
+            expect("exfat unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])
+        else:
+            expect(kind, (lines_of(out)[-1], rc), ("Linked 1 files", 0))
+            # mergerfs may number a path's inode its own way: the link count tells.
+            expect(kind + " one file, two names", [os.stat(os.path.join(root, *p)).st_nlink for p in
+                                                   (("Show", "Show.S01E01.mkv"), ("Show.S01E01.mkv",))], [2, 2])
+            out, err, rc = run(root, program=LINK)
+            expect(kind + " again", (lines_of(out), rc),
+                   ([f"Already Linked: {root}/Show.S01E01.mkv", "Linked 0 files"], 0))
+    on_each_fuse_kind(on_fuse)
+
+    # A download still being written: both names are one file, every byte in both.
+    source = os.path.join(tmp, "Show.S01E01.mkv")
+    make(tmp, {"Show.S01E01.mkv": b"x" * (1 << 20)})
+    writer = subprocess.Popen([sys.executable, "-c", "import sys, time\n"
+                               "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
+                               "    for _ in range(400):\n        f.write(b'y' * 4096); time.sleep(0.001)",
+                               source])
+    out, err, rc = run(tmp, program=LINK)
+    writer.wait(timeout=TIMEOUT)
+    expect("linked while written", (lines_of(out)[-1], rc), ("Linked 1 files", 0))
+    with open(source, "rb") as f, open(os.path.join(tmp, "Show", "Show.S01E01.mkv"), "rb") as g:
+        expect("every byte under both names", (f.read() == g.read(), os.path.getsize(source)),
+               (True, (1 << 20) + 400 * 4096))
+    shutil.rmtree(tmp)
+    os.mkdir(tmp)
 
     # Eight hooks at once on 2,000 episodes: each linked exactly once.
     for i in range(2000):

@@ -13,6 +13,11 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
   return false;
 }
 
+bool LinkEffects::QuickMove(const NativeString& source, const NativeString& target) {
+  already_ = false;
+  return QuickPathsPass(source, target) && MakeHardLink(source, target);
+}
+
 void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
   already_ = false;
   CheckMove(source, target, TheDisk());

@@ -10,7 +10,9 @@ class LinkEffects : public SweepEffects {
  public:
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
-  bool QuickMove(const NativeString&, const NativeString&) override { return false; }
+  // A plain file into a show folder the checks have accepted: the new link
+  // alone, which refuses whatever the checks would.
+  bool QuickMove(const NativeString& source, const NativeString& target) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.
   void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
 

@@ -64,7 +64,7 @@ void CheckRelocationPath(const NativeString& path, bool mustExist) {
   CheckPath(path, mustExist, full, parent);
 }
 
-bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath) {
+bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinationPath) {
 #ifdef _WIN32
   (void)sourcePath;
   (void)destinationPath;
@@ -88,8 +88,13 @@ bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destin
         length >= path_rules::kPosixMaxPath)
       return false;
   }
-  return RenameNoReplaceOnly(sourcePath, destinationPath);
+  return true;
 #endif
+}
+
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath) {
+  return QuickPathsPass(sourcePath, destinationPath) &&
+         RenameNoReplaceOnly(sourcePath, destinationPath);
 }
 
 const DiskView& TheDisk() {

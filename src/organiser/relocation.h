@@ -15,6 +15,11 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
 // is not enough. RelocateFile then decides. The POSIX build only.
 bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath);
 
+// Whether the paths' text passes the checks, so that a single call that
+// refuses on its own (a no-replace rename, a new link) may stand in for the
+// rest of them. Never on Windows, whose build makes its calls as named.
+bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinationPath);
+
 // The path resolved against the current folder; raises ENotSupportedException.
 NativeString ExpandToFullPath(const NativeString& path);
 

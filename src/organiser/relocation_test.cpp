@@ -14,6 +14,7 @@
 #include <cwctype>
 #else
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
@@ -203,6 +204,19 @@ void Replace(const char* path) {
   fs::rename(std::string(path) + ".new", path);
 }
 void Truncate(const char* path) { fs::resize_file(path, 10); }
+// A torrent client filling a pre-allocated file in place: same size, and the
+// old times put back, as a coarse or cached clock would show them.
+void RewriteInPlace(const char* path) {
+  struct stat before;
+  stat(path, &before);
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(1000);
+    file << "filled";
+  }
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  utimensat(AT_FDCWD, path, times, 0);
+}
 
 TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
   const std::string content(200000, 'v');
@@ -213,6 +227,7 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
   } cases[] = {{"growing", Append, content + "more"},
                {"replaced", Replace, "replacement"},
                {"truncated", Truncate, content.substr(0, 10)},
+               {"filled in place", RewriteInPlace, content.substr(0, 1000) + "filled" + content.substr(1006)},
                {"read-only", nullptr, content}};
   for (const auto& c : cases) {
     const fs::path from = tmp.Path() / (std::string(c.name) + ".mkv");

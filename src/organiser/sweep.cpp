@@ -1,7 +1,6 @@
 #include "organiser/sweep.h"
 
 #include <map>
-#include <random>
 #include <unordered_map>
 
 #include "episode/classifier.h"
@@ -14,15 +13,6 @@
 std::int32_t MovedFileCount = 0;
 
 namespace {
-
-// A short hidden name, new in the show folder, that fits wherever the old
-// file's own name fits but for names shorter than itself (18 units).
-void AsideName(const NativeString& own, NativeString& aside) {
-  static std::mt19937 random{std::random_device{}()};
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  aside.assign(own, 0, own.find_last_of(kDelimiter) + 1).append(NATIVE(".tvtidy-old-"));
-  for (int i = 0; i < 6; ++i) aside.push_back(NativeChar(kLetters[random() % 36]));
-}
 
 // Moves the file into an existing show folder. A file of the same name there
 // is set aside first, and goes only once the new one has arrived; when the
@@ -40,7 +30,9 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   // Random names: stale ones of older runs are never touched, only passed by.
   bool setAside = false;
   for (int attempt = 0; attempt < 64 && !setAside; ++attempt) {
-    AsideName(own, aside);
+    // 18 units: it fits wherever the old file's own name fits, but for
+    // names shorter than itself.
+    HiddenNameBeside(own, NATIVE(".tvtidy-old-"), aside);
     setAside = SetAsideAs(target, aside, own);
     if (!setAside && !IsNameClash(LastErrorCode())) break;
   }

@@ -8,9 +8,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #endif
 
@@ -97,26 +99,84 @@ bool AnswersTheMove(int error) {
          error == EMLINK || error == EBUSY;
 }
 
-// Reserves the name with an empty file of our own, then renames over it once
-// it is checked to be still ours. The only rename(2) that may replace, and it
-// replaces nothing but the placeholder.
-bool RenameOverPlaceholder(const char* source, const char* destination) {
-  const int fd = open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;  // EEXIST: the name is taken
-  struct stat mine {};
-  const bool known = fstat(fd, &mine) == 0;
-  close(fd);
+bool RenameNoReplace(const char* source, const char* destination);
+
+// Whether nobody has written into the file behind the descriptor.
+bool StillEmpty(int fd) {
   struct stat now;
-  if (!known || lstat(destination, &now) != 0 || !SameFile(now, mine) || !S_ISREG(now.st_mode) ||
-      now.st_size != 0) {
-    if (known) RemoveIfStill(destination, mine);
-    errno = EEXIST;  // someone else's file now holds the name: leave it
+  return fstat(fd, &now) == 0 && now.st_size == 0;
+}
+
+// What someone wrote into a placeholder that was renamed over, kept as a
+// file of its own: under its name again once the move is undone, or else
+// under a hidden name beside it. Async-signal-safe, as the handler may get
+// here: names are built by hand.
+void KeepWrittenInto(int fd, const char* name) {
+  static char saved[PATH_MAX + 32];
+  static unsigned counter = 0;
+  const size_t length = strlen(name);
+  const char* slash = strrchr(name, '/');
+  const size_t folder = slash ? static_cast<size_t>(slash - name) + 1 : 0;
+  if (length + 32 >= sizeof saved) return;
+  int out = -1;
+  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+    memcpy(saved, name, folder);
+    char* at = saved + folder;
+    memcpy(at, ".tvtidy-saved-", 14);
+    at += 14;
+    for (unsigned value = static_cast<unsigned>(getpid()) * 1000u + counter++; ; value /= 10) {
+      *at++ = static_cast<char>('0' + value % 10);
+      if (value < 10) break;
+    }
+    *at = '\0';
+    out = open(saved, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0 && errno != EEXIST) return;
+  }
+  if (out < 0) return;
+  static char buffer[1 << 14];
+  off_t at = 0;
+  for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got)
+    if (write(out, buffer, static_cast<size_t>(got)) != got) break;
+  fsync(out);
+  close(out);
+  RenameNoReplace(saved, name);  // back under its name, unless that is taken again
+}
+
+// Reserves the name with an empty file of our own (exFAT: no rename flag, no
+// links), then renames over it once it is checked, on its descriptor, to be
+// still ours and empty. The only rename(2) that may replace, and it replaces
+// nothing but the placeholder. Another program that opens the name without
+// O_EXCL meanwhile (a shell redirect, a downloader) writes into the
+// placeholder: its file is never removed, and bytes it wrote in the moment
+// before the rename are kept and the move undone.
+bool RenameOverPlaceholder(const char* source, const char* destination) {
+  const int fd = open(destination, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;  // EEXIST: the name is taken
+  struct stat mine {}, now {};
+  const bool ours = fstat(fd, &mine) == 0 && lstat(destination, &now) == 0 && SameFile(now, mine);
+  if (!ours || !StillEmpty(fd)) {
+    close(fd);  // someone else's file now holds the name, or writes into it: leave it
+    errno = EEXIST;
     return false;
   }
-  if (rename(source, destination) == 0) return true;
-  ErrnoKeeper keep;
-  RemoveIfStill(destination, mine);
-  return false;
+  if (rename(source, destination) != 0) {
+    ErrnoKeeper keep;
+    if (StillEmpty(fd)) RemoveIfStill(destination, mine);
+    close(fd);
+    return false;
+  }
+  if (!StillEmpty(fd)) {
+    // Written into between the check and the rename: the move goes back, and
+    // the writer's bytes, still reachable here, get their name back.
+    const bool undone = RenameNoReplace(destination, source);
+    KeepWrittenInto(fd, destination);
+    close(fd);
+    if (!undone) return true;  // moved after all; their bytes kept beside it
+    errno = EBUSY;
+    return false;
+  }
+  close(fd);
+  return true;
 }
 
 bool RenameNoReplace(const char* source, const char* destination) {
@@ -322,6 +382,38 @@ bool CopyContent(int from, int to, off_t size) {
   return ftruncate(to, size) == 0;
 }
 
+// Through FUSE (times cached, or as the server keeps them) and on FAT and
+// exFAT (a clock of seconds), a writer filling a file in place, as torrent
+// clients do, may leave size and times as they were.
+bool TimesMayHideWrites(int fd) {
+#ifdef __linux__
+  struct statfs system;
+  if (fstatfs(fd, &system) != 0) return true;
+  return system.f_type == 0x65735546 /* FUSE */ || system.f_type == 0x2011BAB0 /* exFAT */ ||
+         system.f_type == 0x4d44 /* FAT */;
+#else
+  (void)fd;
+  return true;
+#endif
+}
+
+// A second read of the source, against the copy, byte for byte.
+bool SameContent(int source, int copy, off_t size) {
+  static char mine[1 << 16], theirs[1 << 16];
+  for (off_t at = 0; at < size;) {
+    const ssize_t got = pread(source, mine, sizeof mine, at);
+    if (got <= 0) return false;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t read = pread(copy, theirs + done, static_cast<size_t>(got - done), at + done);
+      if (read <= 0) return false;
+      done += read;
+    }
+    if (memcmp(mine, theirs, static_cast<size_t>(got)) != 0) return false;
+    at += got;
+  }
+  return true;
+}
+
 // Ownership first (it clears setuid), then the mode, then the times. What the
 // destination cannot hold (no owners on exFAT, no setuid) is left as it can.
 bool KeepAttributes(int to, const struct stat& info) {
@@ -345,6 +437,10 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
             fstat(to, &copy) == 0;
   if (ok && steps) steps->AtStep(MoveStep::Copied, sourcePath);
+  if (ok && TimesMayHideWrites(from) && !SameContent(from, to, start.st_size)) {
+    ok = false;
+    errno = EBUSY;  // written to in place, where size and times do not show it
+  }
   struct stat end, named;
   if (ok && (fstat(from, &end) != 0 || !Unchanged(start, end) || lstat(sourcePath.c_str(), &named) != 0 ||
              !Unchanged(start, named))) {
@@ -411,6 +507,82 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
   return ok;
 }
 
+// Every writer on this machine, whatever the file system's timestamps show
+// (coarse on exFAT, cached through FUSE): a write to the source while it is
+// copied means its newest bytes are not in the copy.
+class WriteWatch {
+ public:
+  explicit WriteWatch(const char* path) {
+#ifdef __linux__
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0 && inotify_add_watch(fd_, path, IN_MODIFY | IN_CLOSE_WRITE | IN_DONT_FOLLOW) < 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+#else
+    (void)path;
+#endif
+  }
+  ~WriteWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  WriteWatch(const WriteWatch&) = delete;
+  WriteWatch& operator=(const WriteWatch&) = delete;
+  // A write or a writer's close since the last look. The end of the watch
+  // (IN_IGNORED, as when a FUSE file system forgets the inode on a rename)
+  // says nothing of writes.
+  bool SawWrite() const {
+#ifdef __linux__
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; fd_ >= 0 && (got = read(fd_, events, sizeof events)) > 0;)
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        if (event->mask & (IN_MODIFY | IN_CLOSE_WRITE)) return true;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+#endif
+    return false;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The source goes only while it is the file that was copied, with no window:
+// it is first renamed to a hidden name of its own, so that a newer file
+// renamed over its name meanwhile is never the one removed, checked there,
+// and removed. Otherwise it goes back under its name (or stays under the
+// hidden name, should its own have been taken meanwhile).
+bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
+                        const WriteWatch& watch) {
+  EndingSignalsHeld held;  // never ended with the source under the hidden name
+  struct stat now;
+  if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) || watch.SawWrite()) {
+    errno = EBUSY;  // written to or replaced meanwhile
+    return false;
+  }
+  NativeString hidden;
+  bool taken = false;
+  for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
+    HiddenNameBeside(source, ".tvtidy-gone-", hidden);
+    taken = RenameNoReplace(source.c_str(), hidden.c_str());
+    if (!taken && errno != EEXIST) return false;
+  }
+  if (!taken) return false;
+  // The rename sets the change time; the file, its size and content stay.
+  // mergerfs numbers a file by its path: there, the new number says nothing.
+  struct statfs system;
+  const bool numbersByPath = statfs(hidden.c_str(), &system) == 0 && system.f_type == 0x65735546;
+  const bool same = lstat(hidden.c_str(), &now) == 0 && (SameFile(now, start) || numbersByPath) &&
+                    now.st_size == start.st_size && now.st_mtim.tv_sec == start.st_mtim.tv_sec &&
+                    now.st_mtim.tv_nsec == start.st_mtim.tv_nsec && !watch.SawWrite();
+  if (same && RemoveFile(hidden)) return true;
+  ErrnoKeeper keep;
+  if (!same) keep.saved = EBUSY;
+  RenameNoReplace(hidden.c_str(), source.c_str());
+  return false;
+}
+
 }  // namespace
 
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
@@ -420,14 +592,10 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   // Another file system (a show folder linked to another disk): the source
   // goes only once its copy is safely in place, and only while it is still
   // the file that was copied. Otherwise the copy goes, and nothing changed.
-  struct stat start, copy, now;
+  const WriteWatch watch(source.c_str());
+  struct stat start, copy;
   if (!CopyAcross(source, destination, start, copy, steps)) return false;
-  if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now)) {
-    RemoveIfStill(destination.c_str(), copy);
-    errno = EBUSY;
-    return false;
-  }
-  if (!RemoveFile(source)) {
+  if (!RemoveCopiedSource(source, start, watch)) {
     ErrnoKeeper keep;
     RemoveIfStill(destination.c_str(), copy);
     return false;

@@ -158,6 +158,11 @@ inline NativeString FolderPartOf(NativeStringView path) {
   return NativeString(path.substr(0, delimiter + 1));
 }
 
+// A short hidden name, new with each call, in the folder of `beside`: the
+// prefix and six random letters or digits (a rename or an exclusive create
+// then tells whether it is free).
+void HiddenNameBeside(const NativeString& beside, NativeStringView prefix, NativeString& name);
+
 struct FolderEntry {
   NativeStringView name;  // valid until the listing moves on
   bool isFolder = false;  // "." and "..", sub-folders and links to folders

@@ -106,10 +106,22 @@ bool EntryExists(const NativeString& path) {
   return lstat(path.c_str(), &info) == 0 || !MeansAbsent(errno);
 }
 
+namespace {
+// One file under two names. mergerfs numbers each name of a file on its own:
+// there, two names with more than one link, the same size and the same
+// modification and change times to the nanosecond are taken for one file.
+bool OneFile(const struct stat& a, const struct stat& b) {
+  if (a.st_dev != b.st_dev) return false;
+  if (a.st_ino == b.st_ino) return true;
+  return a.st_nlink > 1 && b.st_nlink > 1 && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+}  // namespace
+
 bool SameFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
-  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
 }
 
 bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
@@ -129,8 +141,7 @@ FolderLock::~FolderLock() {
 
 bool SameEntry(const NativeString& a, const NativeString& b) {
   struct stat first, second;
-  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 ||
-      first.st_dev != second.st_dev || first.st_ino != second.st_ino)
+  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 || !OneFile(first, second))
     return false;
   // One file; one entry only when both folders are one folder too.
   return stat(FolderPartOf(a).c_str(), &first) == 0 && stat(FolderPartOf(b).c_str(), &second) == 0 &&
