@@ -124,8 +124,38 @@ def another_file_system():
         shutil.rmtree(other)
 
 
-# Through FUSE, and the kernel's own XFS, btrfs and overlayfs on loop images.
-FUSE_KINDS = ("exfat", "ntfs", "mergerfs", "xfs", "btrfs", "overlay")
+# Through FUSE, the kernel's own XFS, btrfs and overlayfs on loop images, and
+# shares of an SFTP server on the loopback address: sshfs, and rclone mounts
+# without and with its write cache.
+FUSE_KINDS = ("exfat", "ntfs", "mergerfs", "xfs", "btrfs", "overlay", "sshfs", "rclone", "rclone-writes")
+REMOTE_KINDS = ("sshfs", "rclone", "rclone-writes")
+
+
+@contextlib.contextmanager
+def sftp_server(work):
+    """An SSH server of the test's own on 127.0.0.1 (a free port, keys made
+    here), for root with a key only; stopped by its own process id."""
+    import socket
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    for key in ("host", "user"):
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", f"{work}/{key}"], check=True)
+    with open(f"{work}/sshd_config", "w") as f:
+        f.write(f"Port {port}\nListenAddress 127.0.0.1\nHostKey {work}/host\nPidFile {work}/sshd.pid\n"
+                f"AuthorizedKeysFile {work}/user.pub\nPermitRootLogin prohibit-password\n"
+                "PasswordAuthentication no\nStrictModes no\nUsePAM no\nSubsystem sftp internal-sftp\n")
+    os.makedirs("/run/sshd", exist_ok=True)
+    subprocess.run(["/usr/sbin/sshd", "-f", f"{work}/sshd_config", "-E", f"{work}/sshd.log"], check=True)
+    try:
+        for _ in range(100):
+            if os.path.exists(f"{work}/sshd.pid"):
+                break
+            time.sleep(0.05)
+        yield port, f"{work}/user"
+    finally:
+        with contextlib.suppress(OSError, ValueError):
+            os.kill(int(open(f"{work}/sshd.pid").read()), 15)
 
 
 @contextlib.contextmanager
@@ -135,7 +165,9 @@ def fuse_folder(kind):
     two), always taken down."""
     tools = {"exfat": ["mkfs.exfat", "mount.exfat-fuse", "losetup"],
              "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"],
-             "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"]}[kind]
+             "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"],
+             "sshfs": ["sshfs", "/usr/sbin/sshd"], "rclone": ["rclone", "/usr/sbin/sshd"],
+             "rclone-writes": ["rclone", "/usr/sbin/sshd"]}[kind]
     missing = [t for t in tools if not shutil.which(t)]
     if missing:
         raise Skipped(f"{kind}: {' '.join(missing)} not installed")
@@ -146,8 +178,27 @@ def fuse_folder(kind):
     os.mkdir(mount)
     loop = None
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    server = contextlib.ExitStack()
     try:
-        if kind == "mergerfs":
+        if kind in REMOTE_KINDS:
+            port, key = server.enter_context(sftp_server(work))
+            remote = os.path.join(work, "remote")
+            os.mkdir(remote)
+            if kind == "sshfs":
+                done = subprocess.run(["sshfs", "-p", str(port), "-o", f"IdentityFile={key},StrictHostKeyChecking=no,"
+                                       "UserKnownHostsFile=/dev/null", f"root@127.0.0.1:{remote}", mount], **quiet)
+            else:
+                env = dict(os.environ, RCLONE_CONFIG_R_TYPE="sftp", RCLONE_CONFIG_R_HOST="127.0.0.1",
+                           RCLONE_CONFIG_R_PORT=str(port), RCLONE_CONFIG_R_USER="root",
+                           RCLONE_CONFIG_R_KEY_FILE=key, RCLONE_CONFIG=os.path.join(work, "rclone.conf"))
+                done = subprocess.run(["rclone", "mount", f"r:{remote}", mount, "--daemon", "--cache-dir",
+                                       os.path.join(work, "cache"), "--vfs-cache-mode",
+                                       "writes" if kind == "rclone-writes" else "off"], env=env, **quiet)
+                for _ in range(100):  # the daemon mounts in the background
+                    if os.path.ismount(mount):
+                        break
+                    time.sleep(0.05)
+        elif kind == "mergerfs":
             for branch in ("b1", "b2"):
                 os.mkdir(os.path.join(work, branch))
             done = subprocess.run(["mergerfs", "-o", "category.create=ff",
@@ -181,6 +232,7 @@ def fuse_folder(kind):
         finally:
             subprocess.run(["umount", mount], **quiet)
     finally:
+        server.close()
         if loop:
             subprocess.run(["losetup", "-d", loop], **quiet)
         shutil.rmtree(work, ignore_errors=True)
@@ -785,6 +837,8 @@ def folders_on_exfat_ntfs_and_mergerfs(tmp):
         expect(kind + " letter case", {n: open(os.path.join(root, "Case Show", n)).read()
                                        for n in os.listdir(os.path.join(root, "Case Show"))}, case)
         expect(kind + " nothing stray", sorted(os.listdir(root)), ["Case Show", "Kept Show", "Show Name", "notes.txt"])
+        if kind in REMOTE_KINDS:
+            return  # the unit tests want modes, links and reads while writing
         # The moves' own unit tests, on this file system: a destination that
         # appears after the checks, set-aside clashes, moves to tmpfs and back.
         tests = os.path.join(os.path.dirname(PROGRAM), "tvtidy_tests")
@@ -970,7 +1024,17 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     def on_fuse(kind, root):
         make(root, {"Show.S01E01.mkv": "e"})
         out, err, rc = run(root, program=LINK)
-        if kind == "exfat":
+        if kind in REMOTE_KINDS:
+            # sshfs links through the server; rclone has no links and says so.
+            # Either way nothing is copied and the episode stays.
+            if rc == 0:
+                expect(kind, lines_of(out)[-1], "Linked 1 files")
+                expect(kind + " same bytes", open(os.path.join(root, "Show", "Show.S01E01.mkv")).read(), "e")
+            else:
+                expect(kind, (lines_of(out)[1].startswith(f"Link File FAILED: {root}/Show.S01E01.mkv ("), rc),
+                       (True, 1))
+            expect(kind + " episode stays", open(os.path.join(root, "Show.S01E01.mkv")).read(), "e")
+        elif kind == "exfat":
             expect("exfat", (lines_of(out)[1:], rc),
                    ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)", "Linked 0 files"], 1))
             expect("exfat unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -50,7 +51,7 @@ void RemoveIfStill(const char* path, const struct stat& mine) {
 // How a file system lets a file change its name without replacing anything.
 // FUSE file systems (exFAT, NTFS through ntfs-3g, mergerfs) refuse the rename
 // flag, and exFAT refuses links too.
-enum class Way { RenameFlag, Link, Placeholder };
+enum class Way { RenameFlag, Link, Placeholder, CheckedRename };
 
 // What each device has refused, for this run: a large folder on exFAT pays
 // the refused calls once, not per file. Fixed room, no allocation.
@@ -101,82 +102,57 @@ bool AnswersTheMove(int error) {
 
 bool RenameNoReplace(const char* source, const char* destination);
 
-// Whether nobody has written into the file behind the descriptor.
-bool StillEmpty(int fd) {
-  struct stat now;
-  return fstat(fd, &now) == 0 && now.st_size == 0;
-}
-
-// What someone wrote into a placeholder that was renamed over, kept as a
-// file of its own: under its name again once the move is undone, or else
-// under a hidden name beside it. Async-signal-safe, as the handler may get
-// here: names are built by hand.
-void KeepWrittenInto(int fd, const char* name) {
-  static char saved[PATH_MAX + 32];
-  static unsigned counter = 0;
-  const size_t length = strlen(name);
-  const char* slash = strrchr(name, '/');
-  const size_t folder = slash ? static_cast<size_t>(slash - name) + 1 : 0;
-  if (length + 32 >= sizeof saved) return;
-  int out = -1;
-  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-    memcpy(saved, name, folder);
-    char* at = saved + folder;
-    memcpy(at, ".tvtidy-saved-", 14);
-    at += 14;
-    for (unsigned value = static_cast<unsigned>(getpid()) * 1000u + counter++; ; value /= 10) {
-      *at++ = static_cast<char>('0' + value % 10);
-      if (value < 10) break;
-    }
-    *at = '\0';
-    out = open(saved, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (out < 0 && errno != EEXIST) return;
-  }
-  if (out < 0) return;
-  static char buffer[1 << 14];
-  off_t at = 0;
-  for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got)
-    if (write(out, buffer, static_cast<size_t>(got)) != got) break;
-  fsync(out);
-  close(out);
-  RenameNoReplace(saved, name);  // back under its name, unless that is taken again
-}
-
 // Reserves the name with an empty file of our own (exFAT: no rename flag, no
-// links), then renames over it once it is checked, on its descriptor, to be
-// still ours and empty. The only rename(2) that may replace, and it replaces
-// nothing but the placeholder. Another program that opens the name without
-// O_EXCL meanwhile (a shell redirect, a downloader) writes into the
-// placeholder: its file is never removed, and bytes it wrote in the moment
-// before the rename are kept and the move undone.
+// links), then renames over it once it is checked to be still ours and
+// empty. The only rename(2) that may replace, and it replaces nothing but the
+// placeholder. Another program that opens the name without O_EXCL meanwhile
+// (a shell redirect, a downloader) writes into the placeholder: a file with
+// anything in it is never renamed over nor removed. The placeholder is closed
+// before the rename: cloud mounts write a file out when it is closed, and
+// would write the empty placeholder over the episode.
 bool RenameOverPlaceholder(const char* source, const char* destination) {
-  const int fd = open(destination, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Write-only: cloud mounts without a cache refuse anything else.
+  const int fd = open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // EEXIST: the name is taken
   struct stat mine {}, now {};
-  const bool ours = fstat(fd, &mine) == 0 && lstat(destination, &now) == 0 && SameFile(now, mine);
-  if (!ours || !StillEmpty(fd)) {
-    close(fd);  // someone else's file now holds the name, or writes into it: leave it
-    errno = EEXIST;
+  const bool known = fstat(fd, &mine) == 0;
+  const bool closed = close(fd) == 0;
+  const auto stillOurs = [&] {
+    return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
+           now.st_size == 0;
+  };
+  if (!known || !closed || !stillOurs()) {
+    errno = EEXIST;  // someone else's file now holds the name, or writes into it: leave it
     return false;
   }
-  if (rename(source, destination) != 0) {
-    ErrnoKeeper keep;
-    if (StillEmpty(fd)) RemoveIfStill(destination, mine);
-    close(fd);
-    return false;
-  }
-  if (!StillEmpty(fd)) {
-    // Written into between the check and the rename: the move goes back, and
-    // the writer's bytes, still reachable here, get their name back.
-    const bool undone = RenameNoReplace(destination, source);
-    KeepWrittenInto(fd, destination);
-    close(fd);
-    if (!undone) return true;  // moved after all; their bytes kept beside it
-    errno = EBUSY;
-    return false;
-  }
+  if (rename(source, destination) == 0) return true;
+  ErrnoKeeper keep;
+  if (stillOurs()) unlink(destination);
+  return false;
+}
+
+// rclone mounts: a rename onto a file it has just created and is still
+// writing out fails with EIO after taking the source away, so a placeholder
+// there loses the episode. Found by the mount's type, once per device.
+bool IsCloudMount(dev_t device) {
+  const int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string table;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) table.append(buffer, static_cast<size_t>(got));
   close(fd);
-  return true;
+  // Each line: id parent major:minor root mount-point options ... - type source ...
+  const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  for (size_t start = 0, end; start < table.size(); start = end + 1) {
+    end = table.find('\n', start);
+    if (end == table.npos) end = table.size();
+    const std::string line = table.substr(start, end - start);
+    const size_t field = line.find(' ', line.find(' ') + 1) + 1;
+    if (line.compare(field, number.size() + 1, number + " ") != 0) continue;
+    const size_t type = line.find(" - ");
+    return type != line.npos && line.compare(type + 3, 12, "fuse.rclone ") == 0;
+  }
+  return false;
 }
 
 bool RenameNoReplace(const char* source, const char* destination) {
@@ -208,7 +184,17 @@ bool RenameNoReplace(const char* source, const char* destination) {
     }
     // A link across disks says nothing of this disk: the last way answers.
     if (errno != EXDEV && errno != EMLINK && AnswersTheMove(errno)) return false;
-    if (errno != EXDEV && errno != EMLINK && findDevice()) Learn(device, Way::Placeholder);
+    if (errno != EXDEV && errno != EMLINK && findDevice())
+      Learn(device, way = IsCloudMount(device) ? Way::CheckedRename : Way::Placeholder);
+  }
+  if (way == Way::CheckedRename) {
+    // No way to reserve the name here: the rename goes only onto a free one.
+    struct stat taken;
+    if (lstat(destination, &taken) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    return rename(source, destination) == 0;
   }
   return RenameOverPlaceholder(source, destination);
 }
