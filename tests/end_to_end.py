@@ -916,6 +916,35 @@ def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
 
 
 @scenario(native_only=True)
+def a_newer_version_renamed_over_the_source_during_a_copy_is_never_removed(tmp):
+    # A downloader renames a finished newer version over the episode at a
+    # random moment of its move to another disk: whatever the timing, the
+    # newer version survives somewhere (under its name, or moved).
+    import random
+    with another_file_system() as other:
+        os.symlink(other, os.path.join(tmp, "Show"))
+        source = os.path.join(tmp, "Show.S01E01.mkv")
+        for round in range(40):
+            for name in os.listdir(other):
+                os.remove(os.path.join(other, name))
+            make(tmp, {"Show.S01E01.mkv": b"old" * (4 << 20), ".newer": f"newer {round}".encode() * 1000})
+            racer = subprocess.Popen([sys.executable, "-c", "import os, sys, time\n"
+                                      "print(flush=True); sys.stdin.readline()\n"
+                                      "time.sleep(float(sys.argv[3])); os.rename(sys.argv[1], sys.argv[2])",
+                                      os.path.join(tmp, ".newer"), source, str(random.uniform(0, 0.03))],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            racer.stdout.readline()  # started: the rename lands at a random moment of the move
+            racer.stdin.write(b"go\n")
+            racer.stdin.flush()
+            out, err, rc = run(tmp)
+            racer.wait(timeout=TIMEOUT)
+            kept = [n for d in (tmp, other) for n, c in files_under(d) if c == f"newer {round}".encode() * 1000]
+            expect(f"round {round}: the newer version kept", len(kept), 1)
+            expect(f"round {round}: nothing hidden left", [n for n in os.listdir(other) + os.listdir(tmp)
+                                                          if n.startswith(".tvtidy")], [])
+
+
+@scenario(native_only=True)
 def a_hundred_thousand_files(tmp):
     names = []
     for i in range(100000):
