@@ -91,6 +91,21 @@ TEST_F(Relocation, NeverOverwritesADestinationThatAppearsAfterTheChecks) {
   EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
 }
 
+// Where the name is reserved with a placeholder (exFAT), a program that
+// opens it without O_EXCL and writes into it keeps its file.
+TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
+  bool reserved = false;
+  StepAt<> rival(MoveStep::Reserved, [&](const NativeString& path) {
+    reserved = true;
+    WriteFile(path, "rival");  // as a shell redirect: created or truncated, never exclusive
+  });
+  const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
+  if (!reserved) GTEST_SKIP() << "this file system refuses nothing: no placeholder";
+  EXPECT_EQ(raised.first, "EInOutError");
+  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
+  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+}
+
 TEST_F(Relocation, PathLengthLimit) {
 #ifdef _WIN32
   const size_t limit = 260;
@@ -224,11 +239,16 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
     const char* name;
     void (*writer)(const char*);
     std::string after;
+    MoveStep when = MoveStep::Copied;
   } cases[] = {{"growing", Append, content + "more"},
                {"replaced", Replace, "replacement"},
                {"truncated", Truncate, content.substr(0, 10)},
                {"filled in place", RewriteInPlace, content.substr(0, 1000) + "filled" + content.substr(1006)},
-               {"read-only", nullptr, content}};
+               {"read-only", nullptr, content},
+               // The moment before the source is taken out of reach.
+               {"replaced at its removal", Replace, "replacement", MoveStep::Removing},
+               {"filled at its removal", RewriteInPlace,
+                content.substr(0, 1000) + "filled" + content.substr(1006), MoveStep::Removing}};
   for (const auto& c : cases) {
     const fs::path from = tmp.Path() / (std::string(c.name) + ".mkv");
     WriteFile(from, content);
@@ -236,7 +256,7 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
     if (!c.writer && (chmod(from.c_str(), 0444) != 0 || stat(from.c_str(), &mode) != 0 ||
                       (mode.st_mode & 0222) != 0))
       continue;  // a file system without modes (exFAT) has no read-only files
-    StepAt<> writer(MoveStep::Copied, [&](const NativeString& path) {
+    StepAt<> writer(c.when, [&](const NativeString& path) {
       if (c.writer) c.writer(path.c_str());
     });
     const auto raised = Attempt(from.native(), (other / "a.mkv").native(), &writer);

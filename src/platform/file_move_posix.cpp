@@ -100,7 +100,6 @@ bool AnswersTheMove(int error) {
          error == EMLINK || error == EBUSY;
 }
 
-bool RenameNoReplace(const char* source, const char* destination);
 
 // Reserves the name with an empty file of our own (exFAT: no rename flag, no
 // links), then renames over it once it is checked to be still ours and
@@ -110,13 +109,14 @@ bool RenameNoReplace(const char* source, const char* destination);
 // anything in it is never renamed over nor removed. The placeholder is closed
 // before the rename: cloud mounts write a file out when it is closed, and
 // would write the empty placeholder over the episode.
-bool RenameOverPlaceholder(const char* source, const char* destination) {
+bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps) {
   // Write-only: cloud mounts without a cache refuse anything else.
   const int fd = open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // EEXIST: the name is taken
   struct stat mine {}, now {};
   const bool known = fstat(fd, &mine) == 0;
   const bool closed = close(fd) == 0;
+  if (steps) steps->AtStep(MoveStep::Reserved, destination);
   const auto stillOurs = [&] {
     return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
            now.st_size == 0;
@@ -155,7 +155,7 @@ bool IsCloudMount(dev_t device) {
   return false;
 }
 
-bool RenameNoReplace(const char* source, const char* destination) {
+bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps = nullptr) {
   struct stat info;
   dev_t device = 0;
   bool deviceKnown = false;
@@ -196,7 +196,7 @@ bool RenameNoReplace(const char* source, const char* destination) {
     }
     return rename(source, destination) == 0;
   }
-  return RenameOverPlaceholder(source, destination);
+  return RenameOverPlaceholder(source, destination, steps);
 }
 
 // ---------------------------------------------------------------------------
@@ -540,8 +540,9 @@ class WriteWatch {
 // and removed. Otherwise it goes back under its name (or stays under the
 // hidden name, should its own have been taken meanwhile).
 bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
-                        const WriteWatch& watch) {
+                        const WriteWatch& watch, MoveSteps* steps) {
   EndingSignalsHeld held;  // never ended with the source under the hidden name
+  if (steps) steps->AtStep(MoveStep::Removing, source);
   struct stat now;
   if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) || watch.SawWrite()) {
     errno = EBUSY;  // written to or replaced meanwhile
@@ -573,7 +574,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
 
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
                        MoveSteps* steps) {
-  if (RenameNoReplace(source.c_str(), destination.c_str())) return true;
+  if (RenameNoReplace(source.c_str(), destination.c_str(), steps)) return true;
   if (errno != EXDEV) return false;
   // Another file system (a show folder linked to another disk): the source
   // goes only once its copy is safely in place, and only while it is still
@@ -581,7 +582,7 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   const WriteWatch watch(source.c_str());
   struct stat start, copy;
   if (!CopyAcross(source, destination, start, copy, steps)) return false;
-  if (!RemoveCopiedSource(source, start, watch)) {
+  if (!RemoveCopiedSource(source, start, watch, steps)) {
     ErrnoKeeper keep;
     RemoveIfStill(destination.c_str(), copy);
     return false;

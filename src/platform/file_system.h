@@ -82,7 +82,9 @@ bool MayChangeEntriesIn(const NativeString& folder);
 
 // Points in a move where a test steps in, through the sweep's effects: a
 // rival process, a writer, a signal. tvtidy's own effects do nothing there.
-enum class MoveStep { Checked, AsideSet, Copied, Arrived };
+// Reserved: a placeholder of the program's own holds the destination's name
+// (exFAT); Removing: the copied source is about to be taken out of reach.
+enum class MoveStep { Checked, AsideSet, Copied, Arrived, Reserved, Removing };
 class MoveSteps {
  public:
   virtual ~MoveSteps() = default;
