@@ -92,18 +92,26 @@ TEST_F(Relocation, NeverOverwritesADestinationThatAppearsAfterTheChecks) {
 }
 
 // Where the name is reserved with a placeholder (exFAT), a program that
-// opens it without O_EXCL and writes into it keeps its file.
+// opens it without O_EXCL and writes into it keeps its file: before the last
+// check, or between it and the rename (the bytes are read back and the
+// episode goes back).
 TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
-  bool reserved = false;
-  StepAt<> rival(MoveStep::Reserved, [&](const NativeString& path) {
-    reserved = true;
-    WriteFile(path, "rival");  // as a shell redirect: created or truncated, never exclusive
-  });
-  const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
-  if (!reserved) GTEST_SKIP() << "this file system refuses nothing: no placeholder";
-  EXPECT_EQ(raised.first, "EInOutError");
-  EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
-  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+  for (const MoveStep step : {MoveStep::Reserved, MoveStep::Renaming}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    WriteFile(tmp.Path() / "a.mkv", "new");
+    fs::remove(tmp.Path() / "Show" / "a.mkv");
+    bool reserved = false;
+    StepAt<> rival(step, [&](const NativeString& path) {
+      reserved = true;
+      WriteFile(path, "rival");  // as a shell redirect: created or truncated, never exclusive
+    });
+    const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
+    if (!reserved) GTEST_SKIP() << "this file system refuses nothing: no placeholder";
+    EXPECT_EQ(raised.first, "EInOutError");
+    EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
+    EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show"), {}), 2);  // and old.mkv
+  }
 }
 
 TEST_F(Relocation, PathLengthLimit) {

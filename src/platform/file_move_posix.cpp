@@ -101,33 +101,75 @@ bool AnswersTheMove(int error) {
 }
 
 
-// Reserves the name with an empty file of our own (exFAT: no rename flag, no
-// links), then renames over it once it is checked to be still ours and
-// empty. The only rename(2) that may replace, and it replaces nothing but the
-// placeholder. Another program that opens the name without O_EXCL meanwhile
-// (a shell redirect, a downloader) writes into the placeholder: a file with
-// anything in it is never renamed over nor removed. The placeholder is closed
-// before the rename: cloud mounts write a file out when it is closed, and
-// would write the empty placeholder over the episode.
-bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps) {
-  // Write-only: cloud mounts without a cache refuse anything else.
-  const int fd = open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+bool CopyRange(int from, int to, off_t start, off_t end);
+
+// Saves the bytes a writer put into a placeholder after its last check, read
+// back through the placeholder's own descriptor: under `name` while it is
+// free, else under a hidden name beside it.
+void KeepWrittenBytes(int fd, const struct stat& written, const char* name) {
+  std::string keep = name;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    const int to = open(keep.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        written.st_mode & 0777);
+    if (to >= 0) {
+      if (!CopyRange(fd, to, 0, written.st_size)) {
+        // What could be read is kept: the writer's file is never removed.
+      }
+      fsync(to);
+      close(to);
+      return;
+    }
+    if (errno != EEXIST) return;
+    HiddenNameBeside(name, ".tvtidy-written-", keep);
+  }
+}
+
+// Reserves the name with an empty file of our own (exFAT, FAT: no rename
+// flag, no links), then renames over it once it is checked, on its path and
+// on its descriptor, to be still ours and empty. The only rename(2) that may
+// replace, and it replaces nothing but the placeholder. Another program that
+// opens the name without O_EXCL meanwhile (a shell redirect, a downloader)
+// writes into the placeholder: a file with anything in it is never renamed
+// over nor removed. Bytes written between the last check and the rename are
+// still there through the descriptor kept open: the episode goes back, and
+// the writer's bytes take the name as though the writer had come first.
+bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps,
+                           bool mayGoBack = true) {
+  EndingSignalsHeld held;  // a signal never ends the run with the placeholder or its bytes out
+  const int fd = open(destination, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // EEXIST: the name is taken
-  struct stat mine {}, now {};
+  struct stat mine {}, now {}, through {};
   const bool known = fstat(fd, &mine) == 0;
-  const bool closed = close(fd) == 0;
   if (steps) steps->AtStep(MoveStep::Reserved, destination);
+  const auto untouched = [&](const struct stat& info) {
+    return info.st_size == 0 && info.st_mtim.tv_sec == mine.st_mtim.tv_sec &&
+           info.st_mtim.tv_nsec == mine.st_mtim.tv_nsec;
+  };
   const auto stillOurs = [&] {
     return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
-           now.st_size == 0;
+           now.st_size == 0 && fstat(fd, &through) == 0 && untouched(through);
   };
-  if (!known || !closed || !stillOurs()) {
+  if (!known || !stillOurs()) {
+    close(fd);
     errno = EEXIST;  // someone else's file now holds the name, or writes into it: leave it
     return false;
   }
-  if (rename(source, destination) == 0) return true;
-  ErrnoKeeper keep;
-  if (stillOurs()) unlink(destination);
+  if (steps) steps->AtStep(MoveStep::Renaming, destination);
+  if (rename(source, destination) != 0) {
+    ErrnoKeeper keep;
+    if (stillOurs()) unlink(destination);
+    close(fd);
+    return false;
+  }
+  if (fstat(fd, &through) != 0 || through.st_size == 0) {
+    close(fd);
+    return true;
+  }
+  const bool back = mayGoBack && RenameOverPlaceholder(destination, source, nullptr, false);
+  KeepWrittenBytes(fd, through, destination);
+  close(fd);
+  if (!back) return true;  // the episode stays moved; the bytes wait under a hidden name
+  errno = EEXIST;
   return false;
 }
 

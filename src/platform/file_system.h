@@ -83,8 +83,9 @@ bool MayChangeEntriesIn(const NativeString& folder);
 // Points in a move where a test steps in, through the sweep's effects: a
 // rival process, a writer, a signal. tvtidy's own effects do nothing there.
 // Reserved: a placeholder of the program's own holds the destination's name
-// (exFAT); Removing: the copied source is about to be taken out of reach.
-enum class MoveStep { Checked, AsideSet, Copied, Arrived, Reserved, Removing };
+// (exFAT); Renaming: it was last checked, and the rename onto it is next;
+// Removing: the copied source is about to be taken out of reach.
+enum class MoveStep { Checked, AsideSet, Copied, Arrived, Reserved, Renaming, Removing };
 class MoveSteps {
  public:
   virtual ~MoveSteps() = default;
