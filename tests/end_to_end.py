@@ -126,9 +126,15 @@ def another_file_system():
 
 # Through FUSE, the kernel's own XFS, btrfs and overlayfs on loop images, and
 # shares of an SFTP server on the loopback address: sshfs, and rclone mounts
-# without and with its write cache.
-FUSE_KINDS = ("exfat", "ntfs", "mergerfs", "xfs", "btrfs", "overlay", "sshfs", "rclone", "rclone-writes")
-REMOTE_KINDS = ("sshfs", "rclone", "rclone-writes")
+# without and with its write cache. TVTIDY_FUSE_KINDS names others (FAT32
+# through fusefat, a Samba share through smbnetfs: tests/shares).
+FUSE_KINDS = tuple(os.environ.get("TVTIDY_FUSE_KINDS", "exfat ntfs mergerfs xfs btrfs overlay sshfs rclone "
+                                  "rclone-writes").split())
+REMOTE_KINDS = ("sshfs", "rclone", "rclone-writes", "smb")
+# Names that differ only in letter case are one name there, as on Windows.
+CASELESS_KINDS = ("exfat", "fat32", "smb")
+# No hard links there.
+LINKLESS_KINDS = ("exfat", "fat32", "smb")
 
 
 @contextlib.contextmanager
@@ -159,6 +165,45 @@ def sftp_server(work):
 
 
 @contextlib.contextmanager
+def smb_server(work):
+    """A Samba server of the test's own on 127.0.0.1:445 with one guest share,
+    `tv`, of work/remote; smbnetfs reaches it through a home of its own."""
+    import socket
+    with socket.socket() as probe:
+        if probe.connect_ex(("127.0.0.1", 445)) == 0:
+            raise Skipped("smb: port 445 is taken")
+    for part in ("run", "lock", "state", "cache", "private", "remote", "home/.smb"):
+        os.makedirs(os.path.join(work, part))
+    with open(f"{work}/smb.conf", "w") as f:
+        f.write("[global]\nserver role = standalone server\nmap to guest = Bad User\ninterfaces = lo\n"
+                "bind interfaces only = yes\nsmb ports = 445\ndisable netbios = yes\nload printers = no\n"
+                "printing = bsd\nprintcap name = /dev/null\ndisable spoolss = yes\n" +
+                "".join(f"{k} = {work}/{v}\n" for k, v in (("pid directory", "run"), ("lock directory", "lock"),
+                                                           ("state directory", "state"), ("cache directory", "cache"),
+                                                           ("private dir", "private"), ("ncalrpc dir", "run/rpc"),
+                                                           ("log file", "smbd.log"))) +
+                f"[tv]\npath = {work}/remote\nread only = no\nguest ok = yes\nforce user = root\n")
+    for name, text in (("smbnetfs.conf", 'auth "guest" ""\nhost 127.0.0.1 visible=true\n'),
+                       ("smb.conf", "[global]\nclient min protocol = SMB2\n")):
+        with open(f"{work}/home/.smb/{name}", "w") as f:
+            f.write(text)
+        os.chmod(f"{work}/home/.smb/{name}", 0o600)  # smbnetfs refuses a config others may read
+    # A session of its own: smbd ends its whole process group when it stops.
+    server = subprocess.Popen(["smbd", "--foreground", "--no-process-group", "-s", f"{work}/smb.conf"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        for _ in range(200):
+            with socket.socket() as probe:
+                if probe.connect_ex(("127.0.0.1", 445)) == 0:
+                    break
+            time.sleep(0.05)
+        yield
+    finally:
+        server.terminate()
+        server.wait()
+
+
+@contextlib.contextmanager
 def fuse_folder(kind):
     """A fresh, empty file system of that kind (exFAT and NTFS through FUSE, XFS
     and btrfs on a loop device, a mergerfs pool of two folders, an overlay of
@@ -167,7 +212,8 @@ def fuse_folder(kind):
              "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"],
              "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"],
              "sshfs": ["sshfs", "/usr/sbin/sshd"], "rclone": ["rclone", "/usr/sbin/sshd"],
-             "rclone-writes": ["rclone", "/usr/sbin/sshd"]}[kind]
+             "rclone-writes": ["rclone", "/usr/sbin/sshd"], "fat32": ["mkfs.fat", "fusefat"],
+             "smb": ["smbd", "smbnetfs"]}[kind]
     missing = [t for t in tools if not shutil.which(t)]
     if missing:
         raise Skipped(f"{kind}: {' '.join(missing)} not installed")
@@ -179,8 +225,17 @@ def fuse_folder(kind):
     loop = None
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     server = contextlib.ExitStack()
+    folder = mount  # where the files go: the share's folder within an smbnetfs mount
     try:
-        if kind in REMOTE_KINDS:
+        if kind == "smb":
+            server.enter_context(smb_server(work))
+            done = subprocess.run(["smbnetfs", mount], env=dict(os.environ, HOME=f"{work}/home"), **quiet)
+            folder = os.path.join(mount, "127.0.0.1", "tv")
+            for _ in range(100):  # the share shows once smbnetfs has reached the server
+                if os.path.isdir(folder):
+                    break
+                time.sleep(0.05)
+        elif kind in REMOTE_KINDS:
             port, key = server.enter_context(sftp_server(work))
             remote = os.path.join(work, "remote")
             os.mkdir(remote)
@@ -214,6 +269,7 @@ def fuse_folder(kind):
             with open(image, "wb") as f:
                 f.truncate((320 if kind == "xfs" else 128 if kind == "btrfs" else 64) << 20)
             made = subprocess.run({"exfat": ["mkfs.exfat", image], "ntfs": ["mkntfs", "-F", "-q", "-f", image],
+                                   "fat32": ["mkfs.fat", "-F", "32", image],
                                    "xfs": ["mkfs.xfs", "-q", image], "btrfs": ["mkfs.btrfs", "-q", image]}[kind],
                                   **quiet)
             if made.returncode != 0:
@@ -223,12 +279,13 @@ def fuse_folder(kind):
             if attached.returncode != 0:
                 raise Skipped(f"{kind}: no loop device: {attached.stderr.decode().strip()}")
             loop = attached.stdout.decode().strip()
-            done = subprocess.run({"exfat": ["mount.exfat-fuse", loop, mount], "ntfs": ["ntfs-3g", loop, mount]}
+            done = subprocess.run({"exfat": ["mount.exfat-fuse", loop, mount], "ntfs": ["ntfs-3g", loop, mount],
+                                   "fat32": ["fusefat", "-o", "rw+", loop, mount]}
                                   .get(kind, ["mount", loop, mount]), **quiet)
         if done.returncode != 0:
             raise Skipped(f"{kind}: mount failed: {done.stderr.decode(errors='replace').strip()}")
         try:
-            yield mount
+            yield folder
         finally:
             subprocess.run(["umount", mount], **quiet)
     finally:
@@ -832,17 +889,19 @@ def folders_on_exfat_ntfs_and_mergerfs(tmp):
                                                          "Kept.Show.S01E01.mkv", "Case.Show.S01E01.mkv")], 4)
         expect(kind + " replaced", open(os.path.join(root, "Kept Show/Kept.Show.S01E01.mkv")).read(), "new")
         # exFAT ignores letter case, as Windows does: one name, replaced.
-        case = {"Case.Show.S01E01.mkv": "new case"} if kind == "exfat" else \
+        case = {"Case.Show.S01E01.mkv": "new case"} if kind in CASELESS_KINDS else \
             {"Case.Show.S01E01.mkv": "new case", "case.show.s01e01.mkv": "old case"}
         expect(kind + " letter case", {n: open(os.path.join(root, "Case Show", n)).read()
                                        for n in os.listdir(os.path.join(root, "Case Show"))}, case)
         expect(kind + " nothing stray", sorted(os.listdir(root)), ["Case Show", "Kept Show", "Show Name", "notes.txt"])
-        if kind in REMOTE_KINDS:
-            return  # the unit tests want modes, links and reads while writing
+        if kind in REMOTE_KINDS or kind == "fat32":
+            # The unit tests want modes, links and reads while writing, and
+            # fusefat spins for good on a full disk or a removed open file.
+            return
         # The moves' own unit tests, on this file system: a destination that
         # appears after the checks, set-aside clashes, moves to tmpfs and back.
         tests = os.path.join(os.path.dirname(PROGRAM), "tvtidy_tests")
-        no_links = "-*Link*" if kind == "exfat" else ""  # exFAT holds no links
+        no_links = "-*Link*" if kind in LINKLESS_KINDS else ""
         done = subprocess.run([tests, "--gtest_filter=Relocation.*:Sweep.*:CrossFileSystem.*" + no_links],
                               env=dict(os.environ, TMPDIR=root), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=TIMEOUT * 2)
@@ -1063,10 +1122,10 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
                 expect(kind, (lines_of(out)[1].startswith(f"Link File FAILED: {root}/Show.S01E01.mkv ("), rc),
                        (True, 1))
             expect(kind + " episode stays", open(os.path.join(root, "Show.S01E01.mkv")).read(), "e")
-        elif kind == "exfat":
-            expect("exfat", (lines_of(out)[1:], rc),
+        elif kind in LINKLESS_KINDS:
+            expect(kind, (lines_of(out)[1:], rc),
                    ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)", "Linked 0 files"], 1))
-            expect("exfat unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])
+            expect(kind + " unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])
         else:
             expect(kind, (lines_of(out)[-1], rc), ("Linked 1 files", 0))
             # mergerfs may number a path's inode its own way: the link count tells.
@@ -1129,10 +1188,6 @@ def main():
     build = "Windows under Wine" if WINE else "native"
     print(f"end to end ({build}): {len(SCENARIOS) - failures} passed, {failures} failed")
     return 1 if failures else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
 
 
 if __name__ == "__main__":

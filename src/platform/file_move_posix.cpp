@@ -51,7 +51,7 @@ void RemoveIfStill(const char* path, const struct stat& mine) {
 // How a file system lets a file change its name without replacing anything.
 // FUSE file systems (exFAT, NTFS through ntfs-3g, mergerfs) refuse the rename
 // flag, and exFAT refuses links too.
-enum class Way { RenameFlag, Link, Placeholder, CheckedRename };
+enum class Way { RenameFlag, Link, Placeholder, ClosedPlaceholder, CheckedRename };
 
 // What each device has refused, for this run: a large folder on exFAT pays
 // the refused calls once, not per file. Fixed room, no allocation.
@@ -124,50 +124,66 @@ void KeepWrittenBytes(int fd, const struct stat& written, const char* name) {
   }
 }
 
-// Reserves the name with an empty file of our own (exFAT, FAT: no rename
-// flag, no links), then renames over it once it is checked, on its path and
-// on its descriptor, to be still ours and empty. The only rename(2) that may
-// replace, and it replaces nothing but the placeholder. Another program that
-// opens the name without O_EXCL meanwhile (a shell redirect, a downloader)
-// writes into the placeholder: a file with anything in it is never renamed
-// over nor removed. Bytes written between the last check and the rename are
-// still there through the descriptor kept open: the episode goes back, and
-// the writer's bytes take the name as though the writer had come first.
+// Reserves the name with an empty file of our own (exFAT, FAT, SMB: no
+// rename flag, no links), then renames over it once it is checked, on its
+// path and on its descriptor, to be still ours and empty. The only rename(2)
+// that may replace, and it replaces nothing but the placeholder. Another
+// program that opens the name without O_EXCL meanwhile (a shell redirect, a
+// downloader) writes into the placeholder: a file with anything in it is
+// never renamed over nor removed. Bytes written between the last check and
+// the rename are still there through the descriptor kept open: the episode
+// goes back, and the writer's bytes take the name as though the writer had
+// come first. SMB refuses to rename over an open file: there the placeholder
+// is closed before the rename, and one that is open elsewhere stays unreplaced.
 bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps,
-                           bool mayGoBack = true) {
+                           bool keepOpen, bool mayGoBack = true) {
   EndingSignalsHeld held;  // a signal never ends the run with the placeholder or its bytes out
-  const int fd = open(destination, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int fd = open(destination, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // EEXIST: the name is taken
   struct stat mine {}, now {}, through {};
   const bool known = fstat(fd, &mine) == 0;
-  if (steps) steps->AtStep(MoveStep::Reserved, destination);
-  const auto untouched = [&](const struct stat& info) {
-    return info.st_size == 0 && info.st_mtim.tv_sec == mine.st_mtim.tv_sec &&
-           info.st_mtim.tv_nsec == mine.st_mtim.tv_nsec;
+  const auto closeIt = [&] {
+    const bool closed = fd < 0 || close(fd) == 0;
+    fd = -1;
+    return closed;
   };
+  if (!keepOpen && !closeIt()) return false;
+  if (steps) steps->AtStep(MoveStep::Reserved, destination);
   const auto stillOurs = [&] {
     return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
-           now.st_size == 0 && fstat(fd, &through) == 0 && untouched(through);
+           now.st_size == 0 &&
+           (fd < 0 || (fstat(fd, &through) == 0 && through.st_size == 0 &&
+                       through.st_mtim.tv_sec == mine.st_mtim.tv_sec &&
+                       through.st_mtim.tv_nsec == mine.st_mtim.tv_nsec));
   };
   if (!known || !stillOurs()) {
-    close(fd);
+    closeIt();
     errno = EEXIST;  // someone else's file now holds the name, or writes into it: leave it
     return false;
   }
   if (steps) steps->AtStep(MoveStep::Renaming, destination);
-  if (rename(source, destination) != 0) {
+  bool renamed = rename(source, destination) == 0;
+  if (!renamed && errno == EBUSY && fd >= 0) {
+    Learn(mine.st_dev, Way::ClosedPlaceholder);
+    if (closeIt() && stillOurs()) {
+      renamed = rename(source, destination) == 0;
+    } else {
+      errno = EEXIST;
+    }
+  }
+  if (!renamed) {
     ErrnoKeeper keep;
-    if (stillOurs()) unlink(destination);
-    close(fd);
+    const bool ours = stillOurs();
+    if (closeIt() && ours) unlink(destination);
     return false;
   }
-  if (fstat(fd, &through) != 0 || through.st_size == 0) {
-    close(fd);
+  if (fd < 0 || fstat(fd, &through) != 0 || through.st_size == 0) {
+    closeIt();
     return true;
   }
-  const bool back = mayGoBack && RenameOverPlaceholder(destination, source, nullptr, false);
+  const bool back = mayGoBack && RenameOverPlaceholder(destination, source, nullptr, true, false);
   KeepWrittenBytes(fd, through, destination);
-  close(fd);
+  closeIt();
   if (!back) return true;  // the episode stays moved; the bytes wait under a hidden name
   errno = EEXIST;
   return false;
@@ -238,7 +254,7 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     }
     return rename(source, destination) == 0;
   }
-  return RenameOverPlaceholder(source, destination, steps);
+  return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,7 +423,9 @@ bool CopyContent(int from, int to, off_t size) {
     if (!CopyRange(from, to, data, hole)) return false;
     position = hole;
   }
-  return ftruncate(to, size) == 0;
+  // The length, where a hole ends the file (fusefat refuses any truncation).
+  struct stat copied;
+  return (fstat(to, &copied) == 0 && copied.st_size == size) || ftruncate(to, size) == 0;
 }
 
 // Through FUSE (times cached, or as the server keeps them) and on FAT and
@@ -442,17 +460,21 @@ bool SameContent(int source, int copy, off_t size) {
   return true;
 }
 
+// Refusals of an attribute that the file system does not keep at all.
+bool NotKeptThere(int error) { return error == EPERM || error == ENOSYS || error == EOPNOTSUPP; }
+
 // Ownership first (it clears setuid), then the mode, then the times. What the
-// destination cannot hold (no owners on exFAT, no setuid) is left as it can.
+// destination cannot hold (no owners on exFAT, no setuid, no modes through
+// fusefat) is left as it can.
 bool KeepAttributes(int to, const struct stat& info) {
   if (fchown(to, info.st_uid, info.st_gid) != 0) {
     // Only root may give a file away; the copy is still the user's data.
   }
   if (fchmod(to, info.st_mode & 07777) != 0 && fchmod(to, info.st_mode & 0777) != 0 &&
-      errno != EPERM)
+      !NotKeptThere(errno))
     return false;
   const timespec times[2] = {info.st_atim, info.st_mtim};
-  return futimens(to, times) == 0;
+  return futimens(to, times) == 0 || (errno != EPERM && NotKeptThere(errno));
 }
 
 // A copy of the regular file that `from` reads, under a temporary name beside
