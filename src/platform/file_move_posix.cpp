@@ -533,6 +533,32 @@ bool CopyLinkIntoPlace(const char* source, const struct stat& info,
   return lstat(destination.c_str(), &copy) == 0;
 }
 
+// A read lease on an open file: refused (EAGAIN) while any process holds the
+// file open for writing, as a download still running does; once held, a new
+// open for writing waits until it is given up. Where no lease is given (a
+// file of another owner, NFS) it is neither: the other checks still stand.
+class ReadLease {
+ public:
+  explicit ReadLease(int fd) : fd_(fd) {
+#ifdef __linux__
+    static const bool quiet = signal(SIGIO, SIG_IGN) != SIG_ERR;  // a breaking opener must not end us
+    (void)quiet;
+    held_ = fcntl(fd_, F_SETLEASE, F_RDLCK) == 0;
+    openForWriting_ = !held_ && errno == EAGAIN;
+#endif
+  }
+  ~ReadLease() {
+#ifdef __linux__
+    if (held_) fcntl(fd_, F_SETLEASE, F_UNLCK);
+#endif
+  }
+  bool OpenForWritingElsewhere() const { return openForWriting_; }
+
+ private:
+  int fd_;
+  bool held_ = false, openForWriting_ = false;
+};
+
 // The copy half of a move across file systems: the source's state at the
 // start is in `start`, the copy's identity in `copy`.
 bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
@@ -547,9 +573,9 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
   if (from < 0) return false;
   struct stat opened;
   bool ok = fstat(from, &opened) == 0;
-  if (ok && !Unchanged(start, opened)) {
+  if (ok && (!Unchanged(start, opened) || ReadLease(from).OpenForWritingElsewhere())) {
     ok = false;
-    errno = EBUSY;
+    errno = EBUSY;  // still being written: not worth a copy
   }
   ok = ok && CopyIntoPlace(from, start, source, destination, copy, steps);
   ErrnoKeeper keep;
@@ -607,9 +633,19 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
                         const WriteWatch& watch, MoveSteps* steps) {
   EndingSignalsHeld held;  // never ended with the source under the hidden name
   if (steps) steps->AtStep(MoveStep::Removing, source);
+  // Held until the source is gone: no writer can open it meanwhile, and one
+  // that holds it open (its later bytes would go nowhere) keeps it here.
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) close(fd);
+    }
+  } source_{open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+  const ReadLease lease(source_.fd);
   struct stat now;
-  if (lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) || watch.SawWrite()) {
-    errno = EBUSY;  // written to or replaced meanwhile
+  if (lease.OpenForWritingElsewhere() || lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) ||
+      watch.SawWrite()) {
+    errno = EBUSY;  // written to, still open for writing, or replaced meanwhile
     return false;
   }
   NativeString hidden;
