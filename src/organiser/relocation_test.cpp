@@ -227,6 +227,9 @@ void Replace(const char* path) {
   fs::rename(std::string(path) + ".new", path);
 }
 void Truncate(const char* path) { fs::resize_file(path, 10); }
+// A download still running between two writes: open for writing, nothing new yet.
+int heldForWriting = -1;
+void HoldOpenForWriting(const char* path) { heldForWriting = open(path, O_WRONLY | O_CLOEXEC); }
 // A torrent client filling a pre-allocated file in place: same size, and the
 // old times put back, as a coarse or cached clock would show them.
 void RewriteInPlace(const char* path) {
@@ -256,7 +259,9 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
                // The moment before the source is taken out of reach.
                {"replaced at its removal", Replace, "replacement", MoveStep::Removing},
                {"filled at its removal", RewriteInPlace,
-                content.substr(0, 1000) + "filled" + content.substr(1006), MoveStep::Removing}};
+                content.substr(0, 1000) + "filled" + content.substr(1006), MoveStep::Removing},
+               {"open for writing", HoldOpenForWriting, content},
+               {"open for writing at its removal", HoldOpenForWriting, content, MoveStep::Removing}};
   for (const auto& c : cases) {
     const fs::path from = tmp.Path() / (std::string(c.name) + ".mkv");
     WriteFile(from, content);
@@ -271,6 +276,8 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
     EXPECT_EQ(raised.first, "EInOutError") << c.name;
     EXPECT_EQ(ReadFile(from), c.after) << c.name;
     EXPECT_EQ(std::distance(fs::directory_iterator(other), {}), 0) << c.name;
+    if (heldForWriting >= 0) close(heldForWriting);
+    heldForWriting = -1;
   }
 }
 
