@@ -78,16 +78,31 @@ while not os.path.exists(stop) and i < len(order):
         done.add(name)
         time.sleep(random.uniform(0, 0.0005))
         token = "<rival %d>" % len(tokens)
-        fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
-        os.write(fd, token.encode())
-        os.close(fd)
-        tokens.append(token)
+        try:
+            fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+            try:
+                os.write(fd, token.encode())
+            finally:
+                os.close(fd)
+        except OSError:
+            continue  # refused (a cloud mount without its cache appends nothing): nothing to keep
+        tokens.append(token + "\t" + target)
 print("\n".join(tokens))
 """
 
 
 def contents(root):
-    return b"\n".join(c for (_, c) in e.files_under(root) if isinstance(c, bytes))
+    # Every byte under root, hidden names too; a cloud mount may list a name
+    # that is gone by the time it is read.
+    found = []
+    for folder, _, names in os.walk(root):
+        for name in names:
+            try:
+                with open(os.path.join(folder, name), "rb") as f:
+                    found.append(f.read())
+            except OSError:
+                pass
+    return b"\n".join(found)
 
 
 def rival_race(kind, root, shim, work):
@@ -106,14 +121,16 @@ def rival_race(kind, root, shim, work):
     subprocess.run([e.PROGRAM, root], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    env=dict(os.environ, LD_PRELOAD=shim, RACE_LOG=log), timeout=e.TIMEOUT * 10)
     open(stop, "w").close()
-    tokens = rival.communicate(timeout=e.TIMEOUT)[0].decode().split()
-    tokens = [" ".join(pair) for pair in zip(tokens[::2], tokens[1::2])]
+    written = dict(l.split("\t") for l in rival.communicate(timeout=e.TIMEOUT)[0].decode().splitlines())
+    tokens = list(written)
     kept = contents(root)
     removed = open(log, "rb").read() if os.path.exists(log) else b""
     for path in (log, stop):
         if os.path.exists(path):
             os.remove(path)
     lost = [t for t in tokens if t.encode() not in kept and t.encode() not in removed]
+    for token in lost:
+        print(f"{kind}: lost {token} written into {written[token]}", file=sys.stderr)
     lost_episodes = [n for n in names if f"<episode {n}>".encode() not in kept]
     return len(tokens), sum(t.encode() in removed and t.encode() not in kept for t in tokens), \
         len(lost), len(lost_episodes)

@@ -103,6 +103,15 @@ bool AnswersTheMove(int error) {
 
 bool CopyRange(int from, int to, off_t start, off_t end);
 
+// A lease's holder is told of an opener by SIGIO, whose default would end the
+// run: the opener waits until the lease is given up, which is what we want.
+void IgnoreLeaseBreaks() {
+#ifdef __linux__
+  static const bool ignored = signal(SIGIO, SIG_IGN) != SIG_ERR;
+  (void)ignored;
+#endif
+}
+
 // Saves the bytes a writer put into a placeholder after its last check, read
 // back through the placeholder's own descriptor: under `name` while it is
 // free, else under a hidden name beside it.
@@ -148,13 +157,25 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
     return closed;
   };
   if (!keepOpen && !closeIt()) return false;
+  // A write lease, while ours alone holds it open: anyone who opens the name
+  // from then on (and might write after the rename, into a file gone) waits,
+  // and shows as a lease no longer whole. Closing the placeholder ends it.
+  bool leased = false;
+#ifdef __linux__
+  IgnoreLeaseBreaks();
+  leased = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+#endif
   if (steps) steps->AtStep(MoveStep::Reserved, destination);
   const auto stillOurs = [&] {
     return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
            now.st_size == 0 &&
            (fd < 0 || (fstat(fd, &through) == 0 && through.st_size == 0 &&
                        through.st_mtim.tv_sec == mine.st_mtim.tv_sec &&
-                       through.st_mtim.tv_nsec == mine.st_mtim.tv_nsec));
+                       through.st_mtim.tv_nsec == mine.st_mtim.tv_nsec)) &&
+#ifdef __linux__
+           (fd < 0 || !leased || fcntl(fd, F_GETLEASE) == F_WRLCK) &&
+#endif
+           true;
   };
   if (!known || !stillOurs()) {
     closeIt();
@@ -541,8 +562,7 @@ class ReadLease {
  public:
   explicit ReadLease(int fd) : fd_(fd) {
 #ifdef __linux__
-    static const bool quiet = signal(SIGIO, SIG_IGN) != SIG_ERR;  // a breaking opener must not end us
-    (void)quiet;
+    IgnoreLeaseBreaks();
     held_ = fcntl(fd_, F_SETLEASE, F_RDLCK) == 0;
     openForWriting_ = !held_ && errno == EAGAIN;
 #endif
