@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
@@ -289,10 +290,22 @@ volatile sig_atomic_t temporaryActive = 0;
 char asidePath[PATH_MAX + 32], asideOwnPath[PATH_MAX + 32];
 volatile sig_atomic_t asideActive = 0;
 
+// Removes the temporary file once closed. Through FUSE a close returns
+// before the file system has let go of the file, and an SMB server refuses
+// to remove a file still open (EBUSY) meanwhile: a short wait, a few times.
+// Only async-signal-safe calls: the signal handler uses it.
+void RemoveClosedTemporary() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (unlink(temporaryPath) == 0 || errno != EBUSY) return;
+    const struct timespec wait = {0, 20 * 1000 * 1000};
+    nanosleep(&wait, nullptr);
+  }
+}
+
 void RemoveTemporaryAndDie(int signalNumber) {
   if (temporaryActive) {
     close(temporaryFd);  // some servers refuse to remove a file still open
-    unlink(temporaryPath);
+    RemoveClosedTemporary();
   }
   if (asideActive) RenameNoReplace(asidePath, asideOwnPath);
   signal(signalNumber, SIG_DFL);
@@ -364,7 +377,7 @@ bool CopyIntoBuffer(char* buffer, std::size_t size, const NativeString& path) {
 void RemoveTemporary() {
   ErrnoKeeper keep;
   EndingSignalsHeld held;
-  unlink(temporaryPath);
+  RemoveClosedTemporary();
   temporaryActive = 0;
 }
 
