@@ -99,6 +99,15 @@ def expect(what, got, wanted):
         raise Failure(f"{what}:\n  got    {got!r}\n  wanted {wanted!r}")
 
 
+def appender(path, blocks=None):
+    """A download client still writing: 4 KiB of b'y' appended every
+    millisecond, for good or for `blocks` writes."""
+    loop = "while True:" if blocks is None else f"for _ in range({blocks}):"
+    return subprocess.Popen([sys.executable, "-c", "import sys, time\n"
+                             "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
+                             f"    {loop}\n        f.write(b'y' * 4096); time.sleep(0.001)", path])
+
+
 def check_sweep(out, base, expected, count):
     """The sweep's lines in any listing order, each show folder created once,
     then the summary."""
@@ -940,10 +949,7 @@ def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
         source = os.path.join(tmp, "Show.S01E01.mkv")
         make(tmp, {"Show.S01E01.mkv": b"x" * (64 << 20)})
         # A download client still writing: the move fails and every byte stays.
-        writer = subprocess.Popen([sys.executable, "-c", "import sys, time\n"
-                                   "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
-                                   "    while True:\n        f.write(b'y' * 4096); time.sleep(0.001)",
-                                   source])
+        writer = appender(source)
         try:
             while os.path.getsize(source) == 64 << 20:
                 time.sleep(0.001)
@@ -1139,10 +1145,7 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     # A download still being written: both names are one file, every byte in both.
     source = os.path.join(tmp, "Show.S01E01.mkv")
     make(tmp, {"Show.S01E01.mkv": b"x" * (1 << 20)})
-    writer = subprocess.Popen([sys.executable, "-c", "import sys, time\n"
-                               "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
-                               "    for _ in range(400):\n        f.write(b'y' * 4096); time.sleep(0.001)",
-                               source])
+    writer = appender(source, blocks=400)
     out, err, rc = run(tmp, program=LINK)
     writer.wait(timeout=TIMEOUT)
     expect("linked while written", (lines_of(out)[-1], rc), ("Linked 1 files", 0))
