@@ -889,20 +889,33 @@ def folders_on_exfat_ntfs_and_mergerfs(tmp):
         make(root, {"Show.Name.S01E01.mkv": "new1", "Show.Name.S01E02.mkv": "new2",
                     "notes.txt": "n", "Kept Show/Kept.Show.S01E01.mkv": "old",
                     "Kept.Show.S01E01.mkv": "new", "Case Show/case.show.s01e01.mkv": "old case",
-                    "Case.Show.S01E01.mkv": "new case"})
+                    "Case.Show.S01E01.mkv": "new case", "Busy.Show.S01E01.mkv": "new busy"})
+        # A same-named file a download has just created and is still writing
+        # (rclone writes it out only once closed) is not replaced.
+        os.mkdir(os.path.join(root, "Busy Show"))
+        busy = os.open(os.path.join(root, "Busy Show/Busy.Show.S01E01.mkv"), os.O_WRONLY | os.O_CREAT, 0o644)
         base = root + "/"
-        out, err, rc = run(root)
+        try:
+            out, err, rc = run(root)
+        finally:
+            os.write(busy, b"download")
+            os.close(busy)
         expect(kind + " rc/err", (rc, err), (1, b""))
-        check_sweep(out, base, ["Created Folder: " + base + "Show Name", "Skipped File: notes.txt"] +
+        check_sweep(out, base, ["Created Folder: " + base + "Show Name", "Skipped File: notes.txt",
+                                "Move File FAILED: " + base + "Busy.Show.S01E01.mkv"] +
                     ["Moved File: " + base + n for n in ("Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv",
                                                          "Kept.Show.S01E01.mkv", "Case.Show.S01E01.mkv")], 4)
         expect(kind + " replaced", open(os.path.join(root, "Kept Show/Kept.Show.S01E01.mkv")).read(), "new")
+        expect(kind + " busy file and episode kept",
+               [open(os.path.join(root, p)).read() for p in ("Busy Show/Busy.Show.S01E01.mkv",
+                                                             "Busy.Show.S01E01.mkv")], ["download", "new busy"])
+        os.remove(os.path.join(root, "Busy.Show.S01E01.mkv"))
         # exFAT ignores letter case, as Windows does: one name, replaced.
         case = {"Case.Show.S01E01.mkv": "new case"} if kind in CASELESS_KINDS else \
             {"Case.Show.S01E01.mkv": "new case", "case.show.s01e01.mkv": "old case"}
         expect(kind + " letter case", {n: open(os.path.join(root, "Case Show", n)).read()
                                        for n in os.listdir(os.path.join(root, "Case Show"))}, case)
-        expect(kind + " nothing stray", sorted(os.listdir(root)), ["Case Show", "Kept Show", "Show Name", "notes.txt"])
+        expect(kind + " nothing stray", sorted(os.listdir(root)), ["Busy Show", "Case Show", "Kept Show", "Show Name", "notes.txt"])
         if kind in REMOTE_KINDS or kind == "fat32":
             # The unit tests want modes, links and reads while writing, and
             # fusefat spins for good on a full disk or a removed open file.

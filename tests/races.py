@@ -67,7 +67,8 @@ int unlink(const char* path) {
 
 # Opens, at most once each, the target of the episode tvtidy is at or the
 # next one, whatever holds that name (a file of its own, tvtidy's placeholder,
-# the episode that just arrived), and appends: it destroys nothing itself.
+# the episode that just arrived), and appends, at times after a pause as a
+# download still running would: it destroys nothing itself.
 RIVAL = r"""
 import os, sys, random, time
 root, where, stop = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -86,6 +87,8 @@ while not os.path.exists(stop) and i < len(order):
         try:
             fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
             try:
+                if random.random() < 0.3:
+                    time.sleep(random.uniform(0, 0.2))  # a download still running
                 os.write(fd, token.encode())
                 inode = os.fstat(fd).st_ino  # a file replaced between the open and the write is known by it
             finally:

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -99,6 +100,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     Show show;
     Source source;
     bool stale, fail, moved;
+    bool oldOpen = false;  // held open for writing, as by a download still running
   } rows[] = {
       {"replaced", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, true},
       {"a failed move", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, true, false},
@@ -108,6 +110,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       {"stale names, failed", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, true, true, false},
       {"folder leads back here", "S.S01E01.mkv", "", BackHere, Plain, false, false, false},
       {"leads back, long name", longName, "", BackHere, Plain, false, false, false},
+      {"old file open for writing", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, false, true},
       // Rows in another letter case run where names ignore it (Windows, exFAT).
       {"old file in another case", "S.S01E01.mkv", "s.s01e01.mkv", Folder, Plain, false, false, true},
       {"another case, failed", "S.S01E01." + std::string(150, 'X') + ".mkv",
@@ -165,7 +168,10 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     });
     output.clear();
     MovedFileCount = 0;
+    std::ofstream writer;
+    if (row.oldOpen) writer.open(show / row.oldName, std::ios::app);
     SweepDirectory(base.native(), effects);
+    writer.close();
     WritePendingOutput();
     const std::string source = (base / row.name).string();
     // On Windows a 250-unit name makes a target over 260 units: refused

@@ -592,6 +592,36 @@ class ReadLease {
   bool held_ = false, openForWriting_ = false;
 };
 
+// A file held from writers while it is moved or removed: opened for reading
+// and leased, so that no writer can open it meanwhile. One still being
+// written is left alone, as Windows leaves a file open without delete
+// sharing: its writer's later bytes would go into a removed file, and a
+// cloud mount (rclone) that is still writing one out writes it under its
+// old name afterwards, over whatever took that name. rclone lists such a
+// file but opens it to no one yet.
+class HeldFromWriters {
+ public:
+  explicit HeldFromWriters(const char* path)
+      : file_{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)},
+        writtenOut_(file_.fd < 0 && errno == ENOENT && Listed(path)),
+        lease_(file_.fd) {}
+  bool BeingWritten() const { return writtenOut_ || lease_.OpenForWritingElsewhere(); }
+
+ private:
+  static bool Listed(const char* path) {
+    struct stat listed;
+    return lstat(path, &listed) == 0;
+  }
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) close(fd);
+    }
+  } file_;  // closed after the lease is given up
+  bool writtenOut_;
+  ReadLease lease_;
+};
+
 // The copy half of a move across file systems: the source's state at the
 // start is in `start`, the copy's identity in `copy`.
 bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
@@ -666,17 +696,9 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
                         const WriteWatch& watch, MoveSteps* steps) {
   EndingSignalsHeld held;  // never ended with the source under the hidden name
   if (steps) steps->AtStep(MoveStep::Removing, source);
-  // Held until the source is gone: no writer can open it meanwhile, and one
-  // that holds it open (its later bytes would go nowhere) keeps it here.
-  struct Descriptor {
-    int fd;
-    ~Descriptor() {
-      if (fd >= 0) close(fd);
-    }
-  } source_{open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
-  const ReadLease lease(source_.fd);
+  const HeldFromWriters writers(source.c_str());  // until the source is gone
   struct stat now;
-  if (lease.OpenForWritingElsewhere() || lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) ||
+  if (writers.BeingWritten() || lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) ||
       watch.SawWrite()) {
     errno = EBUSY;  // written to, still open for writing, or replaced meanwhile
     return false;
@@ -755,6 +777,11 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
   if (!CopyIntoBuffer(asidePath, sizeof asidePath, aside) ||
       !CopyIntoBuffer(asideOwnPath, sizeof asideOwnPath, own)) {
     errno = ENAMETOOLONG;
+    return false;
+  }
+  const HeldFromWriters writers(path.c_str());  // through the rename
+  if (writers.BeingWritten()) {
+    errno = EBUSY;
     return false;
   }
   asideActive = 1;  // known before the rename: a signal after it puts it back
