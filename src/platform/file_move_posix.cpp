@@ -235,6 +235,54 @@ bool IsCloudMount(dev_t device) {
   return false;
 }
 
+// What any program on this machine does to a file, or in a folder, through
+// FUSE mounts too, as inotify sees it: writes to a file, or names arriving
+// in a folder (created, or moved there).
+class Watch {
+ public:
+  enum Kind { Writes, Arrivals };
+  Watch(const char* path, Kind kind) {
+#ifdef __linux__
+    mask_ = kind == Writes ? IN_MODIFY | IN_CLOSE_WRITE : IN_CREATE | IN_MOVED_TO;
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0 && inotify_add_watch(fd_, path, mask_ | (kind == Writes ? IN_DONT_FOLLOW : IN_ONLYDIR)) < 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+#else
+    (void)path;
+    (void)kind;
+#endif
+  }
+  ~Watch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+  // Events since the last look; in a folder, those on `name` alone. The end
+  // of the watch (IN_IGNORED, as when a FUSE file system forgets the inode
+  // on a rename) is none of them.
+  int Seen(const char* name = nullptr) const {
+    int seen = 0;
+#ifdef __linux__
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; fd_ >= 0 && (got = read(fd_, events, sizeof events)) > 0;)
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        seen += (event->mask & mask_) && (!name || (event->len > 0 && strcmp(event->name, name) == 0));
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+#else
+    (void)name;
+#endif
+    return seen;
+  }
+
+ private:
+  int fd_ = -1;
+  uint32_t mask_ = 0;
+};
+
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps = nullptr) {
   struct stat info;
   dev_t device = 0;
@@ -269,12 +317,23 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
   }
   if (way == Way::CheckedRename) {
     // No way to reserve the name here: the rename goes only onto a free one.
+    // Should a program here take it in the moment before the rename, the
+    // file goes back: a cloud mount still writing theirs out would write it
+    // over this one afterwards.
+    const char* slash = strrchr(destination, '/');
+    const std::string folder = slash ? std::string(destination, slash + 1) : std::string(".");
+    const Watch arrivals(folder.c_str(), Watch::Arrivals);
     struct stat taken;
     if (lstat(destination, &taken) == 0) {
       errno = EEXIST;
       return false;
     }
-    return rename(source, destination) == 0;
+    if (steps) steps->AtStep(MoveStep::Renaming, destination);
+    if (rename(source, destination) != 0) return false;
+    if (arrivals.Seen(slash ? slash + 1 : destination) <= 1) return true;  // only this one
+    if (lstat(source, &taken) != 0) rename(destination, source);
+    errno = EEXIST;
+    return false;
   }
   return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
 }
@@ -646,60 +705,19 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
   return ok;
 }
 
-// Every writer on this machine, whatever the file system's timestamps show
-// (coarse on exFAT, cached through FUSE): a write to the source while it is
-// copied means its newest bytes are not in the copy.
-class WriteWatch {
- public:
-  explicit WriteWatch(const char* path) {
-#ifdef __linux__
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ >= 0 && inotify_add_watch(fd_, path, IN_MODIFY | IN_CLOSE_WRITE | IN_DONT_FOLLOW) < 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-#else
-    (void)path;
-#endif
-  }
-  ~WriteWatch() {
-    if (fd_ >= 0) close(fd_);
-  }
-  WriteWatch(const WriteWatch&) = delete;
-  WriteWatch& operator=(const WriteWatch&) = delete;
-  // A write or a writer's close since the last look. The end of the watch
-  // (IN_IGNORED, as when a FUSE file system forgets the inode on a rename)
-  // says nothing of writes.
-  bool SawWrite() const {
-#ifdef __linux__
-    alignas(inotify_event) char events[4096];
-    for (ssize_t got; fd_ >= 0 && (got = read(fd_, events, sizeof events)) > 0;)
-      for (ssize_t at = 0; at < got;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-        if (event->mask & (IN_MODIFY | IN_CLOSE_WRITE)) return true;
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-#endif
-    return false;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // The source goes only while it is the file that was copied, with no window:
 // it is first renamed to a hidden name of its own, so that a newer file
 // renamed over its name meanwhile is never the one removed, checked there,
 // and removed. Otherwise it goes back under its name (or stays under the
 // hidden name, should its own have been taken meanwhile).
 bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
-                        const WriteWatch& watch, MoveSteps* steps) {
+                        const Watch& watch, MoveSteps* steps) {
   EndingSignalsHeld held;  // never ended with the source under the hidden name
   if (steps) steps->AtStep(MoveStep::Removing, source);
   const HeldFromWriters writers(source.c_str());  // until the source is gone
   struct stat now;
   if (writers.BeingWritten() || lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) ||
-      watch.SawWrite()) {
+      watch.Seen() > 0) {
     errno = EBUSY;  // written to, still open for writing, or replaced meanwhile
     return false;
   }
@@ -717,7 +735,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
   const bool numbersByPath = statfs(hidden.c_str(), &system) == 0 && system.f_type == 0x65735546;
   const bool same = lstat(hidden.c_str(), &now) == 0 && (SameFile(now, start) || numbersByPath) &&
                     now.st_size == start.st_size && now.st_mtim.tv_sec == start.st_mtim.tv_sec &&
-                    now.st_mtim.tv_nsec == start.st_mtim.tv_nsec && !watch.SawWrite();
+                    now.st_mtim.tv_nsec == start.st_mtim.tv_nsec && watch.Seen() == 0;
   if (same && RemoveFile(hidden)) return true;
   ErrnoKeeper keep;
   if (!same) keep.saved = EBUSY;
@@ -734,7 +752,10 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   // Another file system (a show folder linked to another disk): the source
   // goes only once its copy is safely in place, and only while it is still
   // the file that was copied. Otherwise the copy goes, and nothing changed.
-  const WriteWatch watch(source.c_str());
+  // Every writer on this machine, whatever the file system's timestamps show
+  // (coarse on exFAT, cached through FUSE): a write to the source while it is
+  // copied means its newest bytes are not in the copy.
+  const Watch watch(source.c_str(), Watch::Writes);
   struct stat start, copy;
   if (!CopyAcross(source, destination, start, copy, steps)) return false;
   if (!RemoveCopiedSource(source, start, watch, steps)) {
