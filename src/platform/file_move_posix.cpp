@@ -211,6 +211,14 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
   return false;
 }
 
+// A cloud mount (rclone) that is still writing a file out lists it but opens
+// it to no one yet: `fd` is what an open of `path` for reading gave.
+// Async-signal-safe.
+bool ListedButUnopened(int fd, const char* path) {
+  struct stat listed;
+  return fd < 0 && errno == ENOENT && lstat(path, &listed) == 0;
+}
+
 // rclone mounts: a rename onto a file it has just created and is still
 // writing out fails with EIO after taking the source away, so a placeholder
 // there loses the episode. Found by the mount's type, once per device.
@@ -320,9 +328,14 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     // Should a program here take it in the moment before the rename, the
     // file goes back: a cloud mount still writing theirs out would write it
     // over this one afterwards.
+    // No allocation: a signal handler puts a set-aside file back this way.
+    char folder[PATH_MAX + 32] = ".";
     const char* slash = strrchr(destination, '/');
-    const std::string folder = slash ? std::string(destination, slash + 1) : std::string(".");
-    const Watch arrivals(folder.c_str(), Watch::Arrivals);
+    if (slash && static_cast<size_t>(slash + 1 - destination) < sizeof folder) {
+      memcpy(folder, destination, static_cast<size_t>(slash + 1 - destination));
+      folder[slash + 1 - destination] = '\0';
+    }
+    const Watch arrivals(folder, Watch::Arrivals);
     struct stat taken;
     if (lstat(destination, &taken) == 0) {
       errno = EEXIST;
@@ -350,12 +363,16 @@ char asidePath[PATH_MAX + 32], asideOwnPath[PATH_MAX + 32];
 volatile sig_atomic_t asideActive = 0;
 
 // Removes the temporary file once closed. Through FUSE a close returns
-// before the file system has let go of the file, and an SMB server refuses
-// to remove a file still open (EBUSY) meanwhile: a short wait, a few times.
-// Only async-signal-safe calls: the signal handler uses it.
+// before the file system has let go of the file: an SMB server refuses to
+// remove a file still open (EBUSY) meanwhile, and rclone, still writing it
+// out, would write it out again after its removal. A short wait, a few
+// times. Only async-signal-safe calls: the signal handler uses it.
 void RemoveClosedTemporary() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (unlink(temporaryPath) == 0 || errno != EBUSY) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = open(temporaryPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const bool writtenOut = ListedButUnopened(fd, temporaryPath);
+    if (fd >= 0) close(fd);
+    if (!writtenOut && (unlink(temporaryPath) == 0 || errno != EBUSY)) return;
     const struct timespec wait = {0, 20 * 1000 * 1000};
     nanosleep(&wait, nullptr);
   }
@@ -639,12 +656,14 @@ class ReadLease {
     openForWriting_ = !held_ && errno == EAGAIN;
 #endif
   }
-  ~ReadLease() {
+  ~ReadLease() { GiveUp(); }
+  bool OpenForWritingElsewhere() const { return openForWriting_; }
+  void GiveUp() {
 #ifdef __linux__
     if (held_) fcntl(fd_, F_SETLEASE, F_UNLCK);
 #endif
+    held_ = false;
   }
-  bool OpenForWritingElsewhere() const { return openForWriting_; }
 
  private:
   int fd_;
@@ -656,21 +675,28 @@ class ReadLease {
 // written is left alone, as Windows leaves a file open without delete
 // sharing: its writer's later bytes would go into a removed file, and a
 // cloud mount (rclone) that is still writing one out writes it under its
-// old name afterwards, over whatever took that name. rclone lists such a
-// file but opens it to no one yet.
+// old name afterwards, over whatever took that name.
 class HeldFromWriters {
  public:
   explicit HeldFromWriters(const char* path)
       : file_{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)},
-        writtenOut_(file_.fd < 0 && errno == ENOENT && Listed(path)),
+        writtenOut_(ListedButUnopened(file_.fd, path)),
         lease_(file_.fd) {}
   bool BeingWritten() const { return writtenOut_ || lease_.OpenForWritingElsewhere(); }
+  // A server that refuses to rename or remove a file open anywhere (SMB)
+  // refuses it while held: then once more, after letting go (the checks made
+  // stand; only there is the moment after them open again).
+  template <typename Step>
+  bool Do(Step step) {
+    if (step()) return true;
+    if (errno != EBUSY || file_.fd < 0) return false;
+    lease_.GiveUp();
+    close(file_.fd);
+    file_.fd = -1;
+    return step();
+  }
 
  private:
-  static bool Listed(const char* path) {
-    struct stat listed;
-    return lstat(path, &listed) == 0;
-  }
   struct Descriptor {
     int fd;
     ~Descriptor() {
@@ -714,7 +740,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
                         const Watch& watch, MoveSteps* steps) {
   EndingSignalsHeld held;  // never ended with the source under the hidden name
   if (steps) steps->AtStep(MoveStep::Removing, source);
-  const HeldFromWriters writers(source.c_str());  // until the source is gone
+  HeldFromWriters writers(source.c_str());  // until the source is gone
   struct stat now;
   if (writers.BeingWritten() || lstat(source.c_str(), &now) != 0 || !Unchanged(start, now) ||
       watch.Seen() > 0) {
@@ -725,7 +751,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
   bool taken = false;
   for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
     HiddenNameBeside(source, ".tvtidy-gone-", hidden);
-    taken = RenameNoReplace(source.c_str(), hidden.c_str());
+    taken = writers.Do([&] { return RenameNoReplace(source.c_str(), hidden.c_str()); });
     if (!taken && errno != EEXIST) return false;
   }
   if (!taken) return false;
@@ -736,7 +762,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start,
   const bool same = lstat(hidden.c_str(), &now) == 0 && (SameFile(now, start) || numbersByPath) &&
                     now.st_size == start.st_size && now.st_mtim.tv_sec == start.st_mtim.tv_sec &&
                     now.st_mtim.tv_nsec == start.st_mtim.tv_nsec && watch.Seen() == 0;
-  if (same && RemoveFile(hidden)) return true;
+  if (same && writers.Do([&] { return RemoveFile(hidden); })) return true;
   ErrnoKeeper keep;
   if (!same) keep.saved = EBUSY;
   RenameNoReplace(hidden.c_str(), source.c_str());
@@ -800,14 +826,14 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
     errno = ENAMETOOLONG;
     return false;
   }
-  const HeldFromWriters writers(path.c_str());  // through the rename
+  HeldFromWriters writers(path.c_str());  // through the rename
   if (writers.BeingWritten()) {
     errno = EBUSY;
     return false;
   }
   asideActive = 1;  // known before the rename: a signal after it puts it back
   // By the name looked up, which a file system that ignores case may cache.
-  if (RenameNoReplace(path.c_str(), aside.c_str())) return true;
+  if (writers.Do([&] { return RenameNoReplace(path.c_str(), aside.c_str()); })) return true;
   asideActive = 0;
   return false;
 }
