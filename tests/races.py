@@ -74,9 +74,16 @@ import os, sys, random, time
 root, where, stop = sys.argv[1], sys.argv[2], sys.argv[3]
 order = [n for n in os.listdir(root) if n.endswith(".mkv")]
 done, tokens, i = set(), [], 0
+def moved(k):
+    return not os.path.exists(os.path.join(root, order[k]))
 while not os.path.exists(stop) and i < len(order):
-    while i < len(order) and not os.path.exists(os.path.join(root, order[i])):
-        i += 1
+    # tvtidy is at the first episode still here, unless a later one has
+    # gone: then that one's move failed, and tvtidy has passed it.
+    while i < len(order):
+        gone = next((k for k in range(i, min(i + 4, len(order))) if moved(k)), None)
+        if gone is None:
+            break
+        i = gone + 1
     for name in order[i:i + (1 if random.random() < 0.7 else 2)]:
         if name in done:
             continue
@@ -87,10 +94,10 @@ while not os.path.exists(stop) and i < len(order):
         try:
             fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
             try:
-                if random.random() < 0.3:
-                    time.sleep(random.uniform(0, 0.2))  # a download still running
                 os.write(fd, token.encode())
                 inode = os.fstat(fd).st_ino  # a file replaced between the open and the write is known by it
+                if random.random() < 0.3:
+                    time.sleep(random.uniform(0, 0.2))  # a download still running
             finally:
                 os.close(fd)
         except OSError:
