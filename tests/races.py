@@ -44,12 +44,20 @@ SHIM = r"""
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-int unlink(const char* path) {
+int unlink(const char* original) {
+  const char* path = original;
   static int (*real)(const char*);
   if (!real) real = (int (*)(const char*))dlsym(RTLD_NEXT, "unlink");
   const char* base = strrchr(path, '/');
   base = base ? base + 1 : path;
   if (strncmp(base, ".tvtidy-old-", 12) == 0 && getenv("RACE_LOG")) {
+    // A share is read on the server's side: the mount may show a size and
+    // content it has cached.
+    char server[8192];
+    const char *mount = getenv("RACE_MOUNT"), *share = getenv("RACE_SERVER");
+    if (mount && share && strncmp(path, mount, strlen(mount)) == 0 &&
+        snprintf(server, sizeof server, "%s%s", share, path + strlen(mount)) < (int)sizeof server)
+      path = server;
     int in = open(path, O_RDONLY), out = open(getenv("RACE_LOG"), O_WRONLY | O_APPEND | O_CREAT, 0600);
     char buffer[65536];
     ssize_t got;
@@ -61,7 +69,7 @@ int unlink(const char* path) {
     close(in);
     close(out);
   }
-  return real(path);
+  return real(original);
 }
 """
 
@@ -134,8 +142,9 @@ def rival_race(kind, root, shim, work):
     where = remote_folder(kind, root) if kind == "smb" else root
     rival = subprocess.Popen([sys.executable, "-c", RIVAL, root, where, stop], stdout=subprocess.PIPE)
     time.sleep(0.2)  # the rival has listed the folder
+    server = dict(RACE_MOUNT=root, RACE_SERVER=where) if kind == "smb" else {}
     subprocess.run([e.PROGRAM, root], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   env=dict(os.environ, LD_PRELOAD=shim, RACE_LOG=log), timeout=e.TIMEOUT * 10)
+                   env=dict(os.environ, LD_PRELOAD=shim, RACE_LOG=log, **server), timeout=e.TIMEOUT * 10)
     open(stop, "w").close()
     written = {l.split("\t")[0]: l.split("\t")[1:] for l in
                rival.communicate(timeout=e.TIMEOUT)[0].decode().splitlines()}
@@ -150,7 +159,7 @@ def rival_race(kind, root, shim, work):
 
     lost = [t for t in tokens if t.encode() not in kept and not replaced(t)]
     for token in lost:
-        print(f"{kind}: lost {token} written into {written[token][0]}", file=sys.stderr)
+        print(f"{kind}: lost {token} written into {' '.join(written[token])}", file=sys.stderr)
     lost_episodes = [n for n in names if f"<episode {n}>".encode() not in kept]
     return len(tokens), sum(replaced(t) and t.encode() not in kept for t in tokens), \
         len(lost), len(lost_episodes)

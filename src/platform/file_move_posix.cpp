@@ -42,6 +42,28 @@ bool Unchanged(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// lstat as the file system has it now, not as cached: through FUSE the
+// kernel keeps a file's size and times for a while (smbnetfs), and a write
+// on the server's side meanwhile would not show.
+int FreshLstat(const char* path, struct stat& info) {
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
+  struct statx now;
+  if (statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &now) != 0)
+    return lstat(path, &info);  // a kernel without statx
+  info = {};
+  info.st_dev = makedev(now.stx_dev_major, now.stx_dev_minor);
+  info.st_ino = now.stx_ino;
+  info.st_mode = now.stx_mode;
+  info.st_nlink = now.stx_nlink;
+  info.st_size = static_cast<off_t>(now.stx_size);
+  info.st_mtim = {now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec};
+  info.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
+  return 0;
+#else
+  return lstat(path, &info);
+#endif
+}
+
 // Removes the entry only while it is still the given file.
 void RemoveIfStill(const char* path, const struct stat& mine) {
   struct stat now;
@@ -168,7 +190,7 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
 #endif
   if (steps) steps->AtStep(MoveStep::Reserved, destination);
   const auto stillOurs = [&] {
-    return lstat(destination, &now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
+    return FreshLstat(destination, now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
            now.st_size == 0 &&
            (fd < 0 || (fstat(fd, &through) == 0 && through.st_size == 0 &&
                        through.st_mtim.tv_sec == mine.st_mtim.tv_sec &&
