@@ -100,7 +100,12 @@ while not os.path.exists(stop) and i < len(order):
         time.sleep(random.uniform(0, 0.0005))
         token = "<rival %d>" % len(tokens)
         try:
-            fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+            there = ""  # the name was taken when the rival came (tvtidy's placeholder, if empty)
+            try:
+                fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_APPEND, 0o644)
+            except FileExistsError:
+                fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+                there = "\tthere before, %d bytes" % os.fstat(fd).st_size
             try:
                 os.write(fd, token.encode())
                 inode = os.fstat(fd).st_ino  # a file replaced between the open and the write is known by it
@@ -110,7 +115,7 @@ while not os.path.exists(stop) and i < len(order):
                 os.close(fd)
         except OSError:
             continue  # refused (a cloud mount without its cache appends nothing): nothing to keep
-        tokens.append("%s\t%s\t<inode %d>" % (token, target, inode))
+        tokens.append("%s\t%s\t<inode %d>%s" % (token, target, inode, there))
 print("\n".join(tokens))
 """
 
