@@ -366,7 +366,7 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     if (steps) steps->AtStep(MoveStep::Renaming, destination);
     if (rename(source, destination) != 0) return false;
     if (arrivals.Seen(slash ? slash + 1 : destination) <= 1) return true;  // only this one
-    if (lstat(source, &taken) != 0) rename(destination, source);
+    if (lstat(source, &taken) == 0 || rename(destination, source) != 0) return true;  // stays moved
     errno = EEXIST;
     return false;
   }
