@@ -136,7 +136,7 @@ def another_file_system():
 # Through FUSE, the kernel's own XFS, btrfs and overlayfs on loop images, and
 # shares of an SFTP server on the loopback address: sshfs, and rclone mounts
 # without and with its write cache. TVTIDY_FUSE_KINDS names others (FAT32
-# through fusefat, a Samba share through smbnetfs: tests/shares).
+# through fusefat, a Samba share through smbnetfs: tests/longer).
 FUSE_KINDS = tuple(os.environ.get("TVTIDY_FUSE_KINDS", "exfat ntfs mergerfs xfs btrfs overlay sshfs rclone "
                                   "rclone-writes").split())
 REMOTE_KINDS = ("sshfs", "rclone", "rclone-writes", "smb")
