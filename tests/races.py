@@ -148,8 +148,9 @@ def rival_race(kind, root, shim, work):
     rival = subprocess.Popen([sys.executable, "-c", RIVAL, root, where, stop], stdout=subprocess.PIPE)
     time.sleep(0.2)  # the rival has listed the folder
     server = dict(RACE_MOUNT=root, RACE_SERVER=where) if kind == "smb" else {}
-    subprocess.run([e.PROGRAM, root], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   env=dict(os.environ, LD_PRELOAD=shim, RACE_LOG=log, **server), timeout=e.TIMEOUT * 10)
+    said = subprocess.run([e.PROGRAM, root], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          env=dict(os.environ, LD_PRELOAD=shim, RACE_LOG=log, **server),
+                          timeout=e.TIMEOUT * 10).stdout.decode(errors="replace").splitlines()
     open(stop, "w").close()
     written = {l.split("\t")[0]: l.split("\t")[1:] for l in
                rival.communicate(timeout=e.TIMEOUT)[0].decode().splitlines()}
@@ -165,6 +166,8 @@ def rival_race(kind, root, shim, work):
     lost = [t for t in tokens if t.encode() not in kept and not replaced(t)]
     for token in lost:
         print(f"{kind}: lost {token} written into {' '.join(written[token])}", file=sys.stderr)
+        episode = os.path.basename(written[token][0])
+        print("\n".join("    tvtidy: " + line for line in said if episode in line), file=sys.stderr)
     lost_episodes = [n for n in names if f"<episode {n}>".encode() not in kept]
     return len(tokens), sum(replaced(t) and t.encode() not in kept for t in tokens), \
         len(lost), len(lost_episodes)
