@@ -112,23 +112,44 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
   } restore{breakTime, savedBreakTime};
   if (!savedBreakTime.empty()) std::ofstream(breakTime) << "1";
 #endif
-  for (const MoveStep step : {MoveStep::Reserved, MoveStep::Renaming}) {
-    SCOPED_TRACE(static_cast<int>(step));
+  // When the rival opens the name and when it writes: a rival that opened
+  // the placeholder before it was leased may write only after the last check.
+  const struct {
+    MoveStep opens, writes;
+  } rivals[] = {
+      {MoveStep::Reserved, MoveStep::Reserved},
+      {MoveStep::Renaming, MoveStep::Renaming},
+      {MoveStep::Reserved, MoveStep::Renaming},
+  };
+  for (const auto& r : rivals) {
+    SCOPED_TRACE(static_cast<int>(r.opens) * 10 + static_cast<int>(r.writes));
     WriteFile(tmp.Path() / "a.mkv", "new");
     fs::remove(tmp.Path() / "Show" / "a.mkv");
-    bool reserved = false;
-    std::ofstream writer;
-    StepAt<> rival(step, [&](const NativeString& path) {
-      reserved = true;
-      // As a shell redirect or a download: created or truncated, never
-      // exclusive, and closed later (a cloud mount writes it out only then).
-      writer.open(fs::path(path), std::ios::binary);
-      writer << "rival" << std::flush;
-    });
+    // As a shell redirect or a download: created or truncated, never
+    // exclusive, and closed later (a cloud mount writes it out only then).
+    struct Rival : MoveSteps {
+      MoveStep opens, writes;
+      bool reserved = false, wrote = false;
+      std::ofstream writer;
+      void AtStep(MoveStep step, const NativeString& path) override {
+        if (step == opens) {
+          reserved = true;
+          writer.open(fs::path(path), std::ios::binary);
+        }
+        if (step == writes && reserved && !wrote) Write();
+      }
+      void Write() {
+        writer << "rival" << std::flush;
+        wrote = true;
+      }
+    } rival;
+    rival.opens = r.opens;
+    rival.writes = r.writes;
     const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
-    writer.close();
-    if (!reserved && step == MoveStep::Renaming) GTEST_SKIP() << "this file system refuses nothing";
-    if (!reserved) continue;  // no placeholder: the name is checked, then taken
+    if (rival.reserved && !rival.wrote) rival.Write();  // the move gave up first
+    rival.writer.close();
+    if (!rival.reserved && r.opens == MoveStep::Renaming) GTEST_SKIP() << "this file system refuses nothing";
+    if (!rival.reserved) continue;  // no placeholder: the name is checked, then taken
     EXPECT_EQ(raised.first, "EInOutError");
     EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
     EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");

@@ -180,15 +180,8 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
     return closed;
   };
   if (!keepOpen && !closeIt()) return false;
-  // A write lease, while ours alone holds it open: anyone who opens the name
-  // from then on (and might write after the rename, into a file gone) waits,
-  // and shows as a lease no longer whole. Closing the placeholder ends it.
-  bool leased = false;
-#ifdef __linux__
-  IgnoreLeaseBreaks();
-  leased = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-#endif
   if (steps) steps->AtStep(MoveStep::Reserved, destination);
+  bool leased = false;
   const auto stillOurs = [&] {
     return FreshLstat(destination, now) == 0 && SameFile(now, mine) && S_ISREG(now.st_mode) &&
            now.st_size == 0 &&
@@ -200,6 +193,27 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
 #endif
            true;
   };
+  // A write lease, while ours alone holds it open: anyone who opens the name
+  // from then on (and might write after the rename, into a file gone) waits,
+  // and shows as a lease no longer whole. Closing the placeholder ends it.
+  // Refused while another program has already opened it (between the create
+  // and the lease): that one may write at any moment, even after the last
+  // check, into a file that fusefat frees at the rename. The name is ours
+  // again only once it lets go with nothing written; held on, it is left to it.
+#ifdef __linux__
+  IgnoreLeaseBreaks();
+  for (int attempt = 0; fd >= 0 && known; ++attempt) {
+    leased = fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (leased || errno != EAGAIN) break;  // or no leases here: the other checks stand
+    if (attempt == 100 || !stillOurs()) {
+      closeIt();
+      errno = EEXIST;
+      return false;
+    }
+    const struct timespec wait = {0, 20 * 1000 * 1000};
+    nanosleep(&wait, nullptr);
+  }
+#endif
   if (!known || !stillOurs()) {
     closeIt();
     errno = EEXIST;  // someone else's file now holds the name, or writes into it: leave it
@@ -364,8 +378,15 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
       return false;
     }
     if (steps) steps->AtStep(MoveStep::Renaming, destination);
+    // Last look just before the rename: rclone with its write cache drops a
+    // file that is renamed over, so the moment left is the call's own.
+    const char* name = slash ? slash + 1 : destination;
+    if (arrivals.Seen(name) > 0) {
+      errno = EEXIST;
+      return false;
+    }
     if (rename(source, destination) != 0) return false;
-    if (arrivals.Seen(slash ? slash + 1 : destination) <= 1) return true;  // only this one
+    if (arrivals.Seen(name) <= 1) return true;  // only this one
     if (lstat(source, &taken) == 0 || rename(destination, source) != 0) return true;  // stays moved
     errno = EEXIST;
     return false;
