@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -18,10 +16,8 @@
 #else
 #include <signal.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #endif
 
 namespace {
@@ -118,17 +114,12 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
 #endif
   // When the rival opens the name and when it writes: a rival that opened
   // the placeholder before it was leased may write only after the last check.
-  // One apart (another process) waits on the lease through the rename.
   const struct {
     MoveStep opens, writes;
-    bool apart = false;
   } rivals[] = {
       {MoveStep::Reserved, MoveStep::Reserved},
       {MoveStep::Renaming, MoveStep::Renaming},
       {MoveStep::Reserved, MoveStep::Renaming},
-#ifndef _WIN32
-      {MoveStep::Renaming, MoveStep::Renaming, true},
-#endif
   };
   for (const auto& r : rivals) {
     SCOPED_TRACE(static_cast<int>(r.opens) * 10 + static_cast<int>(r.writes));
@@ -138,21 +129,9 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
     // exclusive, and closed later (a cloud mount writes it out only then).
     struct Rival : MoveSteps {
       MoveStep opens, writes;
-      bool apart, reserved = false, wrote = false;
+      bool reserved = false, wrote = false;
       std::ofstream writer;
       void AtStep(MoveStep step, const NativeString& path) override {
-#ifndef _WIN32
-        if (step == opens && apart) {
-          reserved = wrote = true;
-          const std::string name = fs::path(path).string();
-          const char* argv[] = {"sh", "-c", "printf rival >> \"$1\"", "sh", name.c_str(), nullptr};
-          pid_t shell;
-          ASSERT_EQ(posix_spawnp(&shell, "sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-          std::this_thread::sleep_for(std::chrono::milliseconds(200));  // in its open, or done
-          done = [shell] { waitpid(shell, nullptr, 0); };
-          return;
-        }
-#endif
         if (step == opens) {
           reserved = true;
           writer.open(fs::path(path), std::ios::binary);
@@ -163,15 +142,12 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
         writer << "rival" << std::flush;
         wrote = true;
       }
-      std::function<void()> done = [] {};
     } rival;
     rival.opens = r.opens;
     rival.writes = r.writes;
-    rival.apart = r.apart;
     const auto raised = Attempt(tmp / "a.mkv", tmp / "Show/a.mkv", &rival);
     if (rival.reserved && !rival.wrote) rival.Write();  // the move gave up first
     rival.writer.close();
-    rival.done();
     if (!rival.reserved && r.opens == MoveStep::Renaming) GTEST_SKIP() << "this file system refuses nothing";
     if (!rival.reserved) continue;  // no placeholder: the name is checked, then taken
     EXPECT_EQ(raised.first, "EInOutError");

@@ -235,21 +235,6 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
     if (closeIt() && ours) unlink(destination);
     return false;
   }
-#ifdef __linux__
-  // Someone opened the name during the rename call itself: it waits on the
-  // lease, for the placeholder now renamed over. It is let in while this
-  // descriptor still holds the placeholder (let go of first, a FUSE file
-  // system may give it a file already gone), and waited for until it lets
-  // go: what it wrote is then read back, as any write after the last check.
-  for (int round = 0; fd >= 0 && leased && round < 250; ++round) {
-    if (fcntl(fd, F_GETLEASE) == F_WRLCK) break;  // nobody else holds it, nor came
-    fcntl(fd, F_SETLEASE, F_UNLCK);
-    do {
-      const struct timespec wait = {0, 20 * 1000 * 1000};
-      nanosleep(&wait, nullptr);
-    } while (fcntl(fd, F_SETLEASE, F_WRLCK) != 0 && ++round < 250);
-  }
-#endif
   if (fd < 0 || fstat(fd, &through) != 0 || through.st_size == 0) {
     closeIt();
     return true;
