@@ -126,6 +126,15 @@ bool AnswersTheMove(int error) {
 
 bool CopyRange(int from, int to, off_t start, off_t end);
 
+// How long to wait, and how often, for another program (or a FUSE file
+// system behind its close) to let go of a file: 100 times 20 ms. Only an
+// async-signal-safe call: the signal handler waits this way too.
+constexpr int kLetGoAttempts = 100;
+void WaitToLetGo() {
+  const struct timespec wait = {0, 20 * 1000 * 1000};
+  nanosleep(&wait, nullptr);
+}
+
 // A lease's holder is told of an opener by SIGIO, whose default would end the
 // run: the opener waits until the lease is given up, which is what we want.
 void IgnoreLeaseBreaks() {
@@ -205,13 +214,12 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
   for (int attempt = 0; fd >= 0 && known; ++attempt) {
     leased = fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
     if (leased || errno != EAGAIN) break;  // or no leases here: the other checks stand
-    if (attempt == 100 || !stillOurs()) {
+    if (attempt == kLetGoAttempts || !stillOurs()) {
       closeIt();
       errno = EEXIST;
       return false;
     }
-    const struct timespec wait = {0, 20 * 1000 * 1000};
-    nanosleep(&wait, nullptr);
+    WaitToLetGo();
   }
 #endif
   if (!known || !stillOurs()) {
@@ -411,13 +419,12 @@ volatile sig_atomic_t asideActive = 0;
 // out, would write it out again after its removal. A short wait, a few
 // times. Only async-signal-safe calls: the signal handler uses it.
 void RemoveClosedTemporary() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < kLetGoAttempts; ++attempt) {
     const int fd = open(temporaryPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const bool writtenOut = ListedButUnopened(fd, temporaryPath);
     if (fd >= 0) close(fd);
     if (!writtenOut && (unlink(temporaryPath) == 0 || errno != EBUSY)) return;
-    const struct timespec wait = {0, 20 * 1000 * 1000};
-    nanosleep(&wait, nullptr);
+    WaitToLetGo();
   }
 }
 
