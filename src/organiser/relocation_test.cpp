@@ -16,8 +16,10 @@
 #else
 #include <signal.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 namespace {
@@ -139,7 +141,8 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
         if (step == writes && reserved && !wrote) Write();
       }
       void Write() {
-        writer << "rival" << std::flush;
+        // Ending in blocks of zeros, which a copy leaves as holes.
+        writer << "rival" << std::string(70006, '\0') << std::flush;
         wrote = true;
       }
     } rival;
@@ -151,7 +154,7 @@ TEST_F(Relocation, AFileWrittenIntoAReservedNameIsKept) {
     if (!rival.reserved && r.opens == MoveStep::Renaming) GTEST_SKIP() << "this file system refuses nothing";
     if (!rival.reserved) continue;  // no placeholder: the name is checked, then taken
     EXPECT_EQ(raised.first, "EInOutError");
-    EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival");
+    EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "a.mkv"), "rival" + std::string(70006, '\0'));
     EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show"), {}), 2);  // and old.mkv
   }
@@ -322,6 +325,30 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
     if (heldForWriting >= 0) close(heldForWriting);
     heldForWriting = -1;
   }
+}
+
+// A user at the limit of inotify instances: no watch can be had, and the
+// times and contents decide alone. Ended in a child: the instances go with it.
+TEST_F(CrossFileSystem, WithoutAWatchAMoveStillChecksTheSource) {
+  const std::string content(200000, 'v');
+  WriteFile(tmp.Path() / "a.mkv", content);
+  WriteFile(tmp.Path() / "b.mkv", content);
+  const pid_t child = fork();
+  if (child == 0) {
+    while (inotify_init1(IN_CLOEXEC) >= 0) {
+    }
+    const bool exhausted = errno == EMFILE;
+    StepAt<> writer(MoveStep::Copied, [](const NativeString& path) { Append(path.c_str()); });
+    const bool moved = Attempt(tmp / "a.mkv", (other / "a.mkv").native()) == Raised();
+    const bool refused = Attempt(tmp / "b.mkv", (other / "b.mkv").native(), &writer).first == "EInOutError";
+    _exit(exhausted && moved && refused ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFile(other / "a.mkv"), content);
+  EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), content + "more");
+  EXPECT_FALSE(fs::exists(other / "b.mkv"));
 }
 
 TEST_F(CrossFileSystem, AFullDiskKeepsTheSourceAndLeavesNoPartialCopy) {

@@ -116,17 +116,17 @@ void DiscardCopy(const NativeString& path);
 // A replace: the old file at `path` renamed to `aside` (a free name in its
 // own folder) without replacing anything, and either put back under its own
 // name `own` (its stored spelling, where the file system ignores case) or
-// removed once the new file has arrived. On POSIX a SIGINT, SIGTERM or SIGHUP
-// puts it back too: the name is known to the handler before the rename and
-// forgotten only once the file is back or gone. False with LastErrorCode().
+// removed once the new file has arrived. A file still being written is
+// neither set aside nor removed (EBUSY). False with LastErrorCode().
 bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString& own);
 bool PutBack(const NativeString& aside, const NativeString& own);
 bool RemoveAside(const NativeString& aside);
 
-// Holds SIGINT, SIGTERM and SIGHUP back (POSIX) while a replace runs, so
-// that one arriving meanwhile finds either the old file or the new one under
-// the name. A copy's content is the only part left open to them: its handler
-// takes the temporary file away and puts the old file back.
+// Holds SIGINT, SIGTERM and SIGHUP back (POSIX) while a move or a replace
+// runs, so that one arriving meanwhile finds either the old file or the new
+// one under the name. No handler touches a file: a long copy notices a
+// waiting signal between blocks and unwinds, and the signal takes effect
+// once the outermost hold ends.
 class EndingSignalsHeld {
  public:
   EndingSignalsHeld();

@@ -12,6 +12,7 @@
 
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
+#include "platform/posix/file_facts.h"
 
 namespace {
 
@@ -86,12 +87,13 @@ bool IsReadOnly(const struct stat& info) {
 // unlink removes a link of either kind and refuses a real folder; a read-only
 // file is refused as Windows refuses to delete one.
 bool RemoveFile(const NativeString& path) {
+  const PathAt at(path);  // a hidden name beside a long one may pass PATH_MAX
   struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && IsReadOnly(info)) {
+  if (fstatat(at.dir(), at.name(), &info, AT_SYMLINK_NOFOLLOW) == 0 && IsReadOnly(info)) {
     errno = EACCES;
     return false;
   }
-  return unlink(path.c_str()) == 0;
+  return unlinkat(at.dir(), at.name(), 0) == 0;
 }
 
 bool IsRemovableEntry(const NativeString& path) {

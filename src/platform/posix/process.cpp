@@ -52,6 +52,11 @@ void WriteAllToStandardError(std::string_view bytes) {
 }
 }  // namespace
 
+void WriteNotice(NativeStringView text) {
+  WriteAllToStandardError(text);
+  WriteAllToStandardError(console_platform::kLineEnd);
+}
+
 void ReportUnhandledFailure(const Exception& error) {
   std::string module;
   std::uintptr_t offset = 0;

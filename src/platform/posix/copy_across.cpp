@@ -1,0 +1,165 @@
+#include "platform/posix/copy_across.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include "platform/posix/ending_signals.h"
+#include "platform/posix/file_data.h"
+#include "platform/posix/file_facts.h"
+#include "platform/posix/name_ways.h"
+#include "platform/posix/writers.h"
+
+namespace {
+
+// The temporary file of a copy in progress, under a short hidden name that
+// fits beside any name that fits.
+class Temporary {
+ public:
+  explicit Temporary(const std::string& destination) {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+      HiddenNameBeside(destination, ".tvtidy-", path_);
+      const PathAt at(path_);
+      fd_ = openat(at.dir(), at.name(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ >= 0 || errno != EEXIST) return;
+    }
+  }
+  ~Temporary() {
+    if (fd_ >= 0 || !path_.empty()) Remove();
+  }
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& Path() const { return path_; }
+  bool Close() {
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+  }
+  // It holds the destination's name now: nothing left to remove.
+  void Forget() { path_.clear(); }
+
+  // Removed once closed. Through FUSE a close returns before the file system
+  // has let go of the file: an SMB server refuses to remove a file still open
+  // (EBUSY) meanwhile, and rclone, still writing it out, would write it out
+  // again after its removal. A short wait, a few times.
+  void Remove() {
+    ErrnoKeeper keep;
+    if (fd_ >= 0) Close();
+    if (path_.empty()) return;
+    const PathAt at(path_);
+    for (int attempt = 0; attempt < kLetGoAttempts; ++attempt) {
+      const int fd = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      const bool writtenOut = ListedButUnopened(fd, path_.c_str());
+      if (fd >= 0) close(fd);
+      if (!writtenOut && (unlinkat(at.dir(), at.name(), 0) == 0 || errno != EBUSY)) break;
+      WaitToLetGo();
+    }
+    path_.clear();
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Refusals of an attribute that the file system does not keep at all.
+bool NotKeptThere(int error) { return error == EPERM || error == ENOSYS || error == EOPNOTSUPP; }
+
+// Ownership first (it clears setuid), then the mode, then the times. What the
+// destination cannot hold (no owners on exFAT, no setuid, no modes through
+// fusefat) is left as it can.
+bool KeepAttributes(int to, const struct stat& info) {
+  if (fchown(to, info.st_uid, info.st_gid) != 0) {
+    // Only root may give a file away; the copy is still the user's data.
+  }
+  if (fchmod(to, info.st_mode & 07777) != 0 && fchmod(to, info.st_mode & 0777) != 0 &&
+      !NotKeptThere(errno))
+    return false;
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  return futimens(to, times) == 0 || (errno != EPERM && NotKeptThere(errno));
+}
+
+// A copy of the regular file that `from` reads, under a temporary name beside
+// the destination, then moved into place without replacing anything. It fails,
+// leaving nothing behind, when the source changed while it was being copied.
+bool CopyIntoPlace(int from, const struct stat& start, const std::string& sourcePath,
+                   const std::string& destination, struct stat& copy, MoveSteps* steps) {
+  Temporary temporary(destination);
+  if (temporary.fd() < 0) return false;
+  const int to = temporary.fd();
+  bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
+            fstat(to, &copy) == 0;
+  if (ok && steps) steps->AtStep(MoveStep::Copied, sourcePath);
+  if (ok && TimesMayHideWrites(from) && !SameContent(from, to, start.st_size)) {
+    ok = false;
+    errno = EBUSY;  // written to in place, where size and times do not show it
+  }
+  struct stat end, named;
+  if (ok && (fstat(from, &end) != 0 || !Unchanged(start, end) || LstatAt(sourcePath.c_str(), named) != 0 ||
+             !Unchanged(start, named))) {
+    ok = false;
+    errno = EBUSY;  // written to or replaced meanwhile: its newest content is not in the copy
+  }
+  if (ok && EndingSignalPending()) {
+    ok = false;
+    errno = EINTR;  // the copy never takes the name: the move unwinds
+  }
+  if (!temporary.Close() && ok) ok = false;
+  if (!ok || !RenameNoReplace(temporary.Path().c_str(), destination.c_str())) return false;
+  temporary.Forget();
+  if (!FlushFolderOf(destination)) {
+    ErrnoKeeper keep;
+    RemoveIfStill(destination.c_str(), copy);
+    return false;
+  }
+  return true;
+}
+
+bool CopyLinkIntoPlace(const char* source, const struct stat& info,
+                       const std::string& destination, struct stat& copy) {
+  // A link's size may be 0 or stale (procfs, some FUSE file systems): a
+  // buffer that comes back full is read again, larger.
+  std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
+  for (;;) {
+    const ssize_t length = readlink(source, target.data(), target.size());
+    if (length < 0) return false;
+    if (static_cast<size_t>(length) < target.size()) {
+      target.resize(static_cast<size_t>(length));
+      break;
+    }
+    if (target.size() > PATH_MAX) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    target.resize(target.size() * 2);
+  }
+  const PathAt at(destination);
+  if (symlinkat(target.c_str(), at.dir(), at.name()) != 0) return false;  // never over a name
+  return fstatat(at.dir(), at.name(), &copy, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+}  // namespace
+
+bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
+                struct stat& copy, MoveSteps* steps) {
+  if (LstatAt(source.c_str(), start) != 0) return false;
+  if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, copy);
+  if (!S_ISREG(start.st_mode)) {
+    errno = EXDEV;  // a FIFO or a device stays where it is
+    return false;
+  }
+  const int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (from < 0) return false;
+  struct stat opened;
+  bool ok = fstat(from, &opened) == 0;
+  if (ok && (!Unchanged(start, opened) || MayBeWritten(from))) {
+    ok = false;
+    errno = EBUSY;  // still being written: not worth a copy
+  }
+  ok = ok && CopyIntoPlace(from, start, source, destination, copy, steps);
+  ErrnoKeeper keep;
+  close(from);
+  return ok;
+}

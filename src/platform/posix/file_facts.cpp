@@ -1,0 +1,132 @@
+#include "platform/posix/file_facts.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include "platform/file_system.h"
+
+namespace {
+constexpr long kFuse = 0x65735546, kExfat = 0x2011BAB0, kFat = 0x4d44;
+}  // namespace
+
+PathAt::PathAt(const char* path) : dir_(AT_FDCWD), name_(path) {
+  const size_t length = strlen(path);
+  if (length < PATH_MAX) return;
+  const char* slash = strrchr(path, '/');
+  if (slash == nullptr) return;  // one name too long: the call says so
+  const std::string folder(path, static_cast<size_t>(slash + 1 - path));
+  owned_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (owned_ < 0) return;  // the call on the whole path then says why
+  dir_ = owned_;
+  name_ = slash + 1;
+}
+
+PathAt::~PathAt() {
+  if (owned_ >= 0) {
+    ErrnoKeeper keep;
+    close(owned_);
+  }
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+int LstatAt(const char* path, struct stat& info) {
+  const PathAt at(path);
+  return fstatat(at.dir(), at.name(), &info, AT_SYMLINK_NOFOLLOW);
+}
+
+int FreshLstat(const char* path, struct stat& info) {
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
+  const PathAt at(path);
+  struct statx now;
+  if (statx(at.dir(), at.name(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &now) != 0)
+    return errno == ENOSYS ? LstatAt(path, info) : -1;  // a kernel without statx
+  info = {};
+  info.st_dev = makedev(now.stx_dev_major, now.stx_dev_minor);
+  info.st_ino = now.stx_ino;
+  info.st_mode = now.stx_mode;
+  info.st_nlink = now.stx_nlink;
+  info.st_uid = now.stx_uid;
+  info.st_size = static_cast<off_t>(now.stx_size);
+  info.st_mtim = {now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec};
+  info.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
+  return 0;
+#else
+  return LstatAt(path, info);
+#endif
+}
+
+void RemoveIfStill(const char* path, const struct stat& mine) {
+  const PathAt at(path);
+  struct stat now;
+  if (fstatat(at.dir(), at.name(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, mine))
+    unlinkat(at.dir(), at.name(), 0);
+}
+
+bool TimesMayHideWrites(int fd) {
+#ifdef __linux__
+  struct statfs system;
+  if (fstatfs(fd, &system) != 0) return true;
+  return system.f_type == kFuse || system.f_type == kExfat || system.f_type == kFat;
+#else
+  (void)fd;
+  return true;
+#endif
+}
+
+bool NumbersByPath(const char* path) {
+#ifdef __linux__
+  const PathAt at(path);
+  const int fd = openat(at.dir(), at.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct statfs system;
+  const bool fuse = fstatfs(fd, &system) == 0 && system.f_type == kFuse;
+  close(fd);
+  return fuse;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+bool IsCloudMount(dev_t device) {
+  const int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string table;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) table.append(buffer, static_cast<size_t>(got));
+  close(fd);
+  // Each line: id parent major:minor root mount-point options ... - type source ...
+  const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " ";
+  for (size_t start = 0, end; start < table.size(); start = end + 1) {
+    end = table.find('\n', start);
+    if (end == table.npos) end = table.size();
+    const std::string_view line(table.data() + start, end - start);
+    const size_t field = line.find(' ', line.find(' ') + 1) + 1;
+    if (line.compare(field, number.size(), number) != 0) continue;
+    const size_t type = line.find(" - ");
+    return type != line.npos && line.compare(type + 3, 12, "fuse.rclone ") == 0;
+  }
+  return false;
+}
+
+bool FlushFolderOf(const std::string& path) {
+  const int fd = open(FolderPartOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  ErrnoKeeper keep;
+  close(fd);
+  return flushed;
+}

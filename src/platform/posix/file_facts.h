@@ -1,0 +1,71 @@
+// What the move code asks of one file or its file system: whether two looks
+// found the same unchanged file, a look that bypasses caches, the kind of
+// mount. A path is reached through its folder, so that a hidden name beside
+// a long episode name works wherever that name itself fits.
+#pragma once
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <string>
+
+// Keeps errno across clean-up calls, so the caller reports the first failure.
+struct ErrnoKeeper {
+  int saved = errno;
+  ~ErrnoKeeper() { errno = saved; }
+};
+
+// A path as a folder descriptor and its last name. A path that fits is used
+// as it is (no call, no allocation); a longer one is reached through its
+// folder, which always fits: a short hidden name beside a short episode name
+// may make the whole path longer than PATH_MAX.
+class PathAt {
+ public:
+  explicit PathAt(const char* path);
+  explicit PathAt(const std::string& path) : PathAt(path.c_str()) {}
+  ~PathAt();
+  PathAt(const PathAt&) = delete;
+  PathAt& operator=(const PathAt&) = delete;
+  int dir() const { return dir_; }
+  const char* name() const { return name_; }
+
+ private:
+  int dir_;
+  int owned_ = -1;
+  const char* name_;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b);
+
+// The same file with the same content as far as the system tells: a writer,
+// a truncation or a replacement between the two looks changes one of these.
+bool Unchanged(const struct stat& a, const struct stat& b);
+
+// lstat, also for a path longer than PATH_MAX.
+int LstatAt(const char* path, struct stat& info);
+
+// lstat as the file system has it now, not as cached: through FUSE the
+// kernel keeps a file's size and times for a while (smbnetfs), and a write
+// on the server's side meanwhile would not show.
+int FreshLstat(const char* path, struct stat& info);
+
+// Removes the entry only while it is still the given file.
+void RemoveIfStill(const char* path, const struct stat& mine);
+
+// Through FUSE (times cached, or as the server keeps them) and on FAT and
+// exFAT (a clock of seconds), a writer filling a file in place, as torrent
+// clients do, may leave size and times as they were.
+bool TimesMayHideWrites(int fd);
+
+// FUSE file systems number a file by the path they were asked for (mergerfs):
+// there, a rename gives the same file a new number.
+bool NumbersByPath(const char* path);
+
+// rclone mounts, found by the mount's type: a rename onto a file rclone has
+// just created and still writes out fails after taking the source away.
+bool IsCloudMount(dev_t device);
+
+// The new name on disk before the old one goes. File systems that cannot
+// flush a folder (EINVAL) keep their names in order by themselves.
+bool FlushFolderOf(const std::string& path);

@@ -1,0 +1,113 @@
+#include "platform/posix/name_ways.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/syscall.h>
+#endif
+
+#include "platform/posix/file_facts.h"
+#include "platform/posix/learned_ways.h"
+#include "platform/posix/placeholder.h"
+#include "platform/posix/writers.h"
+
+namespace {
+
+// Errors that answer the move itself: the name is taken, the source or the
+// folder is gone, another disk, no room or no right. Any other failure of a
+// way (EINVAL, ENOSYS, ENOTSUP, EPERM, EIO from a cloud mount, ...) is that
+// way refused here, and the next way is tried.
+bool AnswersTheMove(int error) {
+  return error == EEXIST || error == ENOENT || error == ENOTDIR || error == EISDIR ||
+         error == ENOTEMPTY || error == EXDEV || error == ENAMETOOLONG || error == ELOOP ||
+         error == EACCES || error == EROFS || error == ENOSPC || error == EDQUOT ||
+         error == EMLINK || error == EBUSY;
+}
+
+// No way to reserve the name here: the rename goes only onto a free one.
+// Should a program here take it in the moment before the rename, the file
+// goes back: a cloud mount still writing theirs out would write it over
+// this one afterwards. Without a watch that cannot be verified, and the
+// move fails.
+bool RenameOntoCheckedName(const PathAt& from, const char* destination, MoveSteps* steps) {
+  const PathAt to(destination);
+  const std::string folder = FolderPartOf(destination);
+  const Watch arrivals(folder.c_str(), Watch::Arrivals);
+  if (!arrivals.Working()) return false;
+  struct stat taken;
+  if (fstatat(to.dir(), to.name(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT) return false;  // a look that fails (EIO, a time-out) proves nothing free
+  if (steps) steps->AtStep(MoveStep::Renaming, destination);
+  // Last look just before the rename: rclone with its write cache drops a
+  // file that is renamed over, so the moment left is the call's own.
+  const char* slash = strrchr(destination, '/');
+  const char* name = slash ? slash + 1 : destination;
+  if (arrivals.Seen(name) > 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (renameat(from.dir(), from.name(), to.dir(), to.name()) != 0) return false;
+  if (arrivals.Seen(name) <= 1) return true;  // only this one
+  if (fstatat(from.dir(), from.name(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ||
+      renameat(to.dir(), to.name(), from.dir(), from.name()) != 0)
+    return true;  // stays moved
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+bool RenameWithFlag(const char* source, const char* destination) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  const PathAt from(source), to(destination);
+  return syscall(SYS_renameat2, from.dir(), from.name(), to.dir(), to.name(), RENAME_NOREPLACE) == 0;
+#else
+  (void)source;
+  (void)destination;
+  errno = EINVAL;
+  return false;
+#endif
+}
+
+bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps) {
+  const PathAt from(source);
+  struct stat info;
+  dev_t device = 0;
+  bool deviceKnown = false;
+  const auto findDevice = [&] {
+    if (!deviceKnown && fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      device = info.st_dev;
+      deviceKnown = true;
+    }
+    return deviceKnown;
+  };
+  Way way = Way::RenameFlag;
+  if (AnyWayLearned() && findDevice()) way = WayFor(device);
+
+  if (way == Way::RenameFlag) {
+    if (RenameWithFlag(source, destination)) return true;
+    if (AnswersTheMove(errno) || !findDevice()) return false;
+    Learn(device, way = Way::Link);
+  }
+  if (way == Way::Link) {
+    // A new link fails on an existing name; only then is the old name removed.
+    const PathAt to(destination);
+    if (linkat(from.dir(), from.name(), to.dir(), to.name(), 0) == 0) {
+      if (unlinkat(from.dir(), from.name(), 0) == 0) return true;
+      ErrnoKeeper keep;
+      unlinkat(to.dir(), to.name(), 0);
+      return false;
+    }
+    // A link across disks says nothing of this disk: the last way answers.
+    if (errno != EXDEV && errno != EMLINK && AnswersTheMove(errno)) return false;
+    if (errno != EXDEV && errno != EMLINK && findDevice())
+      Learn(device, way = IsCloudMount(device) ? Way::CheckedRename : Way::Placeholder);
+  }
+  if (way == Way::CheckedRename) return RenameOntoCheckedName(from, destination, steps);
+  return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
+}
