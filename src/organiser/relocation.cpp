@@ -119,7 +119,16 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
   // the episode itself, which must neither go nor be moved onto itself.
   if (SameEntry(scratch.source, destination))
     throw EInOutError(NativeString(NATIVE("the show folder leads back to this file")));
-  if (IsRemovableEntry(destination)) return true;
+  if (IsRemovableEntry(destination)) {
+#ifdef _WIN32
+    // The old file waits beside itself under a hidden name, which must fit
+    // within the same 260 units (POSIX reaches it through its folder).
+    const NativeString aside = FolderPartOf(destination).append(kAsidePrefix).append(NATIVE("XXXXXX"));
+    if (CheckPathText(aside) == PathTextFault::TooLong)
+      throw EPathTooLongException(NATIVE("The specified path is too long"));
+#endif
+    return true;
+  }
   if (FolderExists(destination))
     throw EInOutError(NativeString(NATIVE("a folder of that name is in the way")));
   throw EInOutError(NativeString(NATIVE("a read-only file of that name is in the way")));

@@ -41,6 +41,9 @@ const DiskView& TheDisk();
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
                const DiskView& disk);
 
+// The start of the hidden name an old file waits under while it is replaced.
+inline constexpr NativeStringView kAsidePrefix = NATIVE(".tvtidy-old-");
+
 // Whether a move into an existing show folder replaces a file of the same
 // name there (set aside, removed once the new one has arrived). Raises, with
 // nothing touched, when the move cannot succeed: a check fails, the target is

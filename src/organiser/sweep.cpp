@@ -9,10 +9,15 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
+#include "platform/process.h"
 
 std::int32_t MovedFileCount = 0;
 
 namespace {
+
+// An old file that could go neither back nor away stays under its hidden
+// name: the user is told where.
+void KeptAside(const NativeString& aside) { WriteNotice(NativeString(NATIVE("Old file kept as: ")).append(aside)); }
 
 // Moves the file into an existing show folder. A file of the same name there
 // is set aside first, and goes only once the new one has arrived; when the
@@ -30,9 +35,8 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   // Random names: stale ones of older runs are never touched, only passed by.
   bool setAside = false;
   for (int attempt = 0; attempt < 64 && !setAside; ++attempt) {
-    // 18 units: it fits wherever the old file's own name fits, but for
-    // names shorter than itself.
-    HiddenNameBeside(own, NATIVE(".tvtidy-old-"), aside);
+    // 18 units: on Windows the checks made sure that it fits.
+    HiddenNameBeside(own, kAsidePrefix, aside);
     setAside = SetAsideAs(target, aside, own);
     if (!setAside && !IsNameClash(LastErrorCode())) break;
   }
@@ -41,15 +45,21 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   try {
     RelocateFile(source, target, &steps);
   } catch (...) {
-    PutBack(aside, own);
+    if (!PutBack(aside, own)) KeptAside(aside);
     throw;
   }
   steps.AtStep(MoveStep::Arrived, target);
   if (!RemoveAside(aside)) {
     // The old file may not be deleted (so the move may not replace it): put
-    // both back where they were, leaving nothing stray behind.
+    // both back where they were, leaving nothing stray behind. Should the
+    // new file not go back either, it stays moved, and the old file is
+    // named for the user to find.
     const int reason = LastErrorCode();
-    if (MoveFileNoReplace(target, source)) PutBack(aside, own);
+    if (!MoveFileNoReplace(target, source)) {
+      KeptAside(aside);
+      return;
+    }
+    if (!PutBack(aside, own)) KeptAside(aside);
     throw EInOutError(SystemErrorText(reason));
   }
 }

@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -204,39 +205,107 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
 }
 
 #ifndef _WIN32
-// A target path over the length limit, reached through a relative folder:
-// the checks refuse it before the old file is touched.
-TEST_F(Sweep, ATargetTooLongLeavesTheOldFileAlone) {
-  const fs::path before = fs::current_path();
-  fs::current_path(tmp.Path());
-  const std::string name = "S.S01E01.mkv", part(200, 'd');
-  // Deep enough that the source's full path fits and the target's does not.
-  size_t length = tmp.Path().string().size();
-  while (length + 1 + part.size() + 4 + name.size() < 4094) {
-    fs::create_directory(part);
-    fs::current_path(part);
-    length += 1 + part.size();
-  }
-  const std::string rest(4094 - (length + 1 + 3 + name.size()) - 1, 'e');
-  fs::create_directories(rest + "/TV/S");
-  fs::current_path(rest);
-  WriteFile("TV/S/" + name, "old");
-  WriteFile("TV/" + name, "new");
+#ifndef _WIN32
+// An old file that may not be removed once the new one has arrived, whose
+// new file cannot go back either (another file took its name): the new file
+// stays moved and says so, and the old one is named on standard error.
+TEST_F(Sweep, AnOldFileThatCanGoNeitherBackNorAwayIsNamed) {
+  const fs::path base = tmp.Path() / "stuck", show = base / "S";
+  fs::create_directories(show);
+  WriteFile(show / "S.S01E01.mkv", "old");
+  fs::permissions(show / "S.S01E01.mkv", fs::perms::owner_read);
+  if ((fs::status(show / "S.S01E01.mkv").permissions() & fs::perms::owner_write) != fs::perms::none)
+    GTEST_SKIP() << "a file system without modes (exFAT, NTFS as mounted) has no read-only files";
+  fs::permissions(show / "S.S01E01.mkv", fs::perms::owner_all);
+  WriteFile(base / "S.S01E01.mkv", "new");
+  struct Stuck : TidyEffects {
+    fs::path aside, source;
+    void AtStep(MoveStep step, const NativeString& path) override {
+      if (step == MoveStep::AsideSet) aside = path;
+      if (step != MoveStep::Arrived) return;
+      fs::permissions(aside, fs::perms::owner_read);  // no write bit: never removed
+      WriteFile(source, "a newer download");
+    }
+  } stuck;
+  stuck.source = base / "S.S01E01.mkv";
+  const fs::path& aside = stuck.aside;
+  const fs::path log = tmp.Path() / "stderr";
+  const int saved = dup(2), to = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(to, 2);
   output.clear();
-  SweepDirectory("TV", *std::make_unique<TidyEffects>());
+  SweepDirectory(base.native(), stuck);
   WritePendingOutput();
-  EXPECT_EQ(output, "Move File FAILED: TV/" + name + "\n");
-  EXPECT_EQ(ReadFile("TV/S/" + name), "old");
-  EXPECT_EQ(Names("TV/S"), std::multiset<std::string>{name});
-  fs::current_path(before);
+  dup2(saved, 2);
+  close(to);
+  close(saved);
+  EXPECT_EQ(output, "Moved File: " + (base / "S.S01E01.mkv").string() + "\n");
+  EXPECT_EQ(ReadFile(show / "S.S01E01.mkv"), "new");
+  EXPECT_EQ(ReadFile(aside), "old");
+  EXPECT_EQ(ReadFile(base / "S.S01E01.mkv"), "a newer download");
+  EXPECT_EQ(ReadFile(log), "Old file kept as: " + aside.string() + "\n");
+  fs::permissions(aside, fs::perms::owner_all);
+}
+#endif
+
+// Replaces at the length limit, reached through a relative folder: a target
+// over it is refused before the old file is touched; one just under it is
+// replaced, though the old file's hidden name beside it makes a longer path.
+TEST_F(Sweep, ReplacesAtThePathLengthLimit) {
+  const struct {
+    std::string show, name;
+    size_t targetLength;
+    std::string line, held;
+  } rows[] = {{"S", "S.S01E01.mkv", 4096, "Move File FAILED: ", "old"},
+              {"Show", "Show.S01E01.mkv", 4093, "Moved File: ", "new"}};
+  const fs::path before = fs::current_path();
+  for (const auto& row : rows) {
+    const fs::path top = tmp.Path() / row.show;
+    fs::create_directory(top);
+    fs::current_path(top);
+    const std::string part(200, 'd');
+    size_t length = top.string().size();
+    const size_t fixed = 6 + row.show.size() + row.name.size();  // "/", "/TV/", "/", the names
+    while (row.targetLength - (length + fixed) > 250) {
+      fs::create_directory(part);
+      fs::current_path(part);
+      length += 1 + part.size();
+    }
+    const std::string rest(row.targetLength - length - fixed, 'e');
+    fs::create_directories(rest + "/TV/" + row.show);
+    fs::current_path(rest);
+    const std::string target = "TV/" + row.show + "/" + row.name;
+    ASSERT_EQ(fs::current_path().string().size() + 1 + target.size(), row.targetLength);
+    WriteFile(target, "old");
+    WriteFile("TV/" + row.name, "new");
+    // Named in full, as the kernel takes at most PATH_MAX bytes at a time.
+    const std::string folder = fs::current_path().string() + "/TV";
+    output.clear();
+    SweepDirectory(folder, *std::make_unique<TidyEffects>());
+    WritePendingOutput();
+    EXPECT_EQ(output, row.line + folder + "/" + row.name + "\n") << row.targetLength;
+    EXPECT_EQ(ReadFile(target), row.held) << row.targetLength;
+    EXPECT_EQ(Names("TV/" + row.show), std::multiset<std::string>{row.name}) << row.targetLength;
+    fs::current_path(before);
+  }
 }
 
 // A signal at each step of a replace, in a child process: afterwards exactly
 // one of the old and the new file holds the name, and nothing stray is left.
+// A second, different signal (the terminal closing after Ctrl-C) meanwhile
+// changes nothing.
 TEST_F(Sweep, ASignalAtAnyStepOfAReplaceLeavesOldOrNew) {
-  for (const MoveStep step : {MoveStep::Checked, MoveStep::AsideSet, MoveStep::Copied, MoveStep::Arrived}) {
+  const struct {
+    MoveStep step;
+    int second;  // 0: one signal only
+  } rows[] = {{MoveStep::Checked, 0},       {MoveStep::AsideSet, 0}, {MoveStep::Copied, 0},
+              {MoveStep::Arrived, 0},       {MoveStep::AsideSet, SIGHUP}, {MoveStep::Copied, SIGHUP},
+              {MoveStep::Arrived, SIGTERM}, {MoveStep::Removing, SIGHUP}};
+  for (const auto& row : rows) {
     for (const bool otherDisk : {false, true}) {
-      if (otherDisk ? !fs::is_directory("/dev/shm") : step == MoveStep::Copied) continue;
+      const MoveStep step = row.step;
+      if (otherDisk ? !fs::is_directory("/dev/shm")
+                    : step == MoveStep::Copied || step == MoveStep::Removing)
+        continue;
       const fs::path base = tmp.Path() / "signal";
       fs::remove_all(base);
       fs::create_directories(base);
@@ -255,19 +324,25 @@ TEST_F(Sweep, ASignalAtAnyStepOfAReplaceLeavesOldOrNew) {
       WriteFile(base / "S.S01E01.mkv", "new");
       const pid_t child = fork();
       if (child == 0) {
-        StepEffects effects(step, [](auto&) { raise(SIGINT); });
+        const int second = row.second;
+        StepEffects effects(step, [second](auto&) {
+          raise(SIGINT);
+          if (second) raise(second);
+        });
         SweepDirectory(base.native(), effects);
         _exit(0);
       }
       int status = 0;
       waitpid(child, &status, 0);
-      const std::string at = std::to_string(static_cast<int>(step)) + (otherDisk ? " across" : "");
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << at;
+      const std::string at = std::to_string(static_cast<int>(step)) + "+" + std::to_string(row.second) +
+                             (otherDisk ? " across" : "");
+      EXPECT_TRUE(WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == row.second)) << at;
       const std::string held = ReadFile(show / "S.S01E01.mkv");
       EXPECT_TRUE(held == "old" || held == "new") << at;
       EXPECT_EQ(Names(show), std::multiset<std::string>{"S.S01E01.mkv"}) << at;
       // The new file is either in the show folder or still where it was.
       EXPECT_EQ(held == "new", !fs::exists(base / "S.S01E01.mkv")) << at;
+      for (const auto& name : Names(base)) EXPECT_NE(name.rfind(".tvtidy", 0), 0u) << at << " " << name;
       fs::remove_all(other);
     }
   }

@@ -27,6 +27,10 @@ NativeString FirstArgument();
 // The platform's own end of the process (process_posix.cpp, process_win32.cpp).
 [[noreturn]] void ExitProcessWith(std::int32_t status);
 
+// A line on standard error for what the user must find by hand (a file left
+// under a hidden name); standard output's lines stay as they are.
+void WriteNotice(NativeStringView text);
+
 // Reports an error that nothing handled on standard error and ends with status 1.
 [[noreturn]] void ReportUnhandledFailure(const Exception& error);
 

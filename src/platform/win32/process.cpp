@@ -28,7 +28,22 @@ void WriteToStandardError(const char* bytes, DWORD count) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, count, &written, nullptr);
 }
+
+// Standard error takes text in the OEM code page, as the console shows it.
+void WriteTextToStandardError(std::wstring_view text) {
+  const int length = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(CP_OEMCP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_OEMCP, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+  WriteToStandardError(bytes.data(), static_cast<DWORD>(bytes.size()));
+}
 }  // namespace
+
+void WriteNotice(NativeStringView text) {
+  WriteTextToStandardError(text);
+  WriteToStandardError("\r\n", 2);
+}
 
 // UnhandledExceptionFilter is not consulted: on a machine with error
 // reporting enabled it can hold an unattended run on a dialog. The program's
@@ -55,13 +70,7 @@ void ReportUnhandledFailure(const Exception& error) {
 
   const std::wstring report = FailureReportText<wchar_t>(error.KindName(), module, offset,
                                                          error.Message(), console_platform::kLineEnd);
-  const int length = static_cast<int>(report.size());
-  const int size = WideCharToMultiByte(CP_OEMCP, 0, report.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size > 0) {
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_OEMCP, 0, report.data(), length, bytes.data(), size, nullptr, nullptr);
-    WriteToStandardError(bytes.data(), static_cast<DWORD>(bytes.size()));
-  }
+  WriteTextToStandardError(report);
   WriteToStandardError("\r\n", 2);
   EndProcessWith(1);
 }
