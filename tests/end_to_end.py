@@ -99,13 +99,21 @@ def expect(what, got, wanted):
         raise Failure(f"{what}:\n  got    {got!r}\n  wanted {wanted!r}")
 
 
-def appender(path, blocks=None):
+def as_user(uid):
+    """A child's start as another user (root only): a download client, or
+    the user who runs tvtidy beside it."""
+    return lambda: (os.setgroups([]), os.setgid(uid), os.setuid(uid))
+
+
+def appender(path, blocks=None, uid=None):
     """A download client still writing: 4 KiB of b'y' appended every
-    millisecond, for good or for `blocks` writes."""
+    millisecond, for good or for `blocks` writes; as its own user if given."""
     loop = "while True:" if blocks is None else f"for _ in range({blocks}):"
-    return subprocess.Popen([sys.executable, "-c", "import sys, time\n"
+    python = sys.executable if uid is None else "/usr/bin/python3"  # the system's, which any user may run
+    return subprocess.Popen([python, "-c", "import sys, time\n"
                              "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
-                             f"    {loop}\n        f.write(b'y' * 4096); time.sleep(0.001)", path])
+                             f"    {loop}\n        f.write(b'y' * 4096); time.sleep(0.001)", path],
+                            preexec_fn=as_user(uid) if uid is not None else None)
 
 
 def check_sweep(out, base, expected, count):
@@ -455,6 +463,13 @@ def preview_then_run_agree_line_for_line(tmp):
                         "Move File FAILED: {b}Held.S01E01.mkv (a folder of that name is in the way)",
                         "Move File FAILED: {b}Fixed.S01E01.mkv (a read-only file of that name is in the way)",
                         "Would move 3 files"]}
+    # A replace whose old file's hidden name would pass 260 units on Windows
+    # (a folder of 242 units), though the episode's own path fits.
+    deep = "hidden name " + "x" * (240 - len(host_path(tmp)) - len("hidden name "))
+    layouts[deep] = {"S/S.S01E01.mkv": "old", "S.S01E01.mkv": "new"}
+    wanted[deep] = ["Move File FAILED: {b}S.S01E01.mkv (The specified path is too long)" if WINE else
+                    "Would Replace File: {b}S.S01E01.mkv -> {b}S{s}S.S01E01.mkv",
+                    "Would move %d files" % (0 if WINE else 1)]
     for name, entries in layouts.items():
         root = os.path.join(tmp, name.replace(" ", "-"))
         os.mkdir(root)
@@ -994,6 +1009,46 @@ def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
         expect("ended by SIGINT, nothing left", (rc, os.listdir(other)), (-signal.SIGINT, ["Show.S01E01.mkv"]))
         expect("old file back", open(os.path.join(other, "Show.S01E01.mkv"), "rb").read(), b"old")
         expect("source whole", os.path.getsize(source), 256 << 20)
+    if os.geteuid() != 0:
+        return
+    # A download client running as its own user (65534), in a folder shared
+    # with the user who runs tvtidy (65533): no lease can tell that the
+    # client still writes, and a file it wrote within the last minute stays.
+    # The episode on its way to another disk, then an old file being replaced.
+    client, user = 65534, 65533
+    for row, show_on_other_disk in (("episode", True), ("old file", False)):
+        with another_file_system() as other:
+            shared = os.path.join(tmp, row.replace(" ", "-"))
+            os.mkdir(shared)
+            os.chmod(os.path.dirname(tmp), 0o711)  # the test folders' parent, passed through
+            for folder in (tmp, shared, other):
+                os.chmod(folder, 0o777)
+            show = os.path.join(shared, "Show")
+            os.symlink(other, show) if show_on_other_disk else os.mkdir(show, 0o777)
+            written = os.path.join(shared if row == "episode" else show, "Show.S01E01.mkv")
+            make(os.path.dirname(written), {"Show.S01E01.mkv": b"y" * 4096})
+            os.chown(written, client, client)
+            os.chmod(written, 0o666)
+            if row == "old file":
+                make(shared, {"Show.S01E01.mkv": b"new"})
+                os.chown(os.path.join(shared, "Show.S01E01.mkv"), user, user)
+            # It holds the file open, quiet while tvtidy runs, and writes on.
+            writer = subprocess.Popen(["/usr/bin/python3", "-c", "import sys\n"
+                                       "with open(sys.argv[1], 'ab', buffering=0) as f:\n"
+                                       "    f.write(b'y' * 4096); print(flush=True); sys.stdin.readline()\n"
+                                       "    f.write(b'y' * 4096)", written],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, preexec_fn=as_user(client))
+            try:
+                writer.stdout.readline()
+                out, err, rc = run(shared, preexec=as_user(user))
+            finally:
+                writer.communicate(b"on\n", timeout=TIMEOUT)
+            expect(f"{row} of another user: lines", (out, rc),
+                   (line(f"Move File FAILED: {shared}/Show.S01E01.mkv") + line("Moved 0 files"), 1))
+            kept = [n for (n, c) in files_under(shared) if isinstance(c, bytes) and c.startswith(b"y")]
+            expect(f"{row} of another user: every byte kept where it was",
+                   (open(written, "rb").read().strip(b"y"), os.path.getsize(written), len(kept)),
+                   (b"", 3 * 4096, 1))
 
 
 @scenario(native_only=True)

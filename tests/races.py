@@ -7,7 +7,9 @@
 - SIGINT, SIGTERM, SIGHUP and SIGKILL at a random moment of a replace
   through a copy onto the file system;
 - a writer filling the episode in place, as torrent clients do, while it is
-  moved from the file system to another disk.
+  moved from the file system to another disk;
+- a newer download renamed over the episode the moment its copy appears on
+  the other disk (RACE_NEWER rounds, 50 by default).
 
 Nothing may be lost: every rival file and every episode is still somewhere
 in the tree, except an old file that tvtidy replaced by decision (seen as it
@@ -33,6 +35,7 @@ import end_to_end as e  # noqa: E402  (its mounts, servers and helpers)
 
 MOVES = int(os.environ.get("RACE_MOVES", "1000"))
 ROUNDS = int(os.environ.get("RACE_ROUNDS", "30"))
+NEWER_ROUNDS = int(os.environ.get("RACE_NEWER", "50"))
 
 # Copies each old file to the log as tvtidy removes it under its set-aside name.
 SHIM = r"""
@@ -44,10 +47,8 @@ SHIM = r"""
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-int unlink(const char* original) {
+static void keep(const char* original) {
   const char* path = original;
-  static int (*real)(const char*);
-  if (!real) real = (int (*)(const char*))dlsym(RTLD_NEXT, "unlink");
   const char* base = strrchr(path, '/');
   base = base ? base + 1 : path;
   if (strncmp(base, ".tvtidy-old-", 12) == 0 && getenv("RACE_LOG")) {
@@ -69,7 +70,28 @@ int unlink(const char* original) {
     close(in);
     close(out);
   }
-  return real(original);
+}
+int unlink(const char* path) {
+  static int (*real)(const char*);
+  if (!real) real = (int (*)(const char*))dlsym(RTLD_NEXT, "unlink");
+  keep(path);
+  return real(path);
+}
+// tvtidy removes by a folder's descriptor where a path is long.
+int unlinkat(int dir, const char* name, int flags) {
+  static int (*real)(int, const char*, int);
+  if (!real) real = (int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat");
+  char full[8192], folder[64];
+  ssize_t length = -1;
+  if (dir != AT_FDCWD && name[0] != '/') {
+    snprintf(folder, sizeof folder, "/proc/self/fd/%d", dir);
+    length = readlink(folder, full, sizeof full - 1);
+  }
+  if (length > 0 && snprintf(full + length, sizeof full - length, "/%s", name) < (int)(sizeof full - length))
+    keep(full);
+  else
+    keep(name);
+  return real(dir, name, flags);
 }
 """
 
@@ -270,6 +292,46 @@ def writer_rounds(kind, root, other, work):
     return rounds, moved, lost
 
 
+NEWER = r"""
+import os, sys, random, time
+part, source, show = sys.argv[1], sys.argv[2], sys.argv[3]
+print(flush=True)
+end = time.time() + 20
+while not os.listdir(show) and time.time() < end:
+    pass
+time.sleep(random.choice([0, 0, random.uniform(0, 0.02)]))
+os.rename(part, source)
+"""
+
+
+def newer_rounds(kind, root, other, work):
+    """A finished newer download renamed over the episode the moment its copy
+    appears on the other disk: (rounds, rounds moved, rounds where the newer
+    file was lost)."""
+    link = os.path.join(root, "Show")
+    os.mkdir(link)
+    subprocess.run(["mount", "--bind", other, link], check=True)
+    moved = lost = 0
+    for round in range(NEWER_ROUNDS):
+        for name in os.listdir(other):
+            os.remove(os.path.join(other, name))
+        source = os.path.join(root, "Show.S01E01.mkv")
+        newer = f"newer {round} ".encode() * (1 << 16)
+        e.make(root, {"Show.S01E01.mkv": bytes(len(newer)), ".newer.part": newer})
+        racer = subprocess.Popen([sys.executable, "-c", NEWER, os.path.join(root, ".newer.part"), source, other],
+                                 stdout=subprocess.PIPE)
+        racer.stdout.readline()
+        e.run(root)
+        racer.wait(timeout=e.TIMEOUT)
+        moved += os.path.exists(os.path.join(other, "Show.S01E01.mkv"))
+        lost += not any(c == newer for d in (root, other) for (_, c) in e.files_under(d).elements())
+        for name in os.listdir(root):
+            if name != "Show":
+                os.remove(os.path.join(root, name))
+    subprocess.run(["umount", link], check=True)
+    return NEWER_ROUNDS, moved, lost
+
+
 def main():
     if os.geteuid() != 0:
         print("races: needs root (mounts)")
@@ -282,7 +344,8 @@ def main():
     subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, shim + ".c", "-ldl"], check=True)
     failed = False
     print(f"{'file system':14} {'rival files':>11} {'replaced':>8} {'lost':>4} {'episodes lost':>13} "
-          f"{'signal rounds':>13} {'lost':>4} {'writer rounds':>13} {'moved':>5} {'lost':>4}  left by signals")
+          f"{'signal rounds':>13} {'lost':>4} {'writer rounds':>13} {'moved':>5} {'lost':>4} "
+          f"{'newer rounds':>12} {'moved':>5} {'lost':>4}  left by signals")
     for kind in kinds:
         try:
             with (tempfile.TemporaryDirectory(dir=work) if kind == "local" else e.fuse_folder(kind)) as root, \
@@ -290,12 +353,14 @@ def main():
                 race = rival_race(kind, os.path.join(root, make_folder(root, "race")), shim, work)
                 signals = signal_rounds(kind, os.path.join(root, make_folder(root, "signals")), local, work)
                 writes = writer_rounds(kind, os.path.join(root, make_folder(root, "writer")), other, work)
+                newer = newer_rounds(kind, os.path.join(root, make_folder(root, "newer")), other, work)
         except e.Skipped as reason:
             print(f"{kind:14} skipped: {reason}")
             continue
-        failed |= race[2] > 0 or race[3] > 0 or signals[1] > 0 or writes[2] > 0
+        failed |= race[2] > 0 or race[3] > 0 or signals[1] > 0 or writes[2] > 0 or newer[2] > 0
         print(f"{kind:14} {race[0]:11} {race[1]:8} {race[2]:4} {race[3]:13} {signals[0]:13} {signals[1]:4} "
-              f"{writes[0]:13} {writes[1]:5} {writes[2]:4}  {' '.join(signals[2]) or '-'}", flush=True)
+              f"{writes[0]:13} {writes[1]:5} {writes[2]:4} {newer[0]:12} {newer[1]:5} {newer[2]:4}  "
+              f"{' '.join(signals[2]) or '-'}", flush=True)
     subprocess.run(["rm", "-rf", work])
     return 1 if failed else 0
 
