@@ -53,7 +53,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   bool taken = false;
   for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
     HiddenNameBeside(source, ".tvtidy-gone-", hidden);
-    taken = writers.Do([&] { return RenameNoReplace(source.c_str(), hidden.c_str()); });
+    taken = writers.Do([&] { return RenameToFreshName(source.c_str(), hidden.c_str()); });
     if (!taken && errno != EEXIST) return false;
   }
   if (!taken) return false;
@@ -121,7 +121,7 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
     return false;
   }
   // By the name looked up, which a file system that ignores case may cache.
-  return writers.Do([&] { return RenameNoReplace(path.c_str(), aside.c_str()); });
+  return writers.Do([&] { return RenameToFreshName(path.c_str(), aside.c_str()); });
 }
 
 bool PutBack(const NativeString& aside, const NativeString& own) {

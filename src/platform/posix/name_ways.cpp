@@ -111,3 +111,20 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
   if (way == Way::CheckedRename) return RenameOntoCheckedName(from, destination, steps);
   return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
 }
+
+bool RenameToFreshName(const char* source, const char* fresh) {
+  const PathAt from(source), to(fresh);
+  struct stat info;
+  if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (WayFor(info.st_dev) == Way::RenameFlag) {
+    if (RenameWithFlag(source, fresh)) return true;
+    if (AnswersTheMove(errno)) return false;
+    Learn(info.st_dev, Way::Link);  // the flag refused here; the move learns the rest
+  }
+  if (fstatat(to.dir(), to.name(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT) return false;
+  return renameat(from.dir(), from.name(), to.dir(), to.name()) == 0;
+}

@@ -11,3 +11,11 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
 
 // The kernel's no-replace rename alone; false with EINVAL where there is none.
 bool RenameWithFlag(const char* source, const char* destination);
+
+// Moves a name to a fresh hidden one (random, just made up, in its folder) in
+// one step: whatever holds the name at that instant is what moves, and a file
+// renamed onto the old name a moment later stays under it. Where the
+// kernel's no-replace rename is refused, a plain rename onto the fresh name
+// checked free: a link then an unlink, or a placeholder, would take two
+// steps, between which a newer file could take the old name and go instead.
+bool RenameToFreshName(const char* source, const char* fresh);
