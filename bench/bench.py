@@ -4,7 +4,7 @@ that does the same job (bench/careful.py) and a bare one that does less
 (bench/script.py: no check, no line, and os.rename replaces); and tvtidy-link
 against the floor's --link (one link(2) per episode).
 
-Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst]
+Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst] [--only NAME,...]
 
 For each size it makes a fresh folder of episode files on the local disk
 (100 shows, real-looking release names, 1% non-episode files; with --worst,
@@ -84,6 +84,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--sizes", default="1000,10000,100000")
     parser.add_argument("--worst", action="store_true", help="every episode a show of its own")
+    parser.add_argument("--only", help="these contenders alone (comma-separated), e.g. for the largest sizes")
     args = parser.parse_args()
     sizes = [1000] if args.quick else [int(s) for s in args.sizes.split(",")]
     runs = 1 if args.quick else args.runs
@@ -99,9 +100,17 @@ def main():
         "bare script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
         "tvtidy-link > file": (lambda d: [LINK, d], "file"),
         "link floor": (lambda d: [FLOOR, "--link", d], os.devnull),
+        # The seeding workflow: every episode already has a link in its show
+        # folder, so every move is a replace.
+        "tvtidy after link > null": (lambda d: [TVTIDY, d], os.devnull),
     }
+    prepare = {"tvtidy after link > null": lambda d: subprocess.run([LINK, d], stdout=subprocess.DEVNULL)}
+    if args.only:
+        wanted = args.only.split(",")
+        contenders = {name: c for name, c in contenders.items() if name in wanted + ["floor", "tvtidy > null"]}
     # Each contender against the floor of its own job.
-    floor_of = {name: "link floor" if "link" in name else "floor" for name in contenders}
+    floor_of = {name: "link floor" if name.startswith("tvtidy-link") or name == "link floor" else "floor"
+                for name in contenders}
     work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
     layout = "a show per episode" if args.worst else "100 shows"
     print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}, {layout}")
@@ -116,17 +125,24 @@ def main():
                     folder = os.path.join(work, "tv")
                     shutil.rmtree(folder, ignore_errors=True)
                     make_folder(folder, size, args.worst)
+                    if name in prepare:
+                        prepare[name](folder)
                     subprocess.run(["sync"], check=False)
                     target = os.path.join(work, "out.txt") if output == "file" else output
                     elapsed, rss = timed(argv(folder), target, work)
                     times[name].append(elapsed)
                     memory[name] = max(memory[name], rss)
             medians = {name: statistics.median(t) for name, t in times.items()}
+            def ratio(other, m):
+                return f"{medians[other] / m:.2f}" if other in medians else ""
             for name in contenders:
                 m = medians[name]
-                print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | "
-                      f"{m / medians[floor_of[name]]:.2f} | {medians['careful script'] / m:.2f} | "
-                      f"{medians['bare script'] / m:.2f} |")
+                versus = f"{m / medians[floor_of[name]]:.2f}" if floor_of[name] in medians else ""
+                print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | {versus} | "
+                      f"{ratio('careful script', m)} | {ratio('bare script', m)} |")
+            if "tvtidy after link > null" in medians:
+                print(f"| {size} | replaces vs plain run | "
+                      f"{medians['tvtidy after link > null'] / medians['tvtidy > null']:.2f} | | | | | |")
             if shutil.which("strace"):
                 for name in ("tvtidy > null", "tvtidy > file", "floor", "tvtidy-link > file", "link floor"):
                     folder = os.path.join(work, "tv")
