@@ -931,6 +931,26 @@ def folders_on_exfat_ntfs_and_mergerfs(tmp):
         expect(kind + " letter case", {n: open(os.path.join(root, "Case Show", n)).read()
                                        for n in os.listdir(os.path.join(root, "Case Show"))}, case)
         expect(kind + " nothing stray", sorted(os.listdir(root)), ["Busy Show", "Case Show", "Kept Show", "Show Name", "notes.txt"])
+        # Two episodes whose names differ only in case, in a folder that keeps
+        # case: where their show folder (a link to this file system) ignores
+        # case, the second replaces the first, and the preview says so.
+        twins = tempfile.mkdtemp(prefix="tvtidy-twins-")
+        os.mkdir(os.path.join(root, "Twin"))
+        os.symlink(os.path.join(root, "Twin"), os.path.join(twins, "Twin"))
+        make(twins, {"Twin.S01E01.mkv": "first", "twin.s01e01.mkv": "second"})
+        preview, _, _ = run(twins, program=PREVIEW)
+        out, _, _ = run(twins)
+        as_run = []
+        for text in lines_of(preview):
+            for pattern, replacement in AS_IN_A_RUN:
+                text = re.sub("^" + pattern + "$", replacement, text)
+            as_run.append(text)
+        expect(kind + " twins: preview line for line", as_run, lines_of(out))
+        expect(kind + " twins: the second replaces the first, as the preview said",
+               sum(l.startswith("Would Replace File") for l in lines_of(preview)),
+               1 if kind in CASELESS_KINDS else 0)
+        shutil.rmtree(twins)
+        shutil.rmtree(os.path.join(root, "Twin"))
         # The moves' own unit tests, on this file system: a destination that
         # appears after the checks, set-aside clashes, moves to tmpfs and back.
         # Shares want modes, links and reads while writing for the rest, and

@@ -41,7 +41,7 @@ void LinkEffects::FolderFailed(NativeStringView folder) {
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
   if (already_) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
-  ++count_;
+  CountOne(count_);
   line_.assign(NATIVE("Linked File: ")).append(source).append(NATIVE(" -> ")).append(target);
   WriteLine(line_);
 }

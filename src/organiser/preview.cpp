@@ -21,6 +21,7 @@ bool PreviewEffects::Disk::FolderExists(const NativeString& path) const {
 }
 
 bool PreviewEffects::Disk::FileEntryExists(const NativeString& path) const {
+  if (Arrival(path) != nullptr) return true;
   if (!::FileEntryExists(path)) return false;
   // A link that leads through a file the run will have moved (a link
   // itself, perhaps) leads nowhere by then.
@@ -39,6 +40,66 @@ void PreviewEffects::Disk::Make(const NativeString& path) {
 
 void PreviewEffects::Disk::Gone(const NativeString& path) {
   if (CanonicalPath(path, full_)) gone_.insert(full_);
+}
+
+const PreviewEffects::Disk::Folder* PreviewEffects::Disk::FolderOf(const NativeString& path) const {
+  const size_t at = path.find_last_of(kDelimiter);
+  if (at == path.npos) return nullptr;
+  folderName_.assign(path, 0, at);
+  name_.assign(path, at + 1);
+  auto found = folders_.find(folderName_);
+  if (found == folders_.end()) {
+    // One the run makes resolves through its parent.
+    Folder folder;
+    if (!CanonicalPath(folderName_, folder.resolved)) return nullptr;
+    folder.ignoresCase = NamesIgnoreCaseIn(folderName_);
+    found = folders_.emplace(folderName_, std::move(folder)).first;
+  }
+  return &found->second;
+}
+
+PreviewEffects::Disk::Arrived* PreviewEffects::Disk::ArrivalsIn(const Folder& folder) const {
+  const auto found = arrived_.find(folder.resolved);
+  if (found != arrived_.end()) return &found->second;
+  // The same folder named in another case, where names ignore it.
+  for (auto& [resolved, names] : arrived_)
+    if (CompareIgnoringCase(resolved, folder.resolved) == 0) return &names;
+  return nullptr;
+}
+
+const bool* PreviewEffects::Disk::Arrival(const NativeString& path) const {
+  if (arrived_.empty()) return nullptr;
+  const Folder* folder = FolderOf(path);
+  if (folder == nullptr || !folder->ignoresCase) return nullptr;
+  const Arrived* names = ArrivalsIn(*folder);
+  if (names == nullptr) return nullptr;
+  const auto found = names->find(name_);
+  return found == names->end() ? nullptr : &found->second;
+}
+
+void PreviewEffects::Disk::Arrive(const NativeString& source, const NativeString& target) {
+  const Folder* folder = FolderOf(target);
+  if (folder == nullptr || !folder->ignoresCase) return;
+  Arrived* names = ArrivalsIn(*folder);
+  if (names == nullptr) {
+    AsTheFolder order;
+    order.ignoreCase = true;
+    names = &arrived_.emplace(folder->resolved, Arrived(order)).first->second;
+  }
+  (*names)[name_] = ::IsRemovableEntry(source);
+}
+
+bool PreviewEffects::Disk::EntryExists(const NativeString& path) const {
+  return Arrival(path) != nullptr || ::EntryExists(path);
+}
+
+bool PreviewEffects::Disk::SameEntry(const NativeString& a, const NativeString& b) const {
+  return Arrival(b) == nullptr && ::SameEntry(a, b);  // an arrival is another episode
+}
+
+bool PreviewEffects::Disk::IsRemovableEntry(const NativeString& path) const {
+  const bool* arrival = Arrival(path);
+  return arrival != nullptr ? *arrival : ::IsRemovableEntry(path);
 }
 
 bool PreviewEffects::FolderExists(const NativeString& path) { return disk_.FolderExists(path); }
@@ -78,7 +139,8 @@ void PreviewEffects::FolderFailed(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
-  ++count_;
+  CountOne(count_);
+  disk_.Arrive(NativeString(source), NativeString(target));
   disk_.Gone(NativeString(source));
   line_.assign(replacing_ ? NATIVE("Would Replace File: ") : NATIVE("Would Move File: "));
   line_.append(source).append(NATIVE(" -> ")).append(target);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "organiser/relocation.h"
@@ -25,22 +26,50 @@ class PreviewEffects : public SweepEffects {
   std::int32_t Count() const { return count_; }
 
  private:
-  // The disk as the run will have changed it: the folders it made, and the
-  // files it moved away (gone for links that led to them), by full path.
-  // It grows with the shows and the moved files, never beyond.
+  // The disk as the run will have changed it: the folders it made, the
+  // files it moved away (gone for links that led to them) and the names they
+  // took, by full path. It grows with the shows and the moved files, never
+  // beyond.
   class Disk : public DiskView {
    public:
     bool FolderExists(const NativeString& path) const override;
     bool FileEntryExists(const NativeString& path) const override;
+    bool EntryExists(const NativeString& path) const override;
+    bool SameEntry(const NativeString& a, const NativeString& b) const override;
+    bool IsRemovableEntry(const NativeString& path) const override;
     bool Made(const NativeString& path) const;
     void Make(const NativeString& path);
     void Gone(const NativeString& path);
+    // The file at source takes the name target.
+    void Arrive(const NativeString& source, const NativeString& target);
 
    private:
     using Names = std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>;
+    // Names compared as their folder compares them.
+    struct AsTheFolder {
+      bool ignoreCase = kNamesIgnoreCase;
+      bool operator()(const NativeString& a, const NativeString& b) const {
+        return ignoreCase ? CompareIgnoringCase(a, b) < 0 : a < b;
+      }
+    };
+    // Names that arrived in one folder: whether each may be replaced in turn.
+    using Arrived = std::map<NativeString, bool, AsTheFolder>;
+    // A show folder as the sweep names it: where it resolves, and whether
+    // its names ignore case. Only there can a later name meet an arrival
+    // (names in one folder differ), so only there are arrivals kept.
+    struct Folder {
+      NativeString resolved;
+      bool ignoresCase = false;
+    };
+    // The facts of the path's folder (asked once per folder); name_ gets the last name.
+    const Folder* FolderOf(const NativeString& path) const;
+    Arrived* ArrivalsIn(const Folder& folder) const;
+    const bool* Arrival(const NativeString& path) const;
     std::set<NativeString, Names> made_;
     std::set<NativeString> gone_;
-    mutable NativeString full_;
+    mutable std::map<NativeString, Arrived> arrived_;
+    mutable std::map<NativeString, Folder> folders_;
+    mutable NativeString full_, name_, folderName_;
   };
 
 

@@ -97,10 +97,13 @@ bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destin
          RenameNoReplaceOnly(sourcePath, destinationPath);
 }
 
-const DiskView& TheDisk() {
-  static const DiskView disk;
-  return disk;
-}
+namespace {
+// Constant-initialised: no guarded static (on Windows that would bring in the
+// thread runtime).
+constinit const DiskView theDisk;
+}  // namespace
+
+const DiskView& TheDisk() { return theDisk; }
 
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
                const DiskView& disk) {
@@ -108,18 +111,23 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   ExpandInto(destinationPath, scratch.destination);
   CheckPath(scratch.source, true, scratch.full, scratch.parent, disk);
   CheckPath(scratch.destination, false, scratch.full, scratch.parent, disk);
+  // A read-only file may be copied to another disk but never removed from
+  // its own: the move is bound to fail, so it fails before the copy.
+  if (!disk.IsRemovableEntry(scratch.source) &&
+      !OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)))
+    throw EInOutError(SystemErrorText(kReadOnlyRefusal));
 }
 
 bool PlanReplace(const NativeString& sourcePath, const NativeString& destinationPath,
                  const DiskView& disk) {
   CheckMove(sourcePath, destinationPath, disk);
   const NativeString& destination = scratch.destination;
-  if (!EntryExists(destination)) return false;
+  if (!disk.EntryExists(destination)) return false;
   // A show folder that leads back to the tidied folder: the "old file" is
   // the episode itself, which must neither go nor be moved onto itself.
-  if (SameEntry(scratch.source, destination))
+  if (disk.SameEntry(scratch.source, destination))
     throw EInOutError(NativeString(NATIVE("the show folder leads back to this file")));
-  if (IsRemovableEntry(destination)) {
+  if (disk.IsRemovableEntry(destination)) {
 #ifdef _WIN32
     // The old file waits beside itself under a hidden name, which must fit
     // within the same 260 units (POSIX reaches it through its folder).
@@ -129,7 +137,7 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
 #endif
     return true;
   }
-  if (FolderExists(destination))
+  if (disk.FolderExists(destination))
     throw EInOutError(NativeString(NATIVE("a folder of that name is in the way")));
   throw EInOutError(NativeString(NATIVE("a read-only file of that name is in the way")));
 }

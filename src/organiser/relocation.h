@@ -33,6 +33,9 @@ class DiskView {
   virtual ~DiskView() = default;
   virtual bool FolderExists(const NativeString& path) const { return ::FolderExists(path); }
   virtual bool FileEntryExists(const NativeString& path) const { return ::FileEntryExists(path); }
+  virtual bool EntryExists(const NativeString& path) const { return ::EntryExists(path); }
+  virtual bool SameEntry(const NativeString& a, const NativeString& b) const { return ::SameEntry(a, b); }
+  virtual bool IsRemovableEntry(const NativeString& path) const { return ::IsRemovableEntry(path); }
 };
 const DiskView& TheDisk();
 

@@ -1,9 +1,9 @@
 #include "organiser/sweep.h"
 
-#include <map>
 #include <unordered_map>
 
 #include "episode/classifier.h"
+#include "organiser/folder_index.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
@@ -24,13 +24,15 @@ void KeptAside(const NativeString& aside) { WriteNotice(NativeString(NATIVE("Old
 // move fails it is back under its own name, spelt as before. Nothing is
 // touched when the move is bound to fail.
 void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
-                         MoveSteps& steps) {
+                         MoveSteps& steps, FolderIndex& showFolder) {
   if (!PlanReplace(source, target, TheDisk())) {
     RelocateFile(source, target, &steps);
     return;
   }
-  NativeString own, aside;
-  StoredName(target, own);
+  // The old file's own spelling, where the file system ignores case.
+  const size_t nameAt = target.find_last_of(kDelimiter) + 1;
+  NativeString own = target.substr(0, nameAt), aside;
+  own.append(showFolder.StoredSpelling(NativeStringView(target).substr(nameAt)));
   EndingSignalsHeld held;
   // Random names: stale ones of older runs are never touched, only passed by.
   bool setAside = false;
@@ -62,43 +64,8 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     if (!PutBack(aside, own)) KeptAside(aside);
     throw EInOutError(SystemErrorText(reason));
   }
+  showFolder.Remove(NativeStringView(own).substr(nameAt));  // the new name comes with the move
 }
-
-// The base folder's sub-folders by their names with letter case ignored as
-// NTFS and exFAT ignore it, so that "the expanse" finds "The Expanse" where
-// names keep their case, as Windows finds it. Read once, on the first show
-// folder missing under its exact name; it grows with the shows, never with
-// the files.
-class FoldedFolders {
- public:
-  bool Find(const NativeString& base, NativeStringView showName, NativeString& real) {
-    if (!loaded_) Load(base);
-    const auto found = byName_.find(showName);
-    if (found == byName_.end()) return false;
-    real = found->second;
-    return true;
-  }
-  void Add(NativeStringView name) {
-    if (loaded_) Keep(name);  // a later load finds it on disk
-  }
-
- private:
-  void Load(const NativeString& base) {
-    loaded_ = true;
-    for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
-      const FolderEntry& entry = listing.Entry();
-      if (entry.isFolder && entry.name != NATIVE(".") && entry.name != NATIVE(".."))
-        Keep(entry.name);
-    }
-  }
-  // Of several folders that match, the one first in byte order: repeatable runs.
-  void Keep(NativeStringView name) {
-    const auto [place, added] = byName_.emplace(name, name);
-    if (!added && name < place->second) place->second = name;
-  }
-  bool loaded_ = false;
-  std::map<NativeString, NativeString, IgnoringCaseLess> byName_;
-};
 
 }  // namespace
 
@@ -107,9 +74,16 @@ bool TidyEffects::MakeFolder(const NativeString& path) { return ::MakeFolder(pat
 bool TidyEffects::QuickMove(const NativeString& source, const NativeString& target) {
   return TryQuickRelocate(source, target);
 }
+FolderIndex& TidyEffects::IndexOf(const NativeString& target) {
+  folder_.assign(target, 0, target.find_last_of(kDelimiter) + 1);
+  auto found = showFolders_.find(folder_);
+  if (found == showFolders_.end())
+    found = showFolders_.try_emplace(folder_, folder_, FolderIndex::Everything).first;
+  return found->second;
+}
 void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted) {
   if (folderExisted)
-    ReplaceInShowFolder(source, target, *this);
+    ReplaceInShowFolder(source, target, *this, IndexOf(target));
   else
     RelocateFile(source, target, this);
 }
@@ -118,8 +92,15 @@ void TidyEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_,
 void TidyEffects::FolderFailed(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder);
 }
-void TidyEffects::Moved(NativeStringView source, NativeStringView) {
-  ++MovedFileCount;
+void TidyEffects::Moved(NativeStringView source, NativeStringView target) {
+  // Only where a replace has read the folder: one lookup, no listing.
+  if (!showFolders_.empty()) {
+    const size_t nameAt = target.find_last_of(kDelimiter) + 1;
+    folder_.assign(target.substr(0, nameAt));
+    const auto found = showFolders_.find(folder_);
+    if (found != showFolders_.end()) found->second.Add(target.substr(nameAt), false);
+  }
+  CountOne(MovedFileCount);
   WriteEventLine(line_, NATIVE("Moved File: "), source);
 }
 // Every failure of the move alike; its kind and text are not shown.
@@ -141,8 +122,12 @@ void SweepDirectory(const NativeString& folderPath) {
 void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
   const NativeString base = WithTrailingDelimiter(folderPath);
   // Reused for every entry: no allocation per file once they have grown.
-  NativeString showName, source, showFolder, target, realName;
-  FoldedFolders foldedFolders;
+  NativeString showName, source, showFolder, target, variant;
+  // The base folder's sub-folders by letter case ignored as NTFS and exFAT
+  // ignore it, so that "the expanse" finds "The Expanse" where names keep
+  // their case, as Windows finds it. Read on the first show folder missing
+  // under its exact name; it grows with the shows, never with the files.
+  FolderIndex folders(base, FolderIndex::FoldersOnly);
   // Show folders that the full checks have found or made in this run, by
   // show name: only into those does a plain file take the quick rename, so
   // that it decides as the checks would. One entry per show.
@@ -174,21 +159,24 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
     bool showFolderExisted = effects.FolderExists(showFolder);
     // Any entry under the exact name that is not a folder blocks the folder:
     // a file, a FIFO, a dangling link, a link to a folder that cannot be opened.
+    // Of several folders that match, the first in byte order that is still
+    // a folder the sweep can use: repeatable runs, and no third spelling.
     if (!showFolderExisted && !kNamesIgnoreCase && !EntryExists(showFolder) &&
-        foldedFolders.Find(base, showName, realName) && realName != showName) {
-      showFolder.assign(base).append(realName);
-      showFolderExisted = effects.FolderExists(showFolder);
-      if (showFolderExisted)
-        target.assign(showFolder).append(1, kDelimiter).append(entry.name);
-      else
-        showFolder.assign(base).append(showName);  // gone since it was listed
+        folders.FirstVariant(showName, true, [&](NativeStringView name) {
+          if (name == showName) return false;
+          variant.assign(base).append(name);
+          return effects.FolderExists(variant);
+        })) {
+      showFolder.swap(variant);
+      showFolderExisted = true;
+      target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     }
     if (!showFolderExisted) {
       if (!effects.MakeFolder(showFolder)) {
         effects.FolderFailed(showFolder);
         continue;
       }
-      if (!kNamesIgnoreCase) foldedFolders.Add(showName);
+      if (!kNamesIgnoreCase) folders.Add(showName, true);
       effects.FolderCreated(showFolder);
     }
     checkedFolders.try_emplace(showName, showFolder);

@@ -1,13 +1,21 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 
+#include "organiser/folder_index.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
 // Files moved in this run; the driver sets it to 0 and prints it.
 extern std::int32_t MovedFileCount;
+
+// One more in a count of the run: past 2,147,483,647 it wraps to the lowest
+// value, as a 32-bit counter does, without undefined behaviour.
+inline void CountOne(std::int32_t& count) {
+  count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
+}
 
 // What a sweep does to the disk, and what it says of it. The sweep decides;
 // tvtidy's effects act and print its lines, a preview's only record what
@@ -52,7 +60,12 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   void MoveFailed(NativeStringView source, const Exception* why) override;
 
  private:
-  NativeString line_;  // reused: no allocation per line once it has grown
+  // The index of the target's folder, read on its first replace.
+  FolderIndex& IndexOf(const NativeString& target);
+
+  NativeString line_, folder_;  // reused: no allocation per line once they have grown
+  // Show folders that a replace has read, by path with delimiter.
+  std::unordered_map<NativeString, FolderIndex> showFolders_;
 };
 
 // Goes once through the folder's entries and moves every episode file lying

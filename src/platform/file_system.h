@@ -20,6 +20,9 @@ bool FileEntryExists(const NativeString& path);
 // Creates exactly one folder level; false if it exists or its parent is missing.
 bool MakeFolder(const NativeString& path);
 
+// The error code of RemoveFile's refusal of a read-only file.
+extern const int kReadOnlyRefusal;
+
 // Removes a file or a link (to a file or a folder); never a real folder, and
 // never a read-only file. On failure LastErrorCode() tells why the deletion failed.
 bool RemoveFile(const NativeString& path);
@@ -39,10 +42,6 @@ bool EntryExists(const NativeString& path);
 // through a folder that leads back to the other path's folder. Two hard links
 // in different folders are two entries.
 bool SameEntry(const NativeString& a, const NativeString& b);
-
-// The path with its last name spelt as the folder stores it (its own letter
-// case where the file system ignores case); the path itself when unknown.
-void StoredName(const NativeString& path, NativeString& stored);
 
 // True when both paths are one file (device and inode, or volume and file
 // index): two hard links of it, say. Links as the last name are not followed.
@@ -74,6 +73,16 @@ bool CanonicalPath(const NativeString& path, NativeString& canonical);
 // Where the link at path leads, as a path; false for anything but a link
 // (and on Windows, whose previews do not follow links to files).
 bool LinkTargetOf(const NativeString& path, NativeString& target);
+
+// Whether the folder's file system looks names up without regard to letter
+// case (exFAT, FAT, SMB; always on Windows): its own name in another case
+// finds it. A folder not there yet is asked of its parent.
+bool NamesIgnoreCaseIn(const NativeString& folder);
+
+// Whether the entry (not followed) and the folder (followed; its parent where
+// it is not made yet) are on one file system, so that a move is a rename.
+// Windows: true, its moves decide by their roots.
+bool OnOneFileSystem(const NativeString& entry, const NativeString& folder);
 
 // Whether this user may add and remove entries in the folder: write and
 // search permission, on a file system mounted for writing. False with

@@ -6,7 +6,9 @@
 // Below, equal to or above zero as a is before, one with or after b, with
 // letter case ignored as NTFS and exFAT ignore it: Unicode simple case
 // mapping, one code point to one. On POSIX a name that is not valid UTF-8
-// compares byte for byte; on Windows the system compares (CompareStringOrdinal).
+// compares byte for byte, and after every valid one, so that the order is
+// one order over all names; on Windows the system compares
+// (CompareStringOrdinal).
 int CompareIgnoringCase(NativeStringView a, NativeStringView b);
 
 struct IgnoringCaseLess {

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
-#include "platform/letter_case.h"
 #include "platform/posix/file_facts.h"
 
 namespace {
@@ -172,32 +171,51 @@ bool LinkTargetOf(const NativeString& path, NativeString& target) {
   return true;
 }
 
-bool MayChangeEntriesIn(const NativeString& folder) {
-  return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+const int kReadOnlyRefusal = EACCES;
+
+bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
+  struct stat file, there;
+  if (lstat(entry.c_str(), &file) != 0) return true;  // the move itself will say
+  if (stat(folder.c_str(), &there) != 0 &&
+      stat(FolderPartOf(NativeStringView(folder).substr(0, folder.find_last_not_of('/') + 1)).c_str(), &there) != 0)
+    return true;
+  return file.st_dev == there.st_dev;
 }
 
-// Where the file system ignores case (exFAT), lstat finds the old file under
-// any spelling, and FUSE may give each spelling an inode of its own: its own
-// spelling is the listed name that matches without case, unless the exact
-// name is listed.
-void StoredName(const NativeString& path, NativeString& stored) {
-  stored = path;
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return;
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  const NativeStringView name = NativeStringView(path).substr(folder.size());
-  DIR* dir = opendir(FolderPartOf(path).c_str());
-  if (dir == nullptr) return;
-  std::string found;
-  while (const dirent* entry = readdir(dir)) {
-    if (name == entry->d_name) {
-      found.clear();
-      break;
+bool NamesIgnoreCaseIn(const NativeString& folder) {
+  // Where the folder really is (through links), or its parent, not made yet.
+  char resolved[PATH_MAX];
+  if (realpath(folder.c_str(), resolved) == nullptr &&
+      realpath(FolderPartOf(NativeStringView(folder).substr(0, folder.find_last_not_of('/') + 1)).c_str(),
+               resolved) == nullptr)
+    return false;
+  NativeString path = resolved;
+  struct stat own, other;
+  if (stat(path.c_str(), &own) != 0) return false;
+  bool swapped = false;
+  for (size_t at = path.rfind('/') + 1; at < path.size(); ++at) {
+    const char c = path[at];
+    if (AsciiLower(c) != c || AsciiUpper(c) != c) {
+      path[at] = AsciiLower(c) != c ? AsciiLower(c) : AsciiUpper(c);
+      swapped = true;
     }
-    if (found.empty() && CompareIgnoringCase(entry->d_name, name) == 0) found = entry->d_name;
   }
+  if (!swapped || stat(path.c_str(), &other) != 0 || other.st_dev != own.st_dev || !S_ISDIR(other.st_mode))
+    return false;
+  // Found under a spelling that is not listed: found without case. (FUSE
+  // gives each spelling a number of its own.)
+  const std::string parent = FolderPartOf(path);
+  const char* swappedName = path.c_str() + parent.size();
+  DIR* dir = opendir(parent.c_str());
+  if (dir == nullptr) return other.st_ino == own.st_ino;
+  bool listed = false;
+  while (const dirent* entry = readdir(dir)) listed = listed || strcmp(entry->d_name, swappedName) == 0;
   closedir(dir);
-  if (!found.empty()) stored = folder + found;
+  return !listed;
+}
+
+bool MayChangeEntriesIn(const NativeString& folder) {
+  return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 int LastErrorCode() { return errno; }

@@ -19,7 +19,14 @@ bool IsValidUtf8(NativeStringView text) {
 }  // namespace
 
 int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
-  if (!IsValidUtf8(a) || !IsValidUtf8(b)) return a.compare(b);
+  // Names that are not UTF-8 compare byte for byte, after all those that are:
+  // one order over both kinds, as sorted containers need.
+  const bool validA = IsValidUtf8(a), validB = IsValidUtf8(b);
+  if (validA != validB) return validA ? -1 : 1;
+  if (!validA) {
+    const int bytes = a.compare(b);
+    return (bytes > 0) - (bytes < 0);
+  }
   const auto* left = reinterpret_cast<const utf8proc_uint8_t*>(a.data());
   const auto* right = reinterpret_cast<const utf8proc_uint8_t*>(b.data());
   size_t i = 0, j = 0;

@@ -164,15 +164,11 @@ bool LinkTargetOf(const NativeString&, NativeString&) { return false; }
 
 bool MayChangeEntriesIn(const NativeString&) { return true; }
 
-void StoredName(const NativeString& path, NativeString& stored) {
-  stored = path;
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(path.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  FindClose(search);
-  stored = path.substr(0, path.find_last_of(kDelimiter) + 1) +
-           NativeString(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
-}
+bool NamesIgnoreCaseIn(const NativeString&) { return true; }
+
+bool OnOneFileSystem(const NativeString&, const NativeString&) { return true; }
+
+const int kReadOnlyRefusal = ERROR_ACCESS_DENIED;
 
 // MoveFileW has no replace option: an existing destination makes it fail.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination, MoveSteps*) {
