@@ -439,6 +439,16 @@ AS_IN_A_RUN = [(r"Would Create Folder: (.*)", r"Created Folder: \1"),
                (r"Would move (\d+) files", r"Moved \1 files")]
 
 
+def as_in_a_run(preview):
+    """The lines a real run prints for the preview's output."""
+    as_run = []
+    for text in lines_of(preview):
+        for pattern, replacement in AS_IN_A_RUN:
+            text = re.sub("^" + pattern + "$", replacement, text)
+        as_run.append(text)
+    return as_run
+
+
 @scenario()
 def preview_then_run_agree_line_for_line(tmp):
     expect("no argument", run(program=PREVIEW), (line("Path not specified"), b"", 2))
@@ -486,12 +496,7 @@ def preview_then_run_agree_line_for_line(tmp):
                    sorted(l.format(b=base, s=SEP) for l in wanted[name]))
         out, err, rc = run(host_path(root))
         expect(name + ": run rc/err", (rc, err), (1, b""))
-        as_run = []
-        for text in lines_of(preview):
-            for pattern, replacement in AS_IN_A_RUN:
-                text = re.sub("^" + pattern + "$", replacement, text)
-            as_run.append(text)
-        expect(name + ": line for line", as_run, lines_of(out))
+        expect(name + ": line for line", as_in_a_run(preview), lines_of(out))
 
 
 @scenario()
@@ -940,12 +945,7 @@ def folders_on_exfat_ntfs_and_mergerfs(tmp):
         make(twins, {"Twin.S01E01.mkv": "first", "twin.s01e01.mkv": "second"})
         preview, _, _ = run(twins, program=PREVIEW)
         out, _, _ = run(twins)
-        as_run = []
-        for text in lines_of(preview):
-            for pattern, replacement in AS_IN_A_RUN:
-                text = re.sub("^" + pattern + "$", replacement, text)
-            as_run.append(text)
-        expect(kind + " twins: preview line for line", as_run, lines_of(out))
+        expect(kind + " twins: preview line for line", as_in_a_run(preview), lines_of(out))
         expect(kind + " twins: the second replaces the first, as the preview said",
                sum(l.startswith("Would Replace File") for l in lines_of(preview)),
                1 if kind in CASELESS_KINDS else 0)
