@@ -112,9 +112,10 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   CheckPath(scratch.source, true, scratch.full, scratch.parent, disk);
   CheckPath(scratch.destination, false, scratch.full, scratch.parent, disk);
   // A read-only file may be copied to another disk but never removed from
-  // its own: the move is bound to fail, so it fails before the copy.
-  if (!disk.IsRemovableEntry(scratch.source) &&
-      !OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)))
+  // its own: the move is bound to fail, so it fails before the copy. The
+  // disks first: Windows answers that without a call, and makes none more.
+  if (!OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)) &&
+      !disk.IsRemovableEntry(scratch.source))
     throw EInOutError(SystemErrorText(kReadOnlyRefusal));
 }
 
