@@ -13,7 +13,7 @@ void FolderIndex::Load() {
 
 NativeStringView FolderIndex::StoredSpelling(NativeStringView name) {
   Load();
-  const auto [first, last] = names_.equal_range(Folded{name});
+  const auto [first, last] = names_.equal_range(Probe(name));
   for (auto at = first; at != last; ++at)
     if (at->name == name) return name;
   return first != last ? NativeStringView(first->name) : name;
@@ -21,11 +21,13 @@ NativeStringView FolderIndex::StoredSpelling(NativeStringView name) {
 
 void FolderIndex::Add(NativeStringView name, bool isFolder) {
   if (!loaded_ || (foldersOnly_ && !isFolder)) return;  // the listing will find it
-  names_.insert(Entry{NativeString(name), isFolder});
+  Entry entry{{}, NativeString(name), isFolder};
+  CaseKeyOf(name, entry.key);
+  names_.insert(std::move(entry));
 }
 
 void FolderIndex::Remove(NativeStringView name) {
-  const auto [first, last] = names_.equal_range(Folded{name});
+  const auto [first, last] = names_.equal_range(Probe(name));
   for (auto at = first; at != last; ++at)
     if (at->name == name) {
       names_.erase(at);

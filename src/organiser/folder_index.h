@@ -23,7 +23,7 @@ class FolderIndex {
   template <typename Take>
   bool FirstVariant(NativeStringView name, bool folders, Take take) {
     Load();
-    const auto [first, last] = names_.equal_range(Folded{name});
+    const auto [first, last] = names_.equal_range(Probe(name));
     for (auto at = first; at != last; ++at)
       if (at->isFolder == folders && take(NativeStringView(at->name))) return true;
     return false;
@@ -40,26 +40,33 @@ class FolderIndex {
   void Load();
 
   struct Entry {
+    NativeString key;  // CaseKeyOf(name)
     NativeString name;
     bool isFolder;
   };
   struct Folded {
-    NativeStringView name;
+    NativeStringView key;
   };
+  // The key of a name asked about, made once per question.
+  Folded Probe(NativeStringView name) {
+    CaseKeyOf(name, probe_);
+    return Folded{probe_};
+  }
   // Letter case ignored, then bytes: a true order, in which the variants of
   // a name lie together.
   struct Order {
     using is_transparent = void;
     bool operator()(const Entry& a, const Entry& b) const {
-      const int folded = CompareIgnoringCase(a.name, b.name);
+      const int folded = CompareCaseKeys(a.key, b.key);
       return folded != 0 ? folded < 0 : a.name < b.name;
     }
-    bool operator()(const Entry& a, Folded b) const { return CompareIgnoringCase(a.name, b.name) < 0; }
-    bool operator()(Folded a, const Entry& b) const { return CompareIgnoringCase(a.name, b.name) < 0; }
+    bool operator()(const Entry& a, Folded b) const { return CompareCaseKeys(a.key, b.key) < 0; }
+    bool operator()(Folded a, const Entry& b) const { return CompareCaseKeys(a.key, b.key) < 0; }
   };
 
   NativeString folder_;
   bool foldersOnly_;
   bool loaded_ = false;
   std::set<Entry, Order> names_;
+  NativeString probe_;
 };

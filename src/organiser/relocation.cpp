@@ -92,9 +92,13 @@ bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinat
 #endif
 }
 
-bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath) {
-  return QuickPathsPass(sourcePath, destinationPath) &&
-         RenameNoReplaceOnly(sourcePath, destinationPath);
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
+                      bool& nameTaken) {
+  nameTaken = false;
+  if (!QuickPathsPass(sourcePath, destinationPath)) return false;
+  if (RenameNoReplaceOnly(sourcePath, destinationPath)) return true;
+  nameTaken = IsNameClash(LastErrorCode());
+  return false;
 }
 
 namespace {
@@ -105,6 +109,27 @@ constinit const DiskView theDisk;
 
 const DiskView& TheDisk() { return theDisk; }
 
+TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath) {
+  ExpandInto(sourcePath, source_);
+  ExpandInto(destinationPath, destination_);
+  sourceFolder_.assign(ParentFolder(source_));
+  destinationFolder_.assign(ParentFolder(destination_));
+}
+bool TakenNameView::EntryExists(const NativeString& path) const {
+  return path == destination_ || ::EntryExists(path);
+}
+bool TakenNameView::OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
+  if (entry != source_) return ::OnOneFileSystem(entry, folder);
+  if (oneFileSystem_ < 0) oneFileSystem_ = ::OnOneFileSystem(entry, folder);
+  return oneFileSystem_ != 0;
+}
+bool TakenNameView::FolderExists(const NativeString& path) const {
+  return path == sourceFolder_ || path == destinationFolder_ || ::FolderExists(path);
+}
+bool TakenNameView::FileEntryExists(const NativeString& path) const {
+  return path == source_ || ::FileEntryExists(path);
+}
+
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
                const DiskView& disk) {
   ExpandInto(sourcePath, scratch.source);
@@ -114,7 +139,7 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   // A read-only file may be copied to another disk but never removed from
   // its own: the move is bound to fail, so it fails before the copy. The
   // disks first: Windows answers that without a call, and makes none more.
-  if (!OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)) &&
+  if (!disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)) &&
       !disk.IsRemovableEntry(scratch.source))
     throw EInOutError(SystemErrorText(kReadOnlyRefusal));
 }
@@ -145,10 +170,15 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
 
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
                   MoveSteps* steps) {
+  RelocateFile(sourcePath, destinationPath, steps, TheDisk());
+}
+
+void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
+                  MoveSteps* steps, const DiskView& disk) {
   const NativeString& source = scratch.source;
   const NativeString& destination = scratch.destination;
-  CheckMove(sourcePath, destinationPath, TheDisk());
-  if (FileEntryExists(destination))
+  CheckMove(sourcePath, destinationPath, disk);
+  if (disk.FileEntryExists(destination))
     throw EInOutError(NativeString(NATIVE("The specified file already exists")));
   if (steps) steps->AtStep(MoveStep::Checked, destination);
 

@@ -7,13 +7,20 @@
 // replaces an existing file. Every refusal or failure is raised as one of the
 // error kinds of platform/errors.h.
 // steps: where a test steps in; none for tvtidy itself.
+// disk: what the checks ask (a view that knows some answers already).
+class DiskView;
 void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
                   MoveSteps* steps = nullptr);
+void RelocateFile(const NativeString& sourcePath, const NativeString& destinationPath,
+                  MoveSteps* steps, const DiskView& disk);
 
 // Moves a plain file by the platform's no-replace rename alone, once the
 // paths' text passes the checks; false, with nothing changed, whenever that
 // is not enough. RelocateFile then decides. The POSIX build only.
-bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath);
+// nameTaken: whether the rename was made and refused only because the
+// destination's name is taken.
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
+                      bool& nameTaken);
 
 // Whether the paths' text passes the checks, so that a single call that
 // refuses on its own (a no-replace rename, a new link) may stand in for the
@@ -36,8 +43,28 @@ class DiskView {
   virtual bool EntryExists(const NativeString& path) const { return ::EntryExists(path); }
   virtual bool SameEntry(const NativeString& a, const NativeString& b) const { return ::SameEntry(a, b); }
   virtual bool IsRemovableEntry(const NativeString& path) const { return ::IsRemovableEntry(path); }
+  virtual bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
+    return ::OnOneFileSystem(entry, folder);
+  }
 };
 const DiskView& TheDisk();
+
+// The disk as a no-replace rename of source to destination, refused a moment
+// ago because the name was taken, has shown it: the source and both folders
+// are there, and the name is taken. The rest is asked of the disk, once for
+// the whole replace.
+class TakenNameView : public DiskView {
+ public:
+  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath);
+  bool FolderExists(const NativeString& path) const override;
+  bool FileEntryExists(const NativeString& path) const override;
+  bool EntryExists(const NativeString& path) const override;
+  bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const override;
+
+ private:
+  NativeString source_, destination_, sourceFolder_, destinationFolder_;
+  mutable int oneFileSystem_ = -1;  // not asked yet
+};
 
 // The steps of a move that change nothing: both paths resolved and checked.
 // Raises as RelocateFile would.

@@ -24,9 +24,9 @@ void KeptAside(const NativeString& aside) { WriteNotice(NativeString(NATIVE("Old
 // move fails it is back under its own name, spelt as before. Nothing is
 // touched when the move is bound to fail.
 void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
-                         MoveSteps& steps, FolderIndex& showFolder) {
-  if (!PlanReplace(source, target, TheDisk())) {
-    RelocateFile(source, target, &steps);
+                         MoveSteps& steps, FolderIndex& showFolder, const DiskView& disk) {
+  if (!PlanReplace(source, target, disk)) {
+    RelocateFile(source, target, &steps, disk);
     return;
   }
   // The old file's own spelling, where the file system ignores case.
@@ -45,7 +45,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   if (!setAside) throw EInOutError(SystemErrorText(LastErrorCode()));
   steps.AtStep(MoveStep::AsideSet, aside);
   try {
-    RelocateFile(source, target, &steps);
+    RelocateFile(source, target, &steps, disk);
   } catch (...) {
     if (!PutBack(aside, own)) KeptAside(aside);
     throw;
@@ -69,10 +69,21 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
 
 }  // namespace
 
-bool TidyEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
+bool TidyEffects::FolderExists(const NativeString& path) {
+  // The folder of a quick rename that was just refused as the name was taken:
+  // the rename found it, links followed.
+  const size_t at = refused_.find(NATIVE('\0')) + 1;
+  if (at > 0 && refused_.size() > at + path.size() && refused_.compare(at, path.size(), path) == 0 &&
+      refused_[at + path.size()] == kDelimiter && refused_.find(kDelimiter, at + path.size() + 1) == refused_.npos)
+    return true;
+  return ::FolderExists(path);
+}
 bool TidyEffects::MakeFolder(const NativeString& path) { return ::MakeFolder(path); }
 bool TidyEffects::QuickMove(const NativeString& source, const NativeString& target) {
-  return TryQuickRelocate(source, target);
+  bool nameTaken = false;
+  if (TryQuickRelocate(source, target, nameTaken)) return true;
+  if (nameTaken) refused_.assign(source).append(1, NATIVE('\0')).append(target);
+  return false;
 }
 FolderIndex& TidyEffects::IndexOf(const NativeString& target) {
   folder_.assign(target, 0, target.find_last_of(kDelimiter) + 1);
@@ -82,8 +93,15 @@ FolderIndex& TidyEffects::IndexOf(const NativeString& target) {
   return found->second;
 }
 void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted) {
-  if (folderExisted)
-    ReplaceInShowFolder(source, target, *this, IndexOf(target));
+  // The quick rename just refused for this very move shows what most checks ask.
+  const bool nameTaken = refused_.size() == source.size() + 1 + target.size() &&
+                         refused_.compare(0, source.size(), source) == 0 &&
+                         refused_.compare(source.size() + 1, target.size(), target) == 0;
+  refused_.clear();
+  if (folderExisted && nameTaken)
+    ReplaceInShowFolder(source, target, *this, IndexOf(target), TakenNameView(source, target));
+  else if (folderExisted)
+    ReplaceInShowFolder(source, target, *this, IndexOf(target), TheDisk());
   else
     RelocateFile(source, target, this);
 }
@@ -146,12 +164,14 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
     // checks: the rename itself refuses a missing source, a taken name and
     // another disk. Any refusal leaves the full sequence to decide the lines.
     const auto checked = entry.isRegular ? checkedFolders.find(showName) : checkedFolders.end();
+    bool quickTried = false;  // into the folder that the sequence below finds again
     if (checked != checkedFolders.end()) {
       target.assign(checked->second).append(1, kDelimiter).append(entry.name);
       if (effects.QuickMove(source, target)) {
         effects.Moved(source, target);
         continue;
       }
+      quickTried = true;
     }
 
     showFolder.assign(base).append(showName);
@@ -179,11 +199,12 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
       if (!kNamesIgnoreCase) folders.Add(showName, true);
       effects.FolderCreated(showFolder);
     }
-    checkedFolders.try_emplace(showName, showFolder);
+    const auto accepted = checkedFolders.try_emplace(showName, showFolder).first;
+    quickTried = quickTried && accepted->second == showFolder;
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.
     try {
-      if (!entry.isRegular || !effects.QuickMove(source, target))
+      if (!entry.isRegular || quickTried || !effects.QuickMove(source, target))
         effects.Move(source, target, showFolderExisted);
     } catch (const Exception& error) {
       effects.MoveFailed(source, &error);

@@ -63,6 +63,9 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   // The index of the target's folder, read on its first replace.
   FolderIndex& IndexOf(const NativeString& target);
 
+  // The source and target, NUL between, of the last quick rename refused
+  // only because the name was taken.
+  NativeString refused_;
   NativeString line_, folder_;  // reused: no allocation per line once they have grown
   // Show folders that a replace has read, by path with delimiter.
   std::unordered_map<NativeString, FolderIndex> showFolders_;

@@ -4,7 +4,9 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
+#include "platform/letter_case.h"
 #include "platform/test_support.h"
 
 #ifdef _WIN32
@@ -195,3 +197,23 @@ TEST_F(FileSystem, UnreadableAttributesCountAsThereForFoldersOnly) {
 #endif
 
 }  // namespace
+
+// The keys of a folder's index order names exactly as the comparison does,
+// names that are not UTF-8 among them.
+TEST(LetterCase, KeysOrderNamesAsTheComparison) {
+  const std::vector<std::u8string> names = {u8"", u8"a", u8"ab", u8"Show", u8"show", u8"SHOW", u8"ſhow",
+                                            u8"ıx", u8"IX", u8"Zed", u8"zed", u8"café", u8"CAFÉ",
+                                            u8"straße", u8"STRASSE", u8"Ωmega", u8"ωMEGA"};
+  std::vector<NativeString> native;
+  for (const auto& name : names) native.push_back(fs::path(name).native());
+#ifndef _WIN32
+  for (const char* bytes : {"a\xff", "caf\xe9", "\xff", "Zed\x80"}) native.emplace_back(bytes);
+#endif
+  NativeString left, right;
+  for (const auto& a : native)
+    for (const auto& b : native) {
+      CaseKeyOf(a, left);
+      CaseKeyOf(b, right);
+      EXPECT_EQ(CompareCaseKeys(left, right), CompareIgnoringCase(a, b)) << fs::path(a) << " " << fs::path(b);
+    }
+}

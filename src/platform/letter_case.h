@@ -11,6 +11,14 @@
 // (CompareStringOrdinal).
 int CompareIgnoringCase(NativeStringView a, NativeStringView b);
 
+// A name's key with letter case ignored, into key: keys compared with
+// CompareCaseKeys order names as CompareIgnoringCase does, at the cost of a
+// plain comparison where the platform allows (POSIX: the upper-cased name,
+// or the bytes after a mark for one that is not UTF-8; Windows: the name,
+// which the system compares).
+void CaseKeyOf(NativeStringView name, NativeString& key);
+int CompareCaseKeys(NativeStringView a, NativeStringView b);
+
 struct IgnoringCaseLess {
   using is_transparent = void;
   bool operator()(NativeStringView a, NativeStringView b) const {

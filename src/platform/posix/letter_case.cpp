@@ -40,3 +40,27 @@ int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
   }
   return (i < a.size()) - (j < b.size());
 }
+
+void CaseKeyOf(NativeStringView name, NativeString& key) {
+  key.clear();
+  if (!IsValidUtf8(name)) {
+    key.push_back('\1');  // after every valid name, as above
+    key.append(name);
+    return;
+  }
+  // UTF-8 keeps the order of code points: the keys compare byte for byte.
+  key.push_back('\0');
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(name.data());
+  for (size_t at = 0; at < name.size();) {
+    utf8proc_int32_t point;
+    at += static_cast<size_t>(utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(name.size() - at), &point));
+    utf8proc_uint8_t encoded[4];
+    const utf8proc_ssize_t used = utf8proc_encode_char(utf8proc_toupper(point), encoded);
+    key.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(used));
+  }
+}
+
+int CompareCaseKeys(NativeStringView a, NativeStringView b) {
+  const int bytes = a.compare(b);
+  return (bytes > 0) - (bytes < 0);
+}

@@ -114,6 +114,9 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
 
 bool RenameToFreshName(const char* source, const char* fresh) {
   const PathAt from(source), to(fresh);
+  // Until a device refuses the flag, every device takes it: no look first.
+  if (!AnyWayLearned() && RenameWithFlag(source, fresh)) return true;
+  if (!AnyWayLearned() && AnswersTheMove(errno)) return false;
   struct stat info;
   if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (WayFor(info.st_dev) == Way::RenameFlag) {

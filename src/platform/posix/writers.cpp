@@ -35,11 +35,15 @@ bool WrittenLately(const struct stat& info) {
   return now.tv_sec - info.st_mtim.tv_sec < kQuietSeconds;
 }
 
-bool MayBeWritten(int fd, bool keepLease) {
+bool MayBeWritten(int fd, bool* leased) {
+  if (leased) *leased = false;
 #ifdef __linux__
   IgnoreLeaseBreaks();
   if (fd >= 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-    if (!keepLease) fcntl(fd, F_SETLEASE, F_UNLCK);
+    if (leased)
+      *leased = true;
+    else
+      fcntl(fd, F_SETLEASE, F_UNLCK);
     return false;  // nobody holds it open for writing, and nobody can while leased
   }
   if (fd >= 0 && errno == EAGAIN) return true;
@@ -104,10 +108,8 @@ HeldFromWriters::HeldFromWriters(const char* path) {
     beingWritten_ = LstatAt(path, info) == 0 && S_ISREG(info.st_mode) && WrittenLately(info);
     return;
   }
-  beingWritten_ = MayBeWritten(fd_, true);
-#ifdef __linux__
-  leased_ = !beingWritten_ && fcntl(fd_, F_GETLEASE) == F_RDLCK;
-#endif
+  bool leased = false;  // kept until LetGo
+  beingWritten_ = MayBeWritten(fd_, &leased);
 }
 
 HeldFromWriters::~HeldFromWriters() {
@@ -115,11 +117,8 @@ HeldFromWriters::~HeldFromWriters() {
   LetGo();
 }
 
+// Closing the only descriptor gives the lease up with it.
 void HeldFromWriters::LetGo() {
-#ifdef __linux__
-  if (leased_) fcntl(fd_, F_SETLEASE, F_UNLCK);
-#endif
-  leased_ = false;
-  if (fd_ >= 0) close(fd_);  // after the lease is given up
+  if (fd_ >= 0) close(fd_);
   fd_ = -1;
 }

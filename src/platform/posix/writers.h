@@ -27,8 +27,9 @@ bool WrittenLately(const struct stat& info);
 
 // Whether another program may be writing the open file: a read lease refused
 // because one holds it open for writing, or, where no lease is given, a
-// write within kQuietSeconds. keepLease leaves a lease taken in place.
-bool MayBeWritten(int fd, bool keepLease = false);
+// write within kQuietSeconds. With `leased`, a lease taken stays in place,
+// and *leased says whether one was.
+bool MayBeWritten(int fd, bool* leased = nullptr);
 
 // What any program on this machine does to a file, or in a folder, through
 // FUSE mounts too, as inotify sees it: writes to a file, or names arriving
@@ -86,6 +87,5 @@ class HeldFromWriters {
  private:
   void LetGo();
   int fd_ = -1;
-  bool leased_ = false;
   bool beingWritten_ = false;
 };
