@@ -1191,6 +1191,23 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         "Linked 0 files"]))
     expect("the different file stays", open(os.path.join(failing, "Same/Same.S01E01.mkv")).read(), "different")
 
+    # As an ordinary user: the system's own reason on every line, and a folder
+    # it cannot read is a failure, never "nothing to link".
+    if WINE or os.geteuid() != 0:
+        return
+    fixed, shut = os.path.join(tmp, "fixed"), os.path.join(tmp, "shut")
+    make(fixed, {"Show.S01E01.mkv": "e"})
+    make(shut, {"inner/Show.S01E01.mkv": "e"})
+    for folder, mode in ((fixed, 0o555), (shut, 0o700), (tmp, 0o755), (os.path.dirname(tmp), 0o711)):
+        os.chmod(folder, mode)
+    for name, folder, wanted in (
+            ("may read, not change", fixed,
+             [f"Create Folder FAILED: {fixed}/Show (Permission denied)", "Linked 0 files"]),
+            ("may not pass through", os.path.join(shut, "inner"),
+             [f"List Folder FAILED: {shut}/inner (Permission denied)", "Linked 0 files"])):
+        out, err, rc = run(folder, program=LINK, preexec=as_user(65533))
+        expect(name, (lines_of(out), rc), (wanted, 1))
+
 
 @scenario(native_only=True)
 def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
@@ -1215,6 +1232,11 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
             if rc == 0:
                 expect(kind, lines_of(out)[-1], "Linked 1 files")
                 expect(kind + " same bytes", open(os.path.join(root, "Show", "Show.S01E01.mkv")).read(), "e")
+                # sshfs numbers each name on its own: a rerun cannot call its own
+                # link a different file, nor claim it as the same one.
+                out, err, rc = run(root, program=LINK)
+                expect(kind + " again", (lines_of(out)[0].split(": ")[0] in ("Already Linked", "Maybe Linked"), rc),
+                       (True, 0))
             else:
                 expect(kind, (lines_of(out)[1].startswith(f"Link File FAILED: {root}/Show.S01E01.mkv ("), rc),
                        (True, 1))

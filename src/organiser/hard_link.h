@@ -21,6 +21,7 @@ class LinkEffects : public SweepEffects {
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
+  void ListingFailed(NativeStringView folder, int code) override;
 
   std::int32_t Count() const { return count_; }
   bool AnyFailed() const { return failed_; }
@@ -28,6 +29,7 @@ class LinkEffects : public SweepEffects {
  private:
 
   NativeString reason_, line_;
-  bool already_ = false, failed_ = false;
+  enum class Already { No, Linked, MaybeLinked } already_ = Already::No;
+  bool failed_ = false;
   std::int32_t count_ = 0;
 };

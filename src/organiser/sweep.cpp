@@ -151,7 +151,9 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
   // that it decides as the checks would. One entry per show.
   std::unordered_map<NativeString, NativeString> checkedFolders;
 
-  for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
+  FolderListing listing(base);
+  if (listing.Failure() != 0) effects.ListingFailed(folderPath, listing.Failure());
+  for (; listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
     if (entry.isFolder) continue;
     source.assign(base).append(entry.name);

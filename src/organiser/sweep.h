@@ -40,6 +40,11 @@ class SweepEffects {
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   // why: the failure, when it was one of the program's own error kinds.
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
+  // The folder could not be listed: tvtidy says nothing, and moves nothing.
+  virtual void ListingFailed(NativeStringView folder, int code) {
+    (void)folder;
+    (void)code;
+  }
 };
 
 // Writes prefix + what, and " (reason)" when there is one, through line (reused).

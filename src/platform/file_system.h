@@ -47,6 +47,12 @@ bool SameEntry(const NativeString& a, const NativeString& b);
 // index): two hard links of it, say. Links as the last name are not followed.
 bool SameFile(const NativeString& a, const NativeString& b);
 
+// Whether two names of the same size and modification time may be one file
+// that the file system cannot show as one: a FUSE file system that numbers
+// each name on its own and counts one link (sshfs). Never where SameFile can
+// tell. Windows: false.
+bool MayBeOneFile(const NativeString& a, const NativeString& b);
+
 // A new name for an existing file, never over an existing entry (link(2),
 // CreateHardLinkW). False with LastErrorCode().
 bool MakeHardLink(const NativeString& existing, const NativeString& newName);
@@ -182,7 +188,7 @@ struct FolderEntry {
 };
 
 // One pass over the entries of a folder, in the platform's order. An opening
-// that fails gives an empty listing. It keeps delivering the remaining entries
+// that fails gives an empty listing, and Failure() its error code. It keeps delivering the remaining entries
 // while files leave the folder and folders appear in it.
 class FolderListing {
  public:
@@ -192,12 +198,14 @@ class FolderListing {
   FolderListing& operator=(const FolderListing&) = delete;
 
   bool HasEntry() const { return hasEntry_; }
+  int Failure() const { return failure_; }
   const FolderEntry& Entry() const { return entry_; }
   void Advance();
 
  private:
   void* handle_ = nullptr;
   bool hasEntry_ = false;
+  int failure_ = 0;
   FolderEntry entry_;
   void* data_ = nullptr;  // the platform's entry record, where it needs one
 };

@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -193,6 +194,29 @@ TEST_F(FileSystem, UnreadableAttributesCountAsThereForFoldersOnly) {
     EXPECT_FALSE(FileEntryExists(tmp / "locked/x.mkv"));  // the folder look-up fails too
   }
   fs::permissions(tmp.Path() / "locked", fs::perms::owner_all);
+}
+
+// Two different seeded files (each linked elsewhere) of one size, touched in
+// one clock tick: never one file where the disk numbers its files.
+TEST_F(FileSystem, LookAlikeSeededFilesAreTwoFiles) {
+  const fs::path p = tmp.Path();
+  WriteFile(p / "a.mkv", "same size");
+  WriteFile(p / "b.mkv", "SAME SIZE");
+  fs::create_hard_link(p / "a.mkv", p / "folder" / "a.mkv");
+  fs::create_hard_link(p / "b.mkv", p / "folder" / "b.mkv");
+  const struct timespec times[2] = {{1700000000, 5}, {1700000000, 5}};
+  struct stat a, b;
+  for (int tries = 0; tries < 100; ++tries) {  // until both change times fall in one tick
+    utimensat(AT_FDCWD, (p / "a.mkv").c_str(), times, 0);
+    utimensat(AT_FDCWD, (p / "b.mkv").c_str(), times, 0);
+    stat((p / "a.mkv").c_str(), &a);
+    stat((p / "b.mkv").c_str(), &b);
+    if (a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec) break;
+  }
+  EXPECT_FALSE(SameFile(tmp / "a.mkv", tmp / "b.mkv"));
+  EXPECT_FALSE(SameEntry(tmp / "a.mkv", tmp / "b.mkv"));
+  EXPECT_FALSE(MayBeOneFile(tmp / "a.mkv", tmp / "b.mkv"));
+  EXPECT_TRUE(SameFile(tmp / "a.mkv", tmp / "folder/a.mkv"));
 }
 #endif
 

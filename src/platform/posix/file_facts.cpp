@@ -101,9 +101,9 @@ bool NumbersByPath(const char* path) {
 #endif
 }
 
-bool IsCloudMount(dev_t device) {
+std::string MountTypeOf(dev_t device) {
   const int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return {};
   std::string table;
   char buffer[4096];
   for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) table.append(buffer, static_cast<size_t>(got));
@@ -117,9 +117,11 @@ bool IsCloudMount(dev_t device) {
     const size_t field = line.find(' ', line.find(' ') + 1) + 1;
     if (line.compare(field, number.size(), number) != 0) continue;
     const size_t type = line.find(" - ");
-    return type != line.npos && line.compare(type + 3, 12, "fuse.rclone ") == 0;
+    if (type == line.npos) return {};
+    const std::string_view rest = line.substr(type + 3);
+    return std::string(rest.substr(0, rest.find(' ')));
   }
-  return false;
+  return {};
 }
 
 bool FlushFolderOf(const std::string& path) {

@@ -62,9 +62,13 @@ bool TimesMayHideWrites(int fd);
 // there, a rename gives the same file a new number.
 bool NumbersByPath(const char* path);
 
+// The type of the mount that holds the device ("ext4", "fuse.mergerfs"), as
+// the mount table names it; empty when it is not found.
+std::string MountTypeOf(dev_t device);
+
 // rclone mounts, found by the mount's type: a rename onto a file rclone has
 // just created and still writes out fails after taking the source away.
-bool IsCloudMount(dev_t device);
+inline bool IsCloudMount(dev_t device) { return MountTypeOf(device) == "fuse.rclone"; }
 
 // The new name on disk before the old one goes. File systems that cannot
 // flush a folder (EINVAL) keep their names in order by themselves.

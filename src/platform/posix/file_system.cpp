@@ -108,21 +108,33 @@ bool EntryExists(const NativeString& path) {
 }
 
 namespace {
-// One file under two names. mergerfs numbers each name of a file on its own:
-// there, two names with more than one link, the same size and the same
-// modification and change times to the nanosecond are taken for one file.
+bool SameSizeAndTime(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// One file under two names. mergerfs numbers each name of a file on its own
+// and passes the links on: there alone (found by the mount's type), two
+// names with more than one link, the same size and the same modification
+// and change times to the nanosecond are taken for one file.
 bool OneFile(const struct stat& a, const struct stat& b) {
   if (a.st_dev != b.st_dev) return false;
   if (a.st_ino == b.st_ino) return true;
-  return a.st_nlink > 1 && b.st_nlink > 1 && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+  return a.st_nlink > 1 && b.st_nlink > 1 && SameSizeAndTime(a, b) && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && MountTypeOf(a.st_dev) == "fuse.mergerfs";
 }
 }  // namespace
 
 bool SameFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
+}
+
+bool MayBeOneFile(const NativeString& a, const NativeString& b) {
+  struct stat first, second;
+  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && !OneFile(first, second) &&
+         first.st_dev == second.st_dev && S_ISREG(first.st_mode) && S_ISREG(second.st_mode) &&
+         SameSizeAndTime(first, second) && NumbersByPath(a.c_str()) &&
+         MountTypeOf(first.st_dev) != "fuse.mergerfs";
 }
 
 bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
@@ -252,7 +264,10 @@ void FullPathName(const NativeString& path, NativeString& full, int& errorCode) 
 
 FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
   DIR* dir = opendir(folderWithDelimiter.c_str());
-  if (dir == nullptr) return;
+  if (dir == nullptr) {
+    failure_ = errno;
+    return;
+  }
   handle_ = dir;
   Advance();
 }

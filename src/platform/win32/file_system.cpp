@@ -113,6 +113,8 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 }
 }  // namespace
 
+bool MayBeOneFile(const NativeString&, const NativeString&) { return false; }  // NTFS numbers files
+
 bool SameFile(const NativeString& a, const NativeString& b) {
   Identity first, second;
   return IdentityOf(a, true, first) && IdentityOf(b, true, second) && first == second;
@@ -248,6 +250,9 @@ FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
   const NativeString pattern = folderWithDelimiter + L"*.*";
   const HANDLE search = FindFirstFileW(pattern.c_str(), found);
   if (search == INVALID_HANDLE_VALUE) {
+    // An empty drive's root matches nothing: empty, not unreadable.
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND) failure_ = static_cast<int>(code);
     delete found;
     return;
   }
