@@ -60,6 +60,10 @@ bool MakeHardLink(const NativeString& existing, const NativeString& newName);
 // Holds a folder for one process at a time, for as long as it lives; a
 // second waits. POSIX: flock on the folder's own descriptor; Windows: a named
 // mutex made from its full path. Nothing is written into the folder.
+#ifdef _WIN32
+// The mutex's name: one for every spelling of the folder, short whatever its length.
+NativeString FolderLockName(const NativeString& folder);
+#endif
 class FolderLock {
  public:
   explicit FolderLock(const NativeString& folder);

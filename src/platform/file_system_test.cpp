@@ -151,6 +151,18 @@ TEST_F(FileSystem, ListingSurvivesFilesLeavingAndFoldersAppearing) {
   EXPECT_EQ(delivered, originals);
 }
 
+#ifdef _WIN32
+TEST(FolderLockName, OneShortNameForEverySpellingOfAFolder) {
+  const NativeString deep = L"C:\\" + NativeString(300, L'x') + L"\\" + NativeString(300, L'\u00e9');
+  const NativeString base = FolderLockName(deep);
+  EXPECT_LE(base.size(), 64u);
+  for (const NativeString& spelling : {deep + L"\\", L"c:/" + deep.substr(3), L"C:\\" + NativeString(300, L'X') +
+                                       L"\\" + NativeString(300, L'\u00c9')})
+    EXPECT_EQ(FolderLockName(spelling), base);
+  EXPECT_NE(FolderLockName(deep + L"y"), base);
+}
+#endif
+
 #ifndef _WIN32
 // Links and FIFOs, as a POSIX folder of downloads may hold them.
 TEST_F(FileSystem, LinksAreFollowedAndNothingBlocks) {

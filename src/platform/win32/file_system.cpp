@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 
 #include "platform/file_system.h"
@@ -124,17 +125,32 @@ bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
   return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
 }
 
-// Mutex names may hold no "\" but the namespace's: the path's are turned
-// into "/", and its letters upper-cased as the file system compares them.
-FolderLock::FolderLock(const NativeString& folder) {
+// A mutex name has room for about 250 units, and a path for 32,767: the name
+// holds a hash of the full path, its letters upper-cased as the file system
+// compares them (the invariant mapping, whatever the user's locale), so
+// that every spelling of one folder takes one lock.
+NativeString FolderLockName(const NativeString& folder) {
   NativeString full;
   int code = 0;
   FullPathName(folder, full, code);
   while (!full.empty() && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
   for (wchar_t& c : full)
-    if (c == L'\\') c = L'/';
-  CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
-  const NativeString name = L"Local\\tvtidy-link:" + full;
+    if (c == L'/') c = L'\\';
+  NativeString upper(full.size(), L'\0');
+  if (!full.empty() && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.data(), static_cast<int>(full.size()),
+                                     upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0) == 0)
+    upper = full;
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, over each unit's two bytes
+  for (const wchar_t unit : upper)
+    for (const unsigned half : {unit & 0xFFu, (unit >> 8) & 0xFFu}) hash = (hash ^ half) * 1099511628211ull;
+  wchar_t digits[17];
+  for (int at = 15; at >= 0; --at, hash >>= 4) digits[at] = L"0123456789abcdef"[hash & 0xF];
+  digits[16] = L'\0';
+  return NativeString(L"Local\\tvtidy-link-") + digits;
+}
+
+FolderLock::FolderLock(const NativeString& folder) {
+  const NativeString name = FolderLockName(folder);
   handle_ = CreateMutexW(nullptr, FALSE, name.c_str());
   if (handle_ != nullptr) WaitForSingleObject(handle_, INFINITE);  // abandoned: ours too
 }
