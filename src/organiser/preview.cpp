@@ -111,7 +111,7 @@ bool PreviewEffects::MakeFolder(const NativeString& path) {
     return false;
   }
   folder_ = FolderPartOf(path);
-  if (!disk_.Made(folder_) && !MayChangeEntriesIn(folder_)) {
+  if (!FolderPathFits(path) || (!disk_.Made(folder_) && !MayChangeEntriesIn(folder_))) {
     reason_ = SystemErrorText(LastErrorCode());
     return false;
   }

@@ -20,6 +20,11 @@ bool FileEntryExists(const NativeString& path);
 // Creates exactly one folder level; false if it exists or its parent is missing.
 bool MakeFolder(const NativeString& path);
 
+// Whether a folder of that path may be made as far as its length goes:
+// Windows refuses a full path of 248 units or more (false, with its error
+// code); POSIX reaches a long path through its folders: true.
+bool FolderPathFits(const NativeString& path);
+
 // The error code of RemoveFile's refusal of a read-only file.
 extern const int kReadOnlyRefusal;
 

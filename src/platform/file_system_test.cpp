@@ -161,6 +161,23 @@ TEST(FolderLockName, OneShortNameForEverySpellingOfAFolder) {
     EXPECT_EQ(FolderLockName(spelling), base);
   EXPECT_NE(FolderLockName(deep + L"y"), base);
 }
+
+// CreateDirectoryW's own limit, whatever Wine allows.
+TEST(MakeFolder, RefusesFullPathsOf248UnitsOrMore) {
+  TempFolder tmp;
+  const NativeString root = tmp.Native() + L"\\";
+  for (const size_t length : {200u, 247u, 248u, 259u}) {
+    NativeString path = root + NativeString(length - root.size(), L'a');
+    if (length <= 247) {
+      EXPECT_TRUE(FolderPathFits(path)) << length;
+      EXPECT_TRUE(MakeFolder(path)) << length;
+    } else {
+      EXPECT_FALSE(FolderPathFits(path)) << length;
+      EXPECT_FALSE(MakeFolder(path)) << length;
+      EXPECT_EQ(LastErrorCode(), ERROR_FILENAME_EXCED_RANGE) << length;
+    }
+  }
+}
 #endif
 
 #ifndef _WIN32

@@ -74,6 +74,8 @@ bool FileEntryExists(const NativeString& path) {
   return type != S_IFDIR;
 }
 
+bool FolderPathFits(const NativeString&) { return true; }
+
 bool MakeFolder(const NativeString& path) { return mkdir(path.c_str(), 0777) == 0; }
 
 namespace {

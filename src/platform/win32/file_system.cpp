@@ -62,7 +62,21 @@ bool FileEntryExists(const NativeString& path) {
   return GetLastError() == ERROR_SHARING_VIOLATION;  // there, but held by another process
 }
 
-bool MakeFolder(const NativeString& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+// CreateDirectoryW keeps room for an 8.3 name inside the new folder: it
+// refuses a full path of 248 units or more (Wine does not; the rule is
+// kept here so that every build and the preview answer as Windows does).
+bool FolderPathFits(const NativeString& path) {
+  NativeString full;
+  int code = 0;
+  FullPathName(path, full, code);
+  if (full.size() < MAX_PATH - 12) return true;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
+bool MakeFolder(const NativeString& path) {
+  return FolderPathFits(path) && CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
 
 bool RemoveFile(const NativeString& path) {
   if (DeleteFileW(path.c_str())) return true;
