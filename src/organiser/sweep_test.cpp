@@ -377,7 +377,8 @@ std::multiset<std::string> Tree(const fs::path& root) {
   for (const auto& entry :
        fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied)) {
     const std::string where = entry.path().lexically_relative(root).generic_string();
-    found.insert(where + (entry.is_regular_file() ? "=" + ReadFile(entry.path()) : "/"));
+    std::error_code unreadable;  // a link into a folder shut to this user
+    found.insert(where + (entry.is_regular_file(unreadable) ? "=" + ReadFile(entry.path()) : "/"));
   }
   return found;
 }
@@ -511,6 +512,9 @@ std::vector<Entry> Layout(std::mt19937& random) {
     if (roll == 11) add({folder, Entry::Locked, "555"});
     if (roll == 12) add({folder, Entry::FolderLink, "hidden"});
     if (roll == 13) add({folder, Entry::FolderLink, kOtherDisk});
+    // A first variant that cannot be used: a link into a folder shut to all
+    // but root, beside the other spellings.
+    if (roll == 14) add({folder, Entry::FolderLink, "shut/inner"});
     if (roll == 9 && !entries.empty())
       add({name, Entry::Link, entries[random() % entries.size()].path});
     else
@@ -530,6 +534,7 @@ fs::path Utf8(const std::string& text) {
 void Build(const fs::path& base, const std::vector<Entry>& entries) {
   fs::create_directories(base / "elsewhere");
   fs::create_directories(base / "hidden");
+  fs::create_directories(base / "shut" / "inner");
   std::error_code ignored;  // an entry whose place another took stays out
   for (const Entry& entry : entries) {
     const fs::path path = base / Utf8(entry.path);
@@ -566,6 +571,7 @@ void Build(const fs::path& base, const std::vector<Entry>& entries) {
   }
 #ifndef _WIN32
   chmod((base / "hidden").c_str(), 0333);
+  chmod((base / "shut").c_str(), 0);
 #endif
 }
 
