@@ -109,7 +109,9 @@ constinit const DiskView theDisk;
 
 const DiskView& TheDisk() { return theDisk; }
 
-TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath) {
+TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath,
+                             SameFolders& sameFolders)
+    : sameFolders_(sameFolders) {
   ExpandInto(sourcePath, source_);
   ExpandInto(destinationPath, destination_);
   sourceFolder_.assign(ParentFolder(source_));
@@ -117,6 +119,16 @@ TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString&
 }
 bool TakenNameView::EntryExists(const NativeString& path) const {
   return path == destination_ || ::EntryExists(path);
+}
+bool TakenNameView::SameEntry(const NativeString& a, const NativeString& b) const {
+  if (!::SameFile(a, b)) return false;
+  NativeString folders = FolderPartOf(a);
+  const size_t split = folders.size();
+  folders.append(1, NATIVE('\0')).append(FolderPartOf(b));
+  auto found = sameFolders_.find(folders);
+  if (found == sameFolders_.end())
+    found = sameFolders_.emplace(folders, ::SameFolder(folders.substr(0, split), folders.substr(split + 1))).first;
+  return found->second;
 }
 bool TakenNameView::OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
   if (entry != source_) return ::OnOneFileSystem(entry, folder);

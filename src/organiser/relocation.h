@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unordered_map>
+
 #include "platform/file_system.h"
 #include "platform/text.h"
 
@@ -55,13 +57,18 @@ const DiskView& TheDisk();
 // the whole replace.
 class TakenNameView : public DiskView {
  public:
-  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath);
+  // Whether two folders are one, by their paths with delimiter, NUL between:
+  // asked once per pair of folders in a run.
+  using SameFolders = std::unordered_map<NativeString, bool>;
+  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath, SameFolders& sameFolders);
   bool FolderExists(const NativeString& path) const override;
   bool FileEntryExists(const NativeString& path) const override;
   bool EntryExists(const NativeString& path) const override;
   bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const override;
+  bool SameEntry(const NativeString& a, const NativeString& b) const override;
 
  private:
+  SameFolders& sameFolders_;
   NativeString source_, destination_, sourceFolder_, destinationFolder_;
   mutable int oneFileSystem_ = -1;  // not asked yet
 };

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "organiser/folder_index.h"
+#include "organiser/relocation.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -71,6 +72,7 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   // The source and target, NUL between, of the last quick rename refused
   // only because the name was taken.
   NativeString refused_;
+  TakenNameView::SameFolders sameFolders_;
   NativeString line_, folder_;  // reused: no allocation per line once they have grown
   // Show folders that a replace has read, by path with delimiter.
   std::unordered_map<NativeString, FolderIndex> showFolders_;

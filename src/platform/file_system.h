@@ -48,6 +48,9 @@ bool EntryExists(const NativeString& path);
 // in different folders are two entries.
 bool SameEntry(const NativeString& a, const NativeString& b);
 
+// True when both paths, links followed, are one folder.
+bool SameFolder(const NativeString& a, const NativeString& b);
+
 // True when both paths are one file (device and inode, or volume and file
 // index): two hard links of it, say. Links as the last name are not followed.
 bool SameFile(const NativeString& a, const NativeString& b);

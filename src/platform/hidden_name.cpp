@@ -22,6 +22,20 @@ void RandomBytes(unsigned char* bytes, size_t count) {
   }
 #endif
 }
+
+// Fetched 256 bytes at a time: a run of replaces asks the system once per
+// forty names or so, not once per name. Constant-initialised, no guard.
+constinit unsigned char pool[256] = {};
+constinit size_t used = sizeof pool;
+
+unsigned char NextRandomByte() {
+  if (used == sizeof pool) {
+    RandomBytes(pool, sizeof pool);
+    used = 0;
+  }
+  return pool[used++];
+}
+
 }  // namespace
 
 void HiddenNameBeside(const NativeString& beside, NativeStringView prefix, NativeString& name) {
@@ -29,10 +43,7 @@ void HiddenNameBeside(const NativeString& beside, NativeStringView prefix, Nativ
   name.assign(beside, 0, beside.find_last_of(kDelimiter) + 1).append(prefix);
   const size_t length = name.size() + 6;
   while (name.size() < length) {
-    unsigned char bytes[8];
-    RandomBytes(bytes, sizeof bytes);
-    for (const unsigned char random : bytes)
-      if (random < 252 && name.size() < length)
-        name.push_back(NativeChar(kLetters[random % 36]));  // 252 = 7 * 36: every letter alike
+    const unsigned char random = NextRandomByte();
+    if (random < 252) name.push_back(NativeChar(kLetters[random % 36]));  // 252 = 7 * 36: every letter alike
   }
 }

@@ -154,13 +154,15 @@ FolderLock::~FolderLock() {
   if (fd_ >= 0) close(fd_);  // and the lock with it
 }
 
-bool SameEntry(const NativeString& a, const NativeString& b) {
+bool SameFolder(const NativeString& a, const NativeString& b) {
   struct stat first, second;
-  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 || !OneFile(first, second))
-    return false;
-  // One file; one entry only when both folders are one folder too.
-  return stat(FolderPartOf(a).c_str(), &first) == 0 && stat(FolderPartOf(b).c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+// One file; one entry only when both folders are one folder too.
+bool SameEntry(const NativeString& a, const NativeString& b) {
+  return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {

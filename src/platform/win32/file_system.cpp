@@ -175,13 +175,14 @@ FolderLock::~FolderLock() {
   CloseHandle(handle_);
 }
 
-bool SameEntry(const NativeString& a, const NativeString& b) {
+bool SameFolder(const NativeString& a, const NativeString& b) {
   Identity first, second;
-  if (!IdentityOf(a, true, first) || !IdentityOf(b, true, second) || !(first == second))
-    return false;
-  // One file; one entry only when both folders are one folder too.
-  return IdentityOf(FolderPartOf(a), false, first) && IdentityOf(FolderPartOf(b), false, second) &&
-         first == second;
+  return IdentityOf(a, false, first) && IdentityOf(b, false, second) && first == second;
+}
+
+// One file; one entry only when both folders are one folder too.
+bool SameEntry(const NativeString& a, const NativeString& b) {
+  return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {
