@@ -450,10 +450,31 @@ def as_in_a_run(preview):
 
 
 @scenario()
+def companions_follow_command_line_conventions(tmp):
+    make(tmp, {"Show.S01E01.mkv": "e", "Fixed/Fixed.S01E01.mkv/inside": "a folder in the way",
+               "Fixed.S01E01.mkv": "f"})
+    episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
+    for program, name in ((PREVIEW, "tvtidy-preview"), (LINK, "tvtidy-link")):
+        usage = line(f"Usage: {name} <folder>")
+        for arguments, out, err, rc in (
+                ([], b"", line("Path not specified") + usage, 2),
+                (["--version"], line(f"{name} 1.0.0"), b"", 0),
+                ([missing], b"", line("Path not found: " + missing) + usage, 2),
+                ([episode], b"", line("Not a folder: " + episode) + usage, 2)):
+            expect(f"{name} {arguments}", run(*arguments, program=program), (out, err, rc))
+        out, err, rc = run("--help", program=program)
+        expect(f"{name} --help", (out.startswith(usage), err, rc), (True, b"", 0))
+    # A folder: 0 when no line says FAILED (or would fail), 1 when one does.
+    expect("preview, a failure to come", run(host_path(tmp), program=PREVIEW)[2], 1)
+    expect("link, a failure", run(host_path(tmp), program=LINK)[2], 1)
+    shutil.rmtree(os.path.join(tmp, "Fixed"))
+    os.remove(os.path.join(tmp, "Fixed.S01E01.mkv"))
+    expect("preview, nothing failing", run(host_path(tmp), program=PREVIEW)[2], 0)
+    expect("link again, nothing failing", run(host_path(tmp), program=LINK)[2], 0)
+
+
+@scenario()
 def preview_then_run_agree_line_for_line(tmp):
-    expect("no argument", run(program=PREVIEW), (line("Path not specified"), b"", 2))
-    missing = host_path(os.path.join(tmp, "missing"))
-    expect("missing", run(missing, program=PREVIEW), (line("Path not found: " + missing), b"", 2))
     layouts = {
         "mixed": {"Show.Name.S01E01.mkv": "1", "Show.Name.S01E02.mkv": "2", "notes.txt": "n",
                   "Kept/Kept.S01E01.mkv": "old", "Kept.S01E01.mkv": "new", "Blocked": "a file",
@@ -488,7 +509,7 @@ def preview_then_run_agree_line_for_line(tmp):
             os.chmod(os.path.join(root, "Fixed/Fixed.S01E01.mkv"), 0o444)
         before = snapshot(root)
         preview, err, rc = run(host_path(root), program=PREVIEW)
-        expect(name + ": preview rc/err", (rc, err), (0, b""))
+        expect(name + ": preview rc/err", (rc, err), (1 if b"FAILED" in preview else 0, b""))
         expect(name + ": nothing changed", snapshot(root), before)
         base = host_path(root) + SEP
         if name in wanted:
@@ -1144,9 +1165,6 @@ def inode(path):
 
 @scenario()
 def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
-    expect("no argument", run(program=LINK), (line("Path not specified"), b"", 2))
-    missing = host_path(os.path.join(tmp, "missing"))
-    expect("missing", run(missing, program=LINK), (line("Path not found: " + missing), b"", 2))
     clean, failing = os.path.join(tmp, "clean"), os.path.join(tmp, "failing")
     make(clean, {"New.Show.S01E01.mkv": "n1", "new.show.s01e02.mkv": "n2", "Kept/x.txt": "x",
                  "kept.S01E01.mkv": "k", "Fixed.S01E01.mkv": "read-only", "notes.txt": "n"})

@@ -25,6 +25,39 @@ bool TakeFolder(NativeString& folder) {
   return true;
 }
 
+// The companions follow the usual conventions: --help and --version on
+// standard output with status 0, and a usage error on standard error with
+// status 2 (no argument, no such folder, a file where a folder is wanted).
+// The folder, or false once all is said.
+bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder) {
+  folder = FirstArgument();
+  const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>"));
+  if (folder == NATIVE("--help")) {
+    WriteLine(usage);
+    WriteLine(about);
+    WriteLine(NATIVE("Exit status: 0 when no line says FAILED, 1 when one does, 2 for a usage error."));
+    ExitStatus = 0;
+    return false;
+  }
+  if (folder == NATIVE("--version")) {
+    const std::string version = TVTIDY_VERSION;
+    WriteLine(NativeString(program).append(1, NATIVE(' ')).append(version.begin(), version.end()));
+    ExitStatus = 0;
+    return false;
+  }
+  ExitStatus = 2;
+  if (folder.empty())
+    WriteNotice(NATIVE("Path not specified"));
+  else if (FileEntryExists(folder))
+    WriteNotice(NativeString(NATIVE("Not a folder: ")).append(folder));
+  else if (!FolderExists(folder))
+    WriteNotice(NativeString(NATIVE("Path not found: ")).append(folder));
+  else
+    return true;
+  WriteNotice(usage);
+  return false;
+}
+
 void WriteSummary(NativeStringView prefix, std::int32_t count) {
   const std::string number = std::to_string(count);
   WriteLine(NativeString(prefix) + NativeString(number.begin(), number.end()) + NATIVE(" files"));
@@ -42,19 +75,24 @@ void RunDriver() {
 }
 
 void RunPreview() {
-  ExitStatus = 2;  // no folder to preview
   NativeString folder;
-  if (!TakeFolder(folder)) return;
+  if (!TakeCompanionFolder(NATIVE("tvtidy-preview"),
+                           NATIVE("Shows what tvtidy would do to the folder, line for line, and changes nothing."),
+                           folder))
+    return;
   PreviewEffects effects;
   SweepDirectory(folder, effects);
   WriteSummary(NATIVE("Would move "), effects.Count());
-  ExitStatus = 0;
+  ExitStatus = effects.AnyFailed() ? 1 : 0;  // a script may check a folder first
 }
 
 void RunLink() {
-  ExitStatus = 2;  // no folder to link
   NativeString folder;
-  if (!TakeFolder(folder)) return;
+  if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
+                           NATIVE("Gives each episode in the folder a hard link in its show folder and leaves it "
+                                  "in place, so that a download client keeps seeding it."),
+                           folder))
+    return;
   FolderLock lock(folder);  // hooks that fire together take turns
   LinkEffects effects;
   SweepDirectory(folder, effects);

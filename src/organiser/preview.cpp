@@ -136,6 +136,7 @@ void PreviewEffects::FolderCreated(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Would Create Folder: "), folder);
 }
 void PreviewEffects::FolderFailed(NativeStringView folder) {
+  failed_ = true;
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
@@ -147,5 +148,6 @@ void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
   WriteLine(line_);
 }
 void PreviewEffects::MoveFailed(NativeStringView source, const Exception* why) {
+  failed_ = true;
   WriteEventLine(line_, NATIVE("Move File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
 }

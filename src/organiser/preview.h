@@ -24,6 +24,7 @@ class PreviewEffects : public SweepEffects {
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
   std::int32_t Count() const { return count_; }
+  bool AnyFailed() const { return failed_; }
 
  private:
   // The disk as the run will have changed it: the folders it made, the
@@ -75,6 +76,6 @@ class PreviewEffects : public SweepEffects {
 
   Disk disk_;
   NativeString reason_, line_, folder_;
-  bool replacing_ = false;
+  bool replacing_ = false, failed_ = false;
   std::int32_t count_ = 0;
 };
