@@ -22,7 +22,8 @@ for f in "$deb" "$tgz" "$zip"; do [ -f "$f" ] || fail "missing $f"; done
 # What each holds.
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort >"$work/deb.txt"
 printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-link ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
-  ./usr/share/man/man1/tvtidy-link.1 ./usr/share/man/man1/tvtidy-preview.1 ./usr/share/man/man1/tvtidy.1 |
+  ./usr/share/doc/tvtidy/changelog.gz ./usr/share/doc/tvtidy/copyright ./usr/share/man/man1/tvtidy-link.1.gz \
+  ./usr/share/man/man1/tvtidy-preview.1.gz ./usr/share/man/man1/tvtidy.1.gz |
   diff - "$work/deb.txt" || fail "the .deb's files"
 dpkg-deb -f "$deb" Section | grep -qx utils || fail "the .deb's section"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the .deb's dependencies"
@@ -32,6 +33,10 @@ printf '%s\n' "tvtidy-${version}-win64/README.txt" "tvtidy-${version}-win64/tvti
   "tvtidy-${version}-win64/tvtidy-preview.exe" "tvtidy-${version}-win64/tvtidy.exe" |
   diff - "$work/zip.txt" || fail "the zip's files"
 ok "contents of the .deb, the tarball and the zip"
+# Debian's own checks: nothing above a note (root runs it as a build would).
+lintian --allow-root --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1
+grep -E '^[EW]: ' "$work/lintian.txt" && fail "lintian flags the .deb"
+ok "lintian finds nothing above a note in the .deb"
 
 # A folder as a user has it, tidied by each installed program.
 # tidy EOL FOLDER DIR [RUNNER]: the preview from DIR, then tvtidy, on a fresh
@@ -77,4 +82,4 @@ else
   [ -z "$warnings" ] || { echo "$warnings"; fail "man --warnings doc/*.1"; }
 fi
 ok "the manual pages are clean"
-echo "packages: 4 passed, 0 failed"
+echo "packages: 5 passed, 0 failed"
