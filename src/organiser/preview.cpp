@@ -16,13 +16,25 @@ bool PreviewEffects::Disk::Made(const NativeString& path) const {
   return CanonicalPath(path, full_) && made_.count(full_) > 0;
 }
 
+bool PreviewEffects::Disk::InMadeFolder(const NativeString& path) const {
+  if (made_.empty()) return false;
+  const size_t at = path.find_last_of(kDelimiter);
+  if (at == path.npos) return false;
+  // The sweep asks about one show folder many times in a row.
+  if (path.compare(0, at, lastFolder_) != 0 || lastFolder_.size() != at) {
+    lastFolder_.assign(path, 0, at);
+    lastMade_ = Made(lastFolder_);
+  }
+  return lastMade_;
+}
+
 bool PreviewEffects::Disk::FolderExists(const NativeString& path) const {
   return Made(path) || ::FolderExists(path);
 }
 
 bool PreviewEffects::Disk::FileEntryExists(const NativeString& path) const {
   if (Arrival(path) != nullptr) return true;
-  if (!::FileEntryExists(path)) return false;
+  if (InMadeFolder(path) || !::FileEntryExists(path)) return false;
   // A link that leads through a file the run will have moved (a link
   // itself, perhaps) leads nowhere by then.
   NativeString hop = path;
@@ -36,6 +48,7 @@ bool PreviewEffects::Disk::FileEntryExists(const NativeString& path) const {
 
 void PreviewEffects::Disk::Make(const NativeString& path) {
   if (CanonicalPath(path, full_)) made_.insert(full_);
+  lastFolder_.clear();
 }
 
 void PreviewEffects::Disk::Gone(const NativeString& path) {
@@ -89,17 +102,20 @@ void PreviewEffects::Disk::Arrive(const NativeString& source, const NativeString
   (*names)[name_] = ::IsRemovableEntry(source);
 }
 
+// A folder the run will make holds only what arrives there: the disk is
+// never asked about a path under it (on Windows under Wine, each such
+// question scans the whole parent folder).
 bool PreviewEffects::Disk::EntryExists(const NativeString& path) const {
-  return Arrival(path) != nullptr || ::EntryExists(path);
+  return Arrival(path) != nullptr || (!InMadeFolder(path) && ::EntryExists(path));
 }
 
 bool PreviewEffects::Disk::SameEntry(const NativeString& a, const NativeString& b) const {
-  return Arrival(b) == nullptr && ::SameEntry(a, b);  // an arrival is another episode
+  return Arrival(b) == nullptr && !InMadeFolder(b) && ::SameEntry(a, b);  // an arrival is another episode
 }
 
 bool PreviewEffects::Disk::IsRemovableEntry(const NativeString& path) const {
   const bool* arrival = Arrival(path);
-  return arrival != nullptr ? *arrival : ::IsRemovableEntry(path);
+  return arrival != nullptr ? *arrival : !InMadeFolder(path) && ::IsRemovableEntry(path);
 }
 
 bool PreviewEffects::FolderExists(const NativeString& path) { return disk_.FolderExists(path); }

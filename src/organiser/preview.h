@@ -39,6 +39,8 @@ class PreviewEffects : public SweepEffects {
     bool SameEntry(const NativeString& a, const NativeString& b) const override;
     bool IsRemovableEntry(const NativeString& path) const override;
     bool Made(const NativeString& path) const;
+    // Whether the path lies in a folder that the run will have made.
+    bool InMadeFolder(const NativeString& path) const;
     void Make(const NativeString& path);
     void Gone(const NativeString& path);
     // The file at source takes the name target.
@@ -70,7 +72,8 @@ class PreviewEffects : public SweepEffects {
     std::set<NativeString> gone_;
     mutable std::map<NativeString, Arrived> arrived_;
     mutable std::map<NativeString, Folder> folders_;
-    mutable NativeString full_, name_, folderName_;
+    mutable NativeString full_, name_, folderName_, lastFolder_;
+    mutable bool lastMade_ = false;
   };
 
 
