@@ -110,8 +110,8 @@ constinit const DiskView theDisk;
 const DiskView& TheDisk() { return theDisk; }
 
 TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath,
-                             SameFolders& sameFolders)
-    : sameFolders_(sameFolders) {
+                             FolderFacts& folderFacts)
+    : folderFacts_(folderFacts) {
   ExpandInto(sourcePath, source_);
   ExpandInto(destinationPath, destination_);
   sourceFolder_.assign(ParentFolder(source_));
@@ -120,20 +120,28 @@ TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString&
 bool TakenNameView::EntryExists(const NativeString& path) const {
   return path == destination_ || ::EntryExists(path);
 }
+// Folders first: two folders known to differ need no look at the files.
 bool TakenNameView::SameEntry(const NativeString& a, const NativeString& b) const {
-  if (!::SameFile(a, b)) return false;
   NativeString folders = FolderPartOf(a);
   const size_t split = folders.size();
   folders.append(1, NATIVE('\0')).append(FolderPartOf(b));
-  auto found = sameFolders_.find(folders);
-  if (found == sameFolders_.end())
-    found = sameFolders_.emplace(folders, ::SameFolder(folders.substr(0, split), folders.substr(split + 1))).first;
-  return found->second;
+  auto found = folderFacts_.sameFolder.find(folders);
+  if (found == folderFacts_.sameFolder.end())
+    found = folderFacts_.sameFolder.emplace(folders, ::SameFolder(folders.substr(0, split), folders.substr(split + 1)))
+                .first;
+  return found->second && ::SameFile(a, b);
 }
+// Asked of the source's folder, once a run for each show folder: a file
+// lying in a folder is on that folder's file system (the one exception, a
+// file mounted over, cannot be renamed anyway).
 bool TakenNameView::OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
   if (entry != source_) return ::OnOneFileSystem(entry, folder);
-  if (oneFileSystem_ < 0) oneFileSystem_ = ::OnOneFileSystem(entry, folder);
-  return oneFileSystem_ != 0;
+  NativeString folders = FolderPartOf(entry);
+  folders.append(1, NATIVE('\0')).append(folder);
+  auto found = folderFacts_.oneFileSystem.find(folders);
+  if (found == folderFacts_.oneFileSystem.end())
+    found = folderFacts_.oneFileSystem.emplace(folders, ::OnOneFileSystem(entry, folder)).first;
+  return found->second;
 }
 bool TakenNameView::FolderExists(const NativeString& path) const {
   return path == sourceFolder_ || path == destinationFolder_ || ::FolderExists(path);

@@ -57,10 +57,13 @@ const DiskView& TheDisk();
 // the whole replace.
 class TakenNameView : public DiskView {
  public:
-  // Whether two folders are one, by their paths with delimiter, NUL between:
-  // asked once per pair of folders in a run.
-  using SameFolders = std::unordered_map<NativeString, bool>;
-  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath, SameFolders& sameFolders);
+  // Whether two folders are one, and whether a file of the first lies on the
+  // second's file system, by their paths with delimiter, NUL between: asked
+  // once per pair of folders in a run.
+  struct FolderFacts {
+    std::unordered_map<NativeString, bool> sameFolder, oneFileSystem;
+  };
+  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath, FolderFacts& folderFacts);
   bool FolderExists(const NativeString& path) const override;
   bool FileEntryExists(const NativeString& path) const override;
   bool EntryExists(const NativeString& path) const override;
@@ -68,9 +71,8 @@ class TakenNameView : public DiskView {
   bool SameEntry(const NativeString& a, const NativeString& b) const override;
 
  private:
-  SameFolders& sameFolders_;
+  FolderFacts& folderFacts_;
   NativeString source_, destination_, sourceFolder_, destinationFolder_;
-  mutable int oneFileSystem_ = -1;  // not asked yet
 };
 
 // The steps of a move that change nothing: both paths resolved and checked.

@@ -99,7 +99,7 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
                          refused_.compare(source.size() + 1, target.size(), target) == 0;
   refused_.clear();
   if (folderExisted && nameTaken)
-    ReplaceInShowFolder(source, target, *this, IndexOf(target), TakenNameView(source, target, sameFolders_));
+    ReplaceInShowFolder(source, target, *this, IndexOf(target), TakenNameView(source, target, folderFacts_));
   else if (folderExisted)
     ReplaceInShowFolder(source, target, *this, IndexOf(target), TheDisk());
   else

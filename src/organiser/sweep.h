@@ -72,7 +72,7 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   // The source and target, NUL between, of the last quick rename refused
   // only because the name was taken.
   NativeString refused_;
-  TakenNameView::SameFolders sameFolders_;
+  TakenNameView::FolderFacts folderFacts_;
   NativeString line_, folder_;  // reused: no allocation per line once they have grown
   // Show folders that a replace has read, by path with delimiter.
   std::unordered_map<NativeString, FolderIndex> showFolders_;
