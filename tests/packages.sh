@@ -22,7 +22,8 @@ for f in "$deb" "$tgz" "$zip"; do [ -f "$f" ] || fail "missing $f"; done
 # What each holds.
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort >"$work/deb.txt"
 printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-link ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
-  ./usr/share/doc/tvtidy/changelog.gz ./usr/share/doc/tvtidy/copyright ./usr/share/man/man1/tvtidy-link.1.gz \
+  ./usr/share/doc/tvtidy/changelog.gz ./usr/share/doc/tvtidy/copyright ./usr/share/doc/tvtidy/doc/development.md \
+  ./usr/share/doc/tvtidy/doc/file-systems.md ./usr/share/man/man1/tvtidy-link.1.gz \
   ./usr/share/man/man1/tvtidy-preview.1.gz ./usr/share/man/man1/tvtidy.1.gz |
   diff - "$work/deb.txt" || fail "the .deb's files"
 dpkg-deb -f "$deb" Section | grep -qx utils || fail "the .deb's section"
@@ -65,6 +66,9 @@ ok "the programs unpacked from the .deb preview and tidy a folder"
 unzip -q "$zip" -d "$work/zip" || fail "unzip"
 readme="$work/zip/tvtidy-${version}-win64/README.txt"
 [ "$(grep -c $'\r$' "$readme")" -eq "$(wc -l <"$readme")" ] || fail "README.txt has lines without CR LF"
+# Plain text for Windows users: their programs, no Markdown, no Linux set-up.
+grep -q 'tvtidy-preview.exe D:' "$readme" && ! grep -qE '^\|---|```|apt-get|sudo' "$readme" ||
+  fail "README.txt is not the Windows users' plain text"
 exe="$work/zip/tvtidy-${version}-win64/tvtidy.exe"
 tidy $'\r' "Z:${work//\//\\}\\tv" "$work/zip/tvtidy-${version}-win64" tests/wine-run || fail "the zipped programs do not preview and tidy a folder"
 # The version resource, as the file's properties show it (UTF-16 strings).
