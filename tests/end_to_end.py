@@ -474,6 +474,44 @@ def companions_follow_command_line_conventions(tmp):
 
 
 @scenario()
+def preview_warns_of_what_the_run_would_leave_or_make(tmp):
+    make(tmp, {"Show.Name.S01E01.mkv": "1", "Show.Name.S01E01.en.srt": "s", "Show.Name.S01E01.en.forced.srt": "f",
+               "Show.Name.S01E01.nfo": "n", "Other.S01E01.en.srt": "no episode of that name moves",
+               "Show.Name.S02.720p/Show.Name.S02E01.mkv": "p1", "Show.Name.S02.720p/Show.Name.S02E02.mkv": "p2",
+               "Show.Name.S02.720p/Sample/x.mkv": "not an episode", "Show Name/Show.Name.S01E09.mkv": "a show folder",
+               "Show_Name.S01E02.mkv": "u", "Bad -.S01E01.mkv": "d", "[grp].Show.S01E01.mkv": "g",
+               "www.site.com - Show.S01E01.mkv": "w", "Show.Sample.S01E01.mkv": "s", "Year.2019.S01E01.mkv": "y",
+               "Year.(2019).S01E01.mkv": "(y)", "Two  Spaces.S01E01.mkv": "t"})
+    b, s = host_path(tmp) + SEP, SEP
+    wanted = [f"Warning: left behind while its episode moves: {b}{n}" for n in
+              ("Show.Name.S01E01.en.srt", "Show.Name.S01E01.en.forced.srt", "Show.Name.S01E01.nfo")]
+    wanted += [f"Warning: episodes in a sub-folder that the run does not enter: {b}Show.Name.S02.720p (2 episodes)"]
+    wanted += [f"Warning: a show folder name with {why}: {b}{show}" for why, show in (
+        ("underscores", "Show_Name"), ("a trailing '-'", "Bad -"), ("a '[group]' prefix", "[grp] Show"),
+        ("a 'www.' prefix", "www site com - Show"), ("'sample' in it", "Show Sample"), ("two spaces", "Two  Spaces"))]
+    writer = None
+    if not WINE:  # a download still running, and one show in two Unicode forms
+        make(tmp, {"Caf\u00e9.S01E01.mkv": "nfc", "Cafe\u0301.S01E02.mkv": "nfd"})
+        writer = appender(os.path.join(tmp, "Live.S01E01.mkv"))
+        wanted += [f"Warning: still being written, and the run would move it: {b}Live.S01E01.mkv"]
+    try:
+        time.sleep(0.2)
+        out, err, rc = run(host_path(tmp), program=PREVIEW)
+    finally:
+        if writer:
+            writer.kill()
+            writer.wait()
+    got = lines_of(err)
+    # Which of two spellings comes second follows the listing's order.
+    pairs = [l for l in got if "the same name but for its year's brackets or its Unicode form" in l]
+    expect("spellings of one show", len(pairs), 1 if WINE else 2)
+    expect("warnings", sorted(l for l in got if l not in pairs), sorted(wanted))
+    expect("the run's lines and status", (b"FAILED" in out, rc), (False, 0))
+    run_out, _, _ = run(host_path(tmp))
+    expect("line for line", as_in_a_run(out), lines_of(run_out))
+
+
+@scenario()
 def preview_then_run_agree_line_for_line(tmp):
     layouts = {
         "mixed": {"Show.Name.S01E01.mkv": "1", "Show.Name.S01E02.mkv": "2", "notes.txt": "n",

@@ -83,6 +83,7 @@ void RunPreview() {
   PreviewEffects effects;
   SweepDirectory(folder, effects);
   WriteSummary(NATIVE("Would move "), effects.Count());
+  effects.Warnings().Write();
   ExitStatus = effects.AnyFailed() ? 1 : 0;  // a script may check a folder first
 }
 

@@ -147,8 +147,12 @@ void PreviewEffects::Move(const NativeString& source, const NativeString& target
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
 }
 
-void PreviewEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
+void PreviewEffects::Skipped(NativeStringView name) {
+  warnings_.Skipped(base_, name);
+  WriteEventLine(line_, NATIVE("Skipped File: "), name);
+}
 void PreviewEffects::FolderCreated(NativeStringView folder) {
+  warnings_.Making(folder, folder.substr(folder.find_last_of(kDelimiter) + 1));
   WriteEventLine(line_, NATIVE("Would Create Folder: "), folder);
 }
 void PreviewEffects::FolderFailed(NativeStringView folder) {
@@ -157,6 +161,7 @@ void PreviewEffects::FolderFailed(NativeStringView folder) {
 }
 void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
   CountOne(count_);
+  warnings_.Moving(source);
   disk_.Arrive(NativeString(source), NativeString(target));
   disk_.Gone(NativeString(source));
   line_.assign(replacing_ ? NATIVE("Would Replace File: ") : NATIVE("Would Move File: "));

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "organiser/preview_warnings.h"
 #include "organiser/relocation.h"
 #include "organiser/sweep.h"
 #include "platform/letter_case.h"
@@ -23,7 +24,10 @@ class PreviewEffects : public SweepEffects {
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
+  void Begin(NativeStringView base) override { base_ = base; }
+  void PassedFolder(NativeStringView name) override { warnings_.SubFolder(base_, name); }
   std::int32_t Count() const { return count_; }
+  const PreviewWarnings& Warnings() const { return warnings_; }
   bool AnyFailed() const { return failed_; }
 
  private:
@@ -78,7 +82,8 @@ class PreviewEffects : public SweepEffects {
 
 
   Disk disk_;
-  NativeString reason_, line_, folder_;
+  PreviewWarnings warnings_;
+  NativeString base_, reason_, line_, folder_;
   bool replacing_ = false, failed_ = false;
   std::int32_t count_ = 0;
 };

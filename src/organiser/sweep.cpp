@@ -151,11 +151,15 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
   // that it decides as the checks would. One entry per show.
   std::unordered_map<NativeString, NativeString> checkedFolders;
 
+  effects.Begin(base);
   FolderListing listing(base);
   if (listing.Failure() != 0) effects.ListingFailed(folderPath, listing.Failure());
   for (; listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
-    if (entry.isFolder) continue;
+    if (entry.isFolder) {
+      effects.PassedFolder(entry.name);
+      continue;
+    }
     source.assign(base).append(entry.name);
     if (!ClassifyEpisodeFile(entry.name, showName)) {
       effects.Skipped(entry.name);

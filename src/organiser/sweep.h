@@ -41,6 +41,10 @@ class SweepEffects {
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   // why: the failure, when it was one of the program's own error kinds.
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
+  // The base folder (with its delimiter) the sweep is about to go through,
+  // and each sub-folder it passes over: tvtidy has nothing to do with them.
+  virtual void Begin(NativeStringView base) { (void)base; }
+  virtual void PassedFolder(NativeStringView name) { (void)name; }
   // The folder could not be listed: tvtidy says nothing, and moves nothing.
   virtual void ListingFailed(NativeStringView folder, int code) {
     (void)folder;

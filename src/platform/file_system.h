@@ -39,6 +39,11 @@ bool IsRemovableEntry(const NativeString& path);
 // True when a failed move's error code says the destination name is taken.
 bool IsNameClash(int code);
 
+// Whether another program may be writing the file (a download still
+// running): POSIX, a read lease refused, or, where none is given, a write
+// within the last minute; Windows, a file open without read sharing.
+bool MayBeBeingWritten(const NativeString& path);
+
 // True for an entry of any kind under that exact path, links not followed: a
 // dangling link or a FIFO is there too.
 bool EntryExists(const NativeString& path);

@@ -19,6 +19,11 @@ int CompareIgnoringCase(NativeStringView a, NativeStringView b);
 void CaseKeyOf(NativeStringView name, NativeString& key);
 int CompareCaseKeys(NativeStringView a, NativeStringView b);
 
+// The name in Unicode's composed form (NFC), so that two names that differ
+// only in how their accents are encoded compare equal; a name that is not
+// UTF-8 stays as it is. Windows: the name as it is.
+void ComposedForm(NativeStringView name, NativeString& composed);
+
 struct IgnoringCaseLess {
   using is_transparent = void;
   bool operator()(NativeStringView a, NativeStringView b) const {

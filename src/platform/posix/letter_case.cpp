@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <utf8proc.h>
 
 #include "platform/letter_case.h"
@@ -63,4 +64,13 @@ void CaseKeyOf(NativeStringView name, NativeString& key) {
 int CompareCaseKeys(NativeStringView a, NativeStringView b) {
   const int bytes = a.compare(b);
   return (bytes > 0) - (bytes < 0);
+}
+
+void ComposedForm(NativeStringView name, NativeString& composed) {
+  composed.assign(name);
+  if (!IsValidUtf8(name)) return;
+  utf8proc_uint8_t* result = utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(composed.c_str()));
+  if (result == nullptr) return;
+  composed.assign(reinterpret_cast<const char*>(result));
+  free(result);
 }

@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #endif
 
+#include "platform/file_system.h"
 #include "platform/posix/file_facts.h"
 
 void WaitToLetGo() {
@@ -121,4 +122,13 @@ HeldFromWriters::~HeldFromWriters() {
 void HeldFromWriters::LetGo() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+}
+
+bool MayBeBeingWritten(const NativeString& path) {
+  const PathAt at(path);
+  const int fd = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;  // not readable here: the run will say
+  const bool written = MayBeWritten(fd);
+  close(fd);
+  return written;
 }

@@ -128,6 +128,15 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 }
 }  // namespace
 
+// A writer that shares neither writing nor deletion refuses this open.
+bool MayBeBeingWritten(const NativeString& path) {
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(handle);
+  return false;
+}
+
 bool MayBeOneFile(const NativeString&, const NativeString&) { return false; }  // NTFS numbers files
 
 bool SameFile(const NativeString& a, const NativeString& b) {

@@ -10,3 +10,5 @@ int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
 // The system's own comparison decides: the key is the name.
 void CaseKeyOf(NativeStringView name, NativeString& key) { key.assign(name); }
 int CompareCaseKeys(NativeStringView a, NativeStringView b) { return CompareIgnoringCase(a, b); }
+
+void ComposedForm(NativeStringView name, NativeString& composed) { composed.assign(name); }

@@ -1,0 +1,109 @@
+#include "organiser/preview_warnings.h"
+
+#include "episode/classifier.h"
+#include "platform/file_system.h"
+#include "platform/letter_case.h"
+#include "platform/process.h"
+
+namespace {
+
+NativeString Lower(NativeStringView text) {
+  NativeString lower(text);
+  for (NativeChar& c : lower) c = AsciiLower(c);
+  return lower;
+}
+
+bool EndsWith(NativeStringView text, NativeStringView end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// Subtitles and the like that media servers look for beside their video.
+bool IsSidecar(NativeStringView name) {
+  const NativeString lower = Lower(ExtensionOf(name));
+  for (const NativeStringView extension : {NATIVE(".srt"), NATIVE(".ass"), NATIVE(".ssa"), NATIVE(".sub"),
+                                           NATIVE(".idx"), NATIVE(".vtt"), NATIVE(".nfo")})
+    if (lower == extension) return true;
+  return false;
+}
+
+// Why a show name may not be the folder the user wants; empty when it looks fine.
+NativeString OddnessOf(NativeStringView show) {
+  const NativeString lower = Lower(show);
+  if (EndsWith(show, NATIVE("-"))) return NATIVE("a trailing '-'");
+  if (show.find(NATIVE('_')) != show.npos) return NATIVE("underscores");
+  if (show.find(NATIVE("  ")) != show.npos) return NATIVE("two spaces");
+  if (!show.empty() && show[0] == NATIVE('[')) return NATIVE("a '[group]' prefix");
+  if (lower.rfind(NATIVE("www "), 0) == 0 || lower.rfind(NATIVE("www."), 0) == 0) return NATIVE("a 'www.' prefix");
+  if (lower.find(NATIVE("sample")) != lower.npos) return NATIVE("'sample' in it");
+  return {};
+}
+
+// The name that two spellings of one show share: the year's brackets
+// dropped, in Unicode's composed form (POSIX).
+NativeString ComparisonKey(NativeStringView show) {
+  NativeString key;
+  for (const NativeChar c : show)
+    if (c != NATIVE('(') && c != NATIVE(')')) key.push_back(c);
+  NativeString composed;
+  ComposedForm(key, composed);
+  return composed;
+}
+
+void Warn(NativeStringView what, NativeStringView path) {
+  WriteNotice(NativeString(NATIVE("Warning: ")).append(what).append(NATIVE(": ")).append(path));
+}
+
+}  // namespace
+
+void PreviewWarnings::Moving(NativeStringView source) {
+  const NativeStringView extension = ExtensionOf(source);
+  movedStems_.emplace(source.substr(0, source.size() - extension.size()));
+  if (MayBeBeingWritten(NativeString(source))) written_.emplace_back(source);
+}
+
+void PreviewWarnings::Skipped(NativeStringView base, NativeStringView name) {
+  if (IsSidecar(name)) sidecars_.push_back(NativeString(base).append(name));
+}
+
+void PreviewWarnings::Making(NativeStringView folder, NativeStringView showName) {
+  const NativeString why = OddnessOf(showName);
+  if (!why.empty()) names_.push_back(NativeString(NATIVE("a show folder name with ")).append(why).append(NATIVE(": ")).append(folder));
+  const auto [other, added] = shows_.emplace(ComparisonKey(showName), NativeString(showName));
+  if (!added && other->second != showName)
+    names_.push_back(NativeString(NATIVE("a show folder beside \"")).append(other->second)
+                         .append(NATIVE("\", the same name but for its year's brackets or its Unicode form: "))
+                         .append(folder));
+}
+
+void PreviewWarnings::SubFolder(NativeStringView base, NativeStringView name) {
+  // Season packs carry a season marker in their folder's name; show folders do not.
+  if (name == NATIVE(".") || name == NATIVE("..") || FindSeasonMarker(name) == 0) return;
+  const NativeString folder = NativeString(base).append(name);
+  int episodes = 0;
+  NativeString show;
+  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
+    episodes += !listing.Entry().isFolder && ClassifyEpisodeFile(listing.Entry().name, show);
+  if (episodes > 0) {
+    const std::string count = std::to_string(episodes);
+    subFolders_.push_back(folder + NATIVE(" (") + NativeString(count.begin(), count.end()) + NATIVE(" episodes)"));
+  }
+}
+
+void PreviewWarnings::Write() const {
+  for (const auto& path : written_) Warn(NATIVE("still being written, and the run would move it"), path);
+  for (const auto& path : sidecars_) {
+    // Show.S01E01.en.forced.srt belongs to Show.S01E01.*: tags dropped one by one.
+    NativeString stem = path.substr(0, path.size() - ExtensionOf(NativeStringView(path)).size());
+    for (int tags = 0; tags < 3; ++tags) {
+      if (movedStems_.count(stem) > 0) {
+        Warn(NATIVE("left behind while its episode moves"), path);
+        break;
+      }
+      const size_t dot = stem.rfind(NATIVE('.'));
+      if (dot == stem.npos || dot < stem.find_last_of(kDelimiter) + 1) break;
+      stem.resize(dot);
+    }
+  }
+  for (const auto& folder : subFolders_) Warn(NATIVE("episodes in a sub-folder that the run does not enter"), folder);
+  for (const auto& text : names_) WriteNotice(NativeString(NATIVE("Warning: ")).append(text));
+}
