@@ -454,8 +454,8 @@ def companions_follow_command_line_conventions(tmp):
     make(tmp, {"Show.S01E01.mkv": "e", "Fixed/Fixed.S01E01.mkv/inside": "a folder in the way",
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
-    for program, name in ((PREVIEW, "tvtidy-preview"), (LINK, "tvtidy-link")):
-        usage = line(f"Usage: {name} <folder>")
+    for program, name, more in ((PREVIEW, "tvtidy-preview", ""), (LINK, "tvtidy-link", " [<library>]")):
+        usage = line(f"Usage: {name} <folder>{more}")
         for arguments, out, err, rc in (
                 ([], b"", line("Path not specified") + usage, 2),
                 (["--version"], line(f"{name} 1.0.0"), b"", 0),
@@ -1246,6 +1246,30 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         f"Create Folder FAILED: {b}Blocked (a file of that name is in the way)", "Skipped File: Blocked",
         "Linked 0 files"]))
     expect("the different file stays", open(os.path.join(failing, "Same/Same.S01E01.mkv")).read(), "different")
+
+    # A download folder with a season pack (its Sample folder and sample clip
+    # left out), an old show folder, and a library of its own.
+    downloads, library = os.path.join(tmp, "downloads"), os.path.join(tmp, "library")
+    make(downloads, {"Show.Name.S01E01.mkv": "1", "Show.Name.S02.720p/Show.Name.S02E01.mkv": "p1",
+                     "Show.Name.S02.720p/Show.Name.S02E02.mkv": "p2", "Show.Name.S02.720p/readme.txt": "r",
+                     "Show.Name.S02.720p/show.name.s02e01.sample.mkv": "clip",
+                     "Show.Name.S02.720p/Sample/Show.Name.S02E01.mkv": "clip", "Old Show/Old.Show.S01E01.mkv": "o"})
+    os.mkdir(library)
+    d, l, pack = host_path(downloads) + SEP, host_path(library) + SEP, host_path(downloads) + SEP + "Show.Name.S02.720p" + SEP
+    links = [("Show.Name.S01E01.mkv", d), ("Show.Name.S02E01.mkv", pack), ("Show.Name.S02E02.mkv", pack)]
+    out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
+    expect("library", (sorted(lines_of(out)), rc, err), (sorted(
+        [f"Created Folder: {l}Show Name", "Skipped File: readme.txt", "Skipped File: show.name.s02e01.sample.mkv",
+         "Linked 3 files"] + [f"Linked File: {at}{n} -> {l}Show Name{SEP}{n}" for n, at in links]), 0, b""))
+    expect("one file, two names", [inode(os.path.join(library, "Show Name", n)) for n, _ in links],
+           [inode(os.path.join(downloads, n)) if at == d else inode(os.path.join(downloads, "Show.Name.S02.720p", n))
+            for n, at in links])
+    out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
+    expect("library again", (sorted(l for l in lines_of(out) if l.startswith("Already")), rc),
+           (sorted(f"Already Linked: {at}{n}" for n, at in links), 0))
+    missing = host_path(os.path.join(tmp, "no-library"))
+    expect("no such library", run(host_path(downloads), missing, program=LINK),
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link <folder> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".

@@ -29,9 +29,10 @@ bool TakeFolder(NativeString& folder) {
 // standard output with status 0, and a usage error on standard error with
 // status 2 (no argument, no such folder, a file where a folder is wanted).
 // The folder, or false once all is said.
-bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder) {
+bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder,
+                         NativeStringView more = {}) {
   folder = FirstArgument();
-  const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>"));
+  const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>")).append(more);
   if (folder == NATIVE("--help")) {
     WriteLine(usage);
     WriteLine(about);
@@ -90,13 +91,24 @@ void RunPreview() {
 void RunLink() {
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
-                           NATIVE("Gives each episode in the folder a hard link in its show folder and leaves it "
-                                  "in place, so that a download client keeps seeding it."),
-                           folder))
+                           NATIVE("Gives each episode in the folder, and in the torrents' own folders one level "
+                                  "down, a hard link in its show folder (in the library, when one is given) and "
+                                  "leaves it in place, so that a download client keeps seeding it."),
+                           folder, NATIVE(" [<library>]")))
     return;
-  FolderLock lock(folder);  // hooks that fire together take turns
+  NativeString library = SecondArgument();
+  if (library.empty()) {
+    library = folder;
+  } else if (FileEntryExists(library) || !FolderExists(library)) {
+    WriteNotice(NativeString(FileEntryExists(library) ? NATIVE("Not a folder: ") : NATIVE("Path not found: "))
+                    .append(library));
+    WriteNotice(NATIVE("Usage: tvtidy-link <folder> [<library>]"));
+    return;
+  }
+  FolderLock lock(library);  // hooks that fire together take turns where show folders are made
   LinkEffects effects;
-  SweepDirectory(folder, effects);
+  SweepDirectory(folder, library, effects);
+  LinkTorrentFolders(folder, library, effects);
   WriteSummary(NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
 }

@@ -1,8 +1,12 @@
 #include "organiser/hard_link.h"
 
+#include <vector>
+
+#include "episode/classifier.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
+#include "platform/letter_case.h"
 
 bool LinkEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
 
@@ -62,4 +66,53 @@ void LinkEffects::ListingFailed(NativeStringView folder, int code) {
 void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
+}
+
+namespace {
+
+bool IsSampleMark(NativeStringView lower, size_t at) {
+  const auto apart = [&](size_t i) {
+    return i >= lower.size() || lower[i] == NATIVE('.') || lower[i] == NATIVE('-') || lower[i] == NATIVE('_') ||
+           lower[i] == NATIVE(' ');
+  };
+  return (at == 0 || apart(at - 1)) && apart(at + 6);
+}
+
+bool MarkedAsSample(NativeStringView name) {
+  NativeString lower(name);
+  for (NativeChar& c : lower) c = AsciiLower(c);
+  for (size_t at = lower.find(NATIVE("sample")); at != lower.npos; at = lower.find(NATIVE("sample"), at + 1))
+    if (IsSampleMark(lower, at)) return true;
+  return false;
+}
+
+// A show folder holds episodes of its own show.
+bool IsShowFolder(const NativeString& folder, NativeStringView name) {
+  NativeString show;
+  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
+    if (!listing.Entry().isFolder && ClassifyEpisodeFile(listing.Entry().name, show) &&
+        CompareIgnoringCase(show, name) == 0)
+      return true;
+  return false;
+}
+
+}  // namespace
+
+bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
+
+void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects) {
+  const NativeString base = WithTrailingDelimiter(source);
+  // Named first: show folders this run makes there are not gone through.
+  std::vector<NativeString> folders;
+  for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
+    const NativeStringView name = listing.Entry().name;
+    if (listing.Entry().isFolder && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name))
+      folders.emplace_back(name);
+  }
+  // A link to a folder is someone's arrangement (a show folder elsewhere),
+  // not a torrent: clients write real folders.
+  NativeString target;
+  for (const NativeString& name : folders)
+    if (!LinkTargetOf(base + name, target) && !IsShowFolder(base + name, name))
+      SweepDirectory(base + name, library, effects);
 }

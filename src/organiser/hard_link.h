@@ -13,6 +13,8 @@ class LinkEffects : public SweepEffects {
   // A plain file into a show folder the checks have accepted: the new link
   // alone, which refuses whatever the checks would.
   bool QuickMove(const NativeString& source, const NativeString& target) override;
+  // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
+  bool Takes(NativeStringView name) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.
   void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
 
@@ -33,3 +35,9 @@ class LinkEffects : public SweepEffects {
   bool failed_ = false;
   std::int32_t count_ = 0;
 };
+
+// The episodes of the torrents' own folders one level below `source` (a
+// season pack), linked into show folders in `library`. A folder named
+// Sample or Samples, a link to a folder, and a show folder (one whose name
+// is the show of an episode in it) are not a torrent's.
+void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects);

@@ -138,14 +138,19 @@ void SweepDirectory(const NativeString& folderPath) {
 }
 
 void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
+  SweepDirectory(folderPath, folderPath, effects);
+}
+
+void SweepDirectory(const NativeString& folderPath, const NativeString& showFoldersIn, SweepEffects& effects) {
   const NativeString base = WithTrailingDelimiter(folderPath);
+  const NativeString library = WithTrailingDelimiter(showFoldersIn);
   // Reused for every entry: no allocation per file once they have grown.
   NativeString showName, source, showFolder, target, variant;
   // The base folder's sub-folders by letter case ignored as NTFS and exFAT
   // ignore it, so that "the expanse" finds "The Expanse" where names keep
   // their case, as Windows finds it. Read on the first show folder missing
   // under its exact name; it grows with the shows, never with the files.
-  FolderIndex folders(base, FolderIndex::FoldersOnly);
+  FolderIndex folders(library, FolderIndex::FoldersOnly);
   // Show folders that the full checks have found or made in this run, by
   // show name: only into those does a plain file take the quick rename, so
   // that it decides as the checks would. One entry per show.
@@ -161,7 +166,7 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
       continue;
     }
     source.assign(base).append(entry.name);
-    if (!ClassifyEpisodeFile(entry.name, showName)) {
+    if (!ClassifyEpisodeFile(entry.name, showName) || !effects.Takes(entry.name)) {
       effects.Skipped(entry.name);
       continue;
     }
@@ -180,7 +185,7 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
       quickTried = true;
     }
 
-    showFolder.assign(base).append(showName);
+    showFolder.assign(library).append(showName);
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     bool showFolderExisted = effects.FolderExists(showFolder);
     // Any entry under the exact name that is not a folder blocks the folder:
@@ -190,7 +195,7 @@ void SweepDirectory(const NativeString& folderPath, SweepEffects& effects) {
     if (!showFolderExisted && !kNamesIgnoreCase && !EntryExists(showFolder) &&
         folders.FirstVariant(showName, true, [&](NativeStringView name) {
           if (name == showName) return false;
-          variant.assign(base).append(name);
+          variant.assign(library).append(name);
           return effects.FolderExists(variant);
         })) {
       showFolder.swap(variant);

@@ -41,6 +41,11 @@ class SweepEffects {
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   // why: the failure, when it was one of the program's own error kinds.
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
+  // Whether an episode is one to act on; false gives a skipped line.
+  virtual bool Takes(NativeStringView name) {
+    (void)name;
+    return true;
+  }
   // The base folder (with its delimiter) the sweep is about to go through,
   // and each sub-folder it passes over: tvtidy has nothing to do with them.
   virtual void Begin(NativeStringView base) { (void)base; }
@@ -83,8 +88,10 @@ class TidyEffects : public SweepEffects, public MoveSteps {
 };
 
 // Goes once through the folder's entries and moves every episode file lying
-// there into its show's sub-folder, through the given effects.
+// there into its show's sub-folder, through the given effects; with
+// showFoldersIn, the show folders are found or made there instead.
 void SweepDirectory(const NativeString& folderPath, SweepEffects& effects);
+void SweepDirectory(const NativeString& folderPath, const NativeString& showFoldersIn, SweepEffects& effects);
 
 // The sweep of tvtidy itself: moves, and one console line per file looked at
 // and per folder created.

@@ -5,11 +5,12 @@
 
 #include "platform/text.h"
 
-// The first argument after the program name on a Windows command line. The
-// program's own rules, not the C runtime's: a backslash escapes nothing, and
-// a double quote only opens or closes a stretch in which blanks are kept.
+// The argument at `index` (1: the first after the program name) on a Windows
+// command line. The program's own rules, not the C runtime's: a backslash
+// escapes nothing, and a double quote only opens or closes a stretch in
+// which blanks are kept.
 template <typename Char>
-std::basic_string<Char> FirstArgumentOf(std::basic_string_view<Char> line) {
+std::basic_string<Char> ArgumentOf(std::basic_string_view<Char> line, int index) {
   size_t at = 0;
   auto ended = [&] { return at >= line.size() || line[at] == Char(0); };
   auto skipBlanks = [&] {
@@ -40,6 +41,15 @@ std::basic_string<Char> FirstArgumentOf(std::basic_string_view<Char> line) {
   };
   skipBlanks();
   if (nextToken().empty()) return {};
+  for (int skipped = 1; skipped < index; ++skipped) {
+    skipBlanks();
+    if (nextToken().empty()) return {};
+  }
   skipBlanks();
   return nextToken();
+}
+
+template <typename Char>
+std::basic_string<Char> FirstArgumentOf(std::basic_string_view<Char> line) {
+  return ArgumentOf(line, 1);
 }

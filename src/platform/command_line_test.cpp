@@ -32,4 +32,20 @@ TEST(FirstArgumentOf, SplitsByTheProgramsOwnRules) {
         << std::string(c.line.begin(), c.line.end());
 }
 
+// tvtidy-link's library: the second argument, by the same rules.
+TEST(ArgumentOf, TheSecondByTheSameRules) {
+  const struct {
+    std::u16string line;
+    std::u16string second;
+  } cases[] = {
+      {u"tvtidy-link.exe D:\\Torrents E:\\Library", u"E:\\Library"},
+      {u"tvtidy-link.exe \"D:\\My Torrents\" \"E:\\TV Library\"", u"E:\\TV Library"},
+      {u"tvtidy-link.exe \"\" D:\\Torrents \"\" E:\\Library", u"E:\\Library"},
+      {u"tvtidy-link.exe D:\\Torrents", u""},
+      {u"tvtidy-link.exe", u""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ArgumentOf<char16_t>(c.line, 2), c.second) << std::string(c.line.begin(), c.line.end());
+}
+
 }  // namespace

@@ -15,6 +15,8 @@ void StartUp(int argc, char** argv);
 
 // The first argument after the program name; empty when there is none.
 NativeString FirstArgument();
+// The second; empty when there is none (tvtidy-link's library).
+NativeString SecondArgument();
 
 // Runs the program's body and ends the process: a failure that nothing
 // handled, of whatever kind, ends in the report and exit status 1.

@@ -20,6 +20,7 @@ void StartUp(int, char**) {
 unsigned AnsiCodePage() { return ansiCodePage; }
 
 NativeString FirstArgument() { return FirstArgumentOf<wchar_t>(commandLine); }
+NativeString SecondArgument() { return ArgumentOf<wchar_t>(commandLine, 2); }
 
 void ExitProcessWith(std::int32_t status) { ExitProcess(static_cast<UINT>(status)); }
 
