@@ -8,6 +8,18 @@
 #include "platform/errors.h"
 #include "platform/letter_case.h"
 
+namespace {
+// What media servers look for beside a video of the same name.
+bool IsSubtitle(NativeStringView name) {
+  NativeString extension(ExtensionOf(name));
+  for (NativeChar& c : extension) c = AsciiLower(c);
+  for (const NativeStringView known : {NATIVE(".srt"), NATIVE(".ass"), NATIVE(".ssa"), NATIVE(".sub"),
+                                       NATIVE(".idx"), NATIVE(".vtt")})
+    if (extension == known) return true;
+  return false;
+}
+}  // namespace
+
 bool LinkEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
 
 bool LinkEffects::MakeFolder(const NativeString& path) {
@@ -42,13 +54,19 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   throw EInOutError(SystemErrorText(code));
 }
 
-void LinkEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
+void LinkEffects::Skipped(NativeStringView name) {
+  if (IsSubtitle(name)) subtitles_.push_back(base_ + NativeString(name));
+  WriteEventLine(line_, NATIVE("Skipped File: "), name);
+}
 void LinkEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
 void LinkEffects::FolderFailed(NativeStringView folder) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
+  if (source.substr(0, base_.size()) == base_)  // an episode, not a subtitle of one
+    episodes_[NativeString(source.substr(0, source.size() - ExtensionOf(source).size()))] =
+        FolderPartOf(target);
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
   if (already_ == Already::MaybeLinked)
     return WriteEventLine(line_, NATIVE("Maybe Linked: "), source,
@@ -106,7 +124,8 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
   std::vector<NativeString> folders;
   for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
     const NativeStringView name = listing.Entry().name;
-    if (listing.Entry().isFolder && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name))
+    if (listing.Entry().isFolder && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name) &&
+        CompareIgnoringCase(name, NATIVE("Subs")) != 0)
       folders.emplace_back(name);
   }
   // A link to a folder is someone's arrangement (a show folder elsewhere),
@@ -115,4 +134,52 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
   for (const NativeString& name : folders)
     if (!LinkTargetOf(base + name, target) && !IsShowFolder(base + name, name))
       SweepDirectory(base + name, library, effects);
+}
+
+void LinkEffects::Begin(NativeStringView base) {
+  base_ = base;
+  subtitles_.clear();
+  episodes_.clear();
+  // A Subs folder beside the episodes holds theirs.
+  for (const NativeStringView subs : {NATIVE("Subs"), NATIVE("subs"), NATIVE("SUBS")}) {
+    const NativeString folder = base_ + NativeString(subs) + kDelimiter;
+    FolderListing listing(folder);
+    for (; listing.HasEntry(); listing.Advance())
+      if (!listing.Entry().isFolder && IsSubtitle(listing.Entry().name))
+        subtitles_.push_back(folder + NativeString(listing.Entry().name));
+    if (listing.Failure() == 0) break;
+  }
+}
+
+// Show.Name.S01E01.en.forced.srt belongs to Show.Name.S01E01.mkv: its
+// language tags are dropped one by one until an episode's name is found.
+void LinkEffects::End() {
+  for (const NativeString& subtitle : subtitles_) {
+    const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
+    NativeString stem = base_ + NativeString(name.substr(0, name.size() - ExtensionOf(name).size()));
+    for (int tags = 0; tags < 3; ++tags) {
+      const auto found = episodes_.find(stem);
+      if (found != episodes_.end()) {
+        LinkBeside(subtitle, found->second);
+        break;
+      }
+      const size_t dot = stem.rfind(NATIVE('.'));
+      if (dot == stem.npos || dot < base_.size()) break;
+      stem.resize(dot);
+    }
+  }
+  subtitles_.clear();
+  episodes_.clear();
+}
+
+// A subtitle's own line; its failure never touches the episode's outcome.
+void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& showFolder) {
+  const NativeString target = showFolder + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
+  try {
+    Move(subtitle, target, true);
+  } catch (const Exception& error) {
+    MoveFailed(subtitle, &error);
+    return;
+  }
+  Moved(subtitle, target);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <vector>
 
 #include "organiser/sweep.h"
 
@@ -24,11 +26,23 @@ class LinkEffects : public SweepEffects {
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
   void ListingFailed(NativeStringView folder, int code) override;
+  void Begin(NativeStringView base) override;
+  // Subtitles follow their episode: each gets its own line once the folder
+  // is gone through.
+  void End() override;
 
   std::int32_t Count() const { return count_; }
   bool AnyFailed() const { return failed_; }
 
  private:
+  void LinkBeside(const NativeString& subtitle, const NativeString& showFolder);
+
+  // The folder gone through, its subtitles (and those of its Subs folder),
+  // and the show folder of each episode linked there, by the episode's path
+  // without its extension.
+  NativeString base_;
+  std::vector<NativeString> subtitles_;
+  std::map<NativeString, NativeString> episodes_;
 
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked } already_ = Already::No;

@@ -226,4 +226,5 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     }
     effects.Moved(source, target);
   }
+  effects.End();
 }

@@ -50,6 +50,8 @@ class SweepEffects {
   // and each sub-folder it passes over: tvtidy has nothing to do with them.
   virtual void Begin(NativeStringView base) { (void)base; }
   virtual void PassedFolder(NativeStringView name) { (void)name; }
+  // The folder has been gone through.
+  virtual void End() {}
   // The folder could not be listed: tvtidy says nothing, and moves nothing.
   virtual void ListingFailed(NativeStringView folder, int code) {
     (void)folder;
