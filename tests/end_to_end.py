@@ -1238,6 +1238,13 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
     expect("again", sorted(l for l in lines_of(out) if not l.startswith("Skipped")),
            sorted([f"Already Linked: {b}{n}" for n in sorted(os.listdir(clean)) if ".s01e0" in n.lower()] + ["Linked 0 files"]))
 
+    # The preview of tvtidy on a linked folder: each replace takes away a name
+    # only (the read-only episode's own link stands in the way of its move).
+    out, err, rc = run(host_path(clean), program=PREVIEW)
+    replaces = [l for l in lines_of(out) if l.startswith("Would Replace File: ")]
+    expect("preview after linking", (len(replaces), all(l.endswith(" (already a link of this very file)")
+                                                        for l in replaces)), (linked - 1, True))
+
     b = host_path(failing) + SEP
     out, err, rc = run(host_path(failing), program=LINK)
     expect("failing rc/err", (rc, err), (1, b""))

@@ -113,6 +113,10 @@ bool PreviewEffects::Disk::SameEntry(const NativeString& a, const NativeString& 
   return Arrival(b) == nullptr && !InMadeFolder(b) && ::SameEntry(a, b);  // an arrival is another episode
 }
 
+bool PreviewEffects::Disk::SameFile(const NativeString& a, const NativeString& b) const {
+  return Arrival(b) == nullptr && !InMadeFolder(b) && ::SameFile(a, b);
+}
+
 bool PreviewEffects::Disk::IsRemovableEntry(const NativeString& path) const {
   const bool* arrival = Arrival(path);
   return arrival != nullptr ? *arrival : !InMadeFolder(path) && ::IsRemovableEntry(path);
@@ -138,10 +142,13 @@ bool PreviewEffects::MakeFolder(const NativeString& path) {
 void PreviewEffects::Move(const NativeString& source, const NativeString& target,
                           bool folderExisted) {
   replacing_ = false;
-  if (folderExisted)
+  sameFile_ = false;
+  if (folderExisted) {
     replacing_ = PlanReplace(source, target, disk_);
-  else
+    sameFile_ = replacing_ && disk_.SameFile(source, target);
+  } else {
     CheckMove(source, target, disk_);
+  }
   CheckMayChange(FolderPartOf(source));
   folder_ = FolderPartOf(target);
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
@@ -166,6 +173,8 @@ void PreviewEffects::Moved(NativeStringView source, NativeStringView target) {
   disk_.Gone(NativeString(source));
   line_.assign(replacing_ ? NATIVE("Would Replace File: ") : NATIVE("Would Move File: "));
   line_.append(source).append(NATIVE(" -> ")).append(target);
+  // tvtidy-link's own link: the replace takes away a name, never the data.
+  if (replacing_ && sameFile_) line_.append(NATIVE(" (already a link of this very file)"));
   WriteLine(line_);
 }
 void PreviewEffects::MoveFailed(NativeStringView source, const Exception* why) {

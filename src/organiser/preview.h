@@ -42,6 +42,8 @@ class PreviewEffects : public SweepEffects {
     bool EntryExists(const NativeString& path) const override;
     bool SameEntry(const NativeString& a, const NativeString& b) const override;
     bool IsRemovableEntry(const NativeString& path) const override;
+    // One file under both names, as the disk will be (an arrival is another file).
+    bool SameFile(const NativeString& a, const NativeString& b) const;
     bool Made(const NativeString& path) const;
     // Whether the path lies in a folder that the run will have made.
     bool InMadeFolder(const NativeString& path) const;
@@ -84,6 +86,6 @@ class PreviewEffects : public SweepEffects {
   Disk disk_;
   PreviewWarnings warnings_;
   NativeString base_, reason_, line_, folder_;
-  bool replacing_ = false, failed_ = false;
+  bool replacing_ = false, sameFile_ = false, failed_ = false;
   std::int32_t count_ = 0;
 };
