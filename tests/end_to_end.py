@@ -461,6 +461,8 @@ def companions_follow_command_line_conventions(tmp):
                 (["--version"], line(f"{name} 1.0.0"), b"", 0),
                 ([missing], b"", line("Path not found: " + missing) + usage, 2),
                 ([episode], b"", line("Not a folder: " + episode) + usage, 2)):
+            if program == LINK and arguments == [episode]:
+                continue  # tvtidy-link takes a single-file torrent's file
             expect(f"{name} {arguments}", run(*arguments, program=program), (out, err, rc))
         out, err, rc = run("--help", program=program)
         expect(f"{name} --help", (out.startswith(usage), err, rc), (True, b"", 0))
@@ -1278,6 +1280,15 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
     out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
     expect("library again", (sorted(l for l in lines_of(out) if l.startswith("Already")), rc),
            (sorted(f"Already Linked: {at}{n}" for n, at in links), 0))
+    # A single-file torrent's own file as SOURCE: that episode and its subtitles alone.
+    single, shelf = os.path.join(tmp, "single"), os.path.join(tmp, "shelf")
+    make(single, {"One.S01E01.mkv": "1", "One.S01E01.en.srt": "s", "One.S01E02.mkv": "not this one"})
+    os.mkdir(shelf)
+    si, sh = host_path(single) + SEP, host_path(shelf) + SEP
+    out, err, rc = run(si + "One.S01E01.mkv", host_path(shelf), program=LINK)
+    expect("one file", (sorted(lines_of(out)), rc), (sorted(
+        [f"Created Folder: {sh}One", "Skipped File: One.S01E01.en.srt", "Linked 2 files"] +
+        [f"Linked File: {si}{n} -> {sh}One{SEP}{n}" for n in ("One.S01E01.mkv", "One.S01E01.en.srt")]), 0))
     missing = host_path(os.path.join(tmp, "no-library"))
     expect("no such library", run(host_path(downloads), missing, program=LINK),
            (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link <folder> [<library>]"), 2))

@@ -30,7 +30,7 @@ bool TakeFolder(NativeString& folder) {
 // status 2 (no argument, no such folder, a file where a folder is wanted).
 // The folder, or false once all is said.
 bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder,
-                         NativeStringView more = {}) {
+                         NativeStringView more = {}, bool takesFile = false) {
   folder = FirstArgument();
   const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>")).append(more);
   if (folder == NATIVE("--help")) {
@@ -49,8 +49,10 @@ bool TakeCompanionFolder(NativeStringView program, NativeStringView about, Nativ
   ExitStatus = 2;
   if (folder.empty())
     WriteNotice(NATIVE("Path not specified"));
-  else if (FileEntryExists(folder))
+  else if (FileEntryExists(folder) && !takesFile)
     WriteNotice(NativeString(NATIVE("Not a folder: ")).append(folder));
+  else if (FileEntryExists(folder))
+    return true;
   else if (!FolderExists(folder))
     WriteNotice(NativeString(NATIVE("Path not found: ")).append(folder));
   else
@@ -94,8 +96,16 @@ void RunLink() {
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders one level "
                                   "down, a hard link in its show folder (in the library, when one is given) and "
                                   "leaves it in place, so that a download client keeps seeding it."),
-                           folder, NATIVE(" [<library>]")))
+                           folder, NATIVE(" [<library>]"), true))
     return;
+  // One file (a single-file torrent): that episode and its subtitles alone.
+  LinkEffects effects;
+  const bool oneFile = FileEntryExists(folder);
+  if (oneFile) {
+    const size_t at = folder.find_last_of(kDelimiter);
+    effects.OnlyFile(NativeStringView(folder).substr(at == folder.npos ? 0 : at + 1));
+    folder = FolderPartOf(folder);
+  }
   NativeString library = SecondArgument();
   if (library.empty()) {
     library = folder;
@@ -106,9 +116,8 @@ void RunLink() {
     return;
   }
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
-  LinkEffects effects;
   SweepDirectory(folder, library, effects);
-  LinkTorrentFolders(folder, library, effects);
+  if (!oneFile) LinkTorrentFolders(folder, library, effects);
   WriteSummary(NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
 }

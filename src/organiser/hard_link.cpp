@@ -183,3 +183,10 @@ void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& s
   }
   Moved(subtitle, target);
 }
+
+void LinkEffects::OnlyFile(NativeStringView name) { only_ = name.substr(0, name.size() - ExtensionOf(name).size()); }
+
+bool LinkEffects::Considers(NativeStringView name) {
+  return only_.empty() ||
+         (name.substr(0, only_.size()) == only_ && (name.size() == only_.size() || name[only_.size()] == NATIVE('.')));
+}

@@ -27,6 +27,9 @@ class LinkEffects : public SweepEffects {
   void MoveFailed(NativeStringView source, const Exception* why) override;
   void ListingFailed(NativeStringView folder, int code) override;
   void Begin(NativeStringView base) override;
+  // Only the named file and those of its name (its subtitles) are looked at.
+  void OnlyFile(NativeStringView name);
+  bool Considers(NativeStringView name) override;
   // Subtitles follow their episode: each gets its own line once the folder
   // is gone through.
   void End() override;
@@ -40,7 +43,7 @@ class LinkEffects : public SweepEffects {
   // The folder gone through, its subtitles (and those of its Subs folder),
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
-  NativeString base_;
+  NativeString base_, only_;
   std::vector<NativeString> subtitles_;
   std::map<NativeString, NativeString> episodes_;
 

@@ -165,6 +165,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       effects.PassedFolder(entry.name);
       continue;
     }
+    if (!effects.Considers(entry.name)) continue;
     source.assign(base).append(entry.name);
     if (!ClassifyEpisodeFile(entry.name, showName) || !effects.Takes(entry.name)) {
       effects.Skipped(entry.name);

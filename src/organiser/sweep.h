@@ -41,6 +41,11 @@ class SweepEffects {
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   // why: the failure, when it was one of the program's own error kinds.
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;
+  // Whether an entry is looked at at all; false passes over it without a line.
+  virtual bool Considers(NativeStringView name) {
+    (void)name;
+    return true;
+  }
   // Whether an episode is one to act on; false gives a skipped line.
   virtual bool Takes(NativeStringView name) {
     (void)name;
