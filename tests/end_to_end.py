@@ -1297,16 +1297,25 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
     # it cannot read is a failure, never "nothing to link".
     if WINE or os.geteuid() != 0:
         return
-    fixed, shut = os.path.join(tmp, "fixed"), os.path.join(tmp, "shut")
+    fixed, shut, shared = os.path.join(tmp, "fixed"), os.path.join(tmp, "shut"), os.path.join(tmp, "shared")
     make(fixed, {"Show.S01E01.mkv": "e"})
     make(shut, {"inner/Show.S01E01.mkv": "e"})
-    for folder, mode in ((fixed, 0o555), (shut, 0o700), (tmp, 0o755), (os.path.dirname(tmp), 0o711)):
+    make(shared, {"Show.S01E01.mkv": "the client's, not the user's"})
+    for folder, mode in ((fixed, 0o555), (shut, 0o700), (tmp, 0o755), (os.path.dirname(tmp), 0o711), (shared, 0o777)):
         os.chmod(folder, mode)
+    protected = open("/proc/sys/fs/protected_hardlinks").read().strip() == "1"
     for name, folder, wanted in (
             ("may read, not change", fixed,
              [f"Create Folder FAILED: {fixed}/Show (Permission denied)", "Linked 0 files"]),
             ("may not pass through", os.path.join(shut, "inner"),
-             [f"List Folder FAILED: {shut}/inner (Permission denied)", "Linked 0 files"])):
+             [f"List Folder FAILED: {shut}/inner (Permission denied)", "Linked 0 files"]),
+            # protected_hardlinks: another user's file may not be linked; no empty show folder stays.
+            ("another user's file", shared,
+             [f"Created Folder: {shared}/Show", f"Link File FAILED: {shared}/Show.S01E01.mkv (not the file's owner: "
+              "the system refuses links to other users' files)",
+              f"Removed Folder: {shared}/Show (nothing could be linked into it)", "Linked 0 files"])):
+        if folder == shared and not protected:
+            continue
         out, err, rc = run(folder, program=LINK, preexec=as_user(65533))
         expect(name, (lines_of(out), rc), (wanted, 1))
 
@@ -1345,8 +1354,9 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
             expect(kind + " episode stays", open(os.path.join(root, "Show.S01E01.mkv")).read(), "e")
         elif kind in LINKLESS_KINDS:
             expect(kind, (lines_of(out)[1:], rc),
-                   ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)", "Linked 0 files"], 1))
-            expect(kind + " unchanged", sorted(os.listdir(root)), ["Show", "Show.S01E01.mkv"])
+                   ([f"Link File FAILED: {root}/Show.S01E01.mkv (Operation not permitted)",
+                     f"Removed Folder: {root}/Show (nothing could be linked into it)", "Linked 0 files"], 1))
+            expect(kind + " unchanged", sorted(os.listdir(root)), ["Show.S01E01.mkv"])
         else:
             expect(kind, (lines_of(out)[-1], rc), ("Linked 1 files", 0))
             # mergerfs may number a path's inode its own way: the link count tells.

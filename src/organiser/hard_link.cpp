@@ -51,6 +51,8 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   }
   if (IsNameClash(code))
     throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+  if (LinkRefusedAsOthersFile(source, code))
+    throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
   throw EInOutError(SystemErrorText(code));
 }
 
@@ -58,12 +60,16 @@ void LinkEffects::Skipped(NativeStringView name) {
   if (IsSubtitle(name)) subtitles_.push_back(base_ + NativeString(name));
   WriteEventLine(line_, NATIVE("Skipped File: "), name);
 }
-void LinkEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
+void LinkEffects::FolderCreated(NativeStringView folder) {
+  made_ = folder;  // until something is linked into it
+  WriteEventLine(line_, NATIVE("Created Folder: "), folder);
+}
 void LinkEffects::FolderFailed(NativeStringView folder) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
+  made_.clear();
   if (source.substr(0, base_.size()) == base_)  // an episode, not a subtitle of one
     episodes_[NativeString(source.substr(0, source.size() - ExtensionOf(source).size()))] =
         FolderPartOf(target);
@@ -84,6 +90,10 @@ void LinkEffects::ListingFailed(NativeStringView folder, int code) {
 void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
+  // A show folder made for this episode alone is not left empty.
+  if (!made_.empty() && RemoveEmptyFolder(made_))
+    WriteEventLine(line_, NATIVE("Removed Folder: "), made_, NATIVE("nothing could be linked into it"));
+  made_.clear();
 }
 
 namespace {

@@ -43,7 +43,7 @@ class LinkEffects : public SweepEffects {
   // The folder gone through, its subtitles (and those of its Subs folder),
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
-  NativeString base_, only_;
+  NativeString base_, only_, made_;
   std::vector<NativeString> subtitles_;
   std::map<NativeString, NativeString> episodes_;
 

@@ -60,6 +60,14 @@ bool SameFolder(const NativeString& a, const NativeString& b);
 // index): two hard links of it, say. Links as the last name are not followed.
 bool SameFile(const NativeString& a, const NativeString& b);
 
+// Removes a folder that is empty (rmdir, RemoveDirectoryW); false otherwise.
+bool RemoveEmptyFolder(const NativeString& path);
+
+// Whether a refused link of `existing` (error code `code`) was refused
+// because the file is another user's (Linux's fs.protected_hardlinks: only
+// the owner, or one who may read and write it, may link it). Windows: false.
+bool LinkRefusedAsOthersFile(const NativeString& existing, int code);
+
 // Whether two names of the same size and modification time may be one file
 // that the file system cannot show as one: a FUSE file system that numbers
 // each name on its own and counts one link (sshfs). Never where SameFile can

@@ -131,6 +131,13 @@ bool SameFile(const NativeString& a, const NativeString& b) {
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
 }
 
+bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }
+
+bool LinkRefusedAsOthersFile(const NativeString& existing, int code) {
+  struct stat info;
+  return code == EPERM && geteuid() != 0 && lstat(existing.c_str(), &info) == 0 && info.st_uid != geteuid();
+}
+
 bool MayBeOneFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && !OneFile(first, second) &&

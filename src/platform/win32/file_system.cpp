@@ -128,6 +128,10 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 }
 }  // namespace
 
+bool RemoveEmptyFolder(const NativeString& path) { return RemoveDirectoryW(path.c_str()) != 0; }
+
+bool LinkRefusedAsOthersFile(const NativeString&, int) { return false; }
+
 // A writer that shares neither writing nor deletion refuses this open.
 bool MayBeBeingWritten(const NativeString& path) {
   const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
