@@ -71,8 +71,7 @@ void LinkEffects::FolderFailed(NativeStringView folder) {
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
   made_.clear();
   if (source.substr(0, base_.size()) == base_)  // an episode, not a subtitle of one
-    episodes_[NativeString(source.substr(0, source.size() - ExtensionOf(source).size()))] =
-        FolderPartOf(target);
+    RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), target);
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
   if (already_ == Already::MaybeLinked)
     return WriteEventLine(line_, NATIVE("Maybe Linked: "), source,
@@ -106,11 +105,22 @@ bool IsSampleMark(NativeStringView lower, size_t at) {
   return (at == 0 || apart(at - 1)) && apart(at + 6);
 }
 
+// An episode's path without its extension, as a number: the episodes of a
+// folder are remembered at a few bytes each.
+std::uint64_t StemKey(NativeStringView stem) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const NativeChar c : stem) hash = (hash ^ static_cast<std::uint64_t>(UnitValue(c))) * 1099511628211ull;
+  return hash;
+}
+
+// Looked for in place: no copy per name.
 bool MarkedAsSample(NativeStringView name) {
-  NativeString lower(name);
-  for (NativeChar& c : lower) c = AsciiLower(c);
-  for (size_t at = lower.find(NATIVE("sample")); at != lower.npos; at = lower.find(NATIVE("sample"), at + 1))
-    if (IsSampleMark(lower, at)) return true;
+  static constexpr char kSample[] = "sample";
+  for (size_t at = 0; at + 6 <= name.size(); ++at) {
+    size_t same = 0;
+    while (same < 6 && AsciiLower(name[at + same]) == NativeChar(kSample[same])) ++same;
+    if (same == 6 && IsSampleMark(name, at)) return true;
+  }
   return false;
 }
 
@@ -168,9 +178,9 @@ void LinkEffects::End() {
     const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
     NativeString stem = base_ + NativeString(name.substr(0, name.size() - ExtensionOf(name).size()));
     for (int tags = 0; tags < 3; ++tags) {
-      const auto found = episodes_.find(stem);
+      const auto found = episodes_.find(StemKey(stem));
       if (found != episodes_.end()) {
-        LinkBeside(subtitle, found->second);
+        LinkBeside(subtitle, showFolders_[found->second]);
         break;
       }
       const size_t dot = stem.rfind(NATIVE('.'));
@@ -180,6 +190,15 @@ void LinkEffects::End() {
   }
   subtitles_.clear();
   episodes_.clear();
+  showFolders_.clear();
+  folderNumbers_.clear();
+}
+
+void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {
+  folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
+  const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
+  if (added) showFolders_.push_back(folder_);
+  episodes_[StemKey(stem)] = at->second;
 }
 
 // A subtitle's own line; its failure never touches the episode's outcome.

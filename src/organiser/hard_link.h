@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "organiser/sweep.h"
@@ -39,13 +39,17 @@ class LinkEffects : public SweepEffects {
 
  private:
   void LinkBeside(const NativeString& subtitle, const NativeString& showFolder);
+  void RememberEpisode(NativeStringView stem, NativeStringView target);
 
   // The folder gone through, its subtitles (and those of its Subs folder),
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
   NativeString base_, only_, made_;
   std::vector<NativeString> subtitles_;
-  std::map<NativeString, NativeString> episodes_;
+  std::unordered_map<std::uint64_t, std::uint32_t> episodes_;  // into showFolders_
+  std::vector<NativeString> showFolders_;
+  std::unordered_map<NativeString, std::uint32_t> folderNumbers_;
+  NativeString folder_;
 
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked } already_ = Already::No;
