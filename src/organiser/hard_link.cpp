@@ -105,13 +105,6 @@ bool IsSampleMark(NativeStringView lower, size_t at) {
   return (at == 0 || apart(at - 1)) && apart(at + 6);
 }
 
-// An episode's path without its extension, as a number: the episodes of a
-// folder are remembered at a few bytes each.
-std::uint64_t StemKey(NativeStringView stem) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const NativeChar c : stem) hash = (hash ^ static_cast<std::uint64_t>(UnitValue(c))) * 1099511628211ull;
-  return hash;
-}
 
 // Looked for in place: no copy per name.
 bool MarkedAsSample(NativeStringView name) {
@@ -178,7 +171,7 @@ void LinkEffects::End() {
     const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
     NativeString stem = base_ + NativeString(name.substr(0, name.size() - ExtensionOf(name).size()));
     for (int tags = 0; tags < 3; ++tags) {
-      const auto found = episodes_.find(StemKey(stem));
+      const auto found = episodes_.find(TextKey(stem));
       if (found != episodes_.end()) {
         LinkBeside(subtitle, showFolders_[found->second]);
         break;
@@ -198,7 +191,7 @@ void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target
   folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
   const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
   if (added) showFolders_.push_back(folder_);
-  episodes_[StemKey(stem)] = at->second;
+  episodes_[TextKey(stem)] = at->second;
 }
 
 // A subtitle's own line; its failure never touches the episode's outcome.

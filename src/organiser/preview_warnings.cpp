@@ -57,7 +57,7 @@ void Warn(NativeStringView what, NativeStringView path) {
 
 void PreviewWarnings::Moving(NativeStringView source) {
   const NativeStringView extension = ExtensionOf(source);
-  movedStems_.emplace(source.substr(0, source.size() - extension.size()));
+  movedStems_.insert(TextKey(source.substr(0, source.size() - extension.size())));
   if (MayBeBeingWritten(NativeString(source))) written_.emplace_back(source);
 }
 
@@ -95,7 +95,7 @@ void PreviewWarnings::Write() const {
     // Show.S01E01.en.forced.srt belongs to Show.S01E01.*: tags dropped one by one.
     NativeString stem = path.substr(0, path.size() - ExtensionOf(NativeStringView(path)).size());
     for (int tags = 0; tags < 3; ++tags) {
-      if (movedStems_.count(stem) > 0) {
+      if (movedStems_.count(TextKey(stem)) > 0) {
         Warn(NATIVE("left behind while its episode moves"), path);
         break;
       }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <map>
+#include <cstdint>
 #include <set>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ class PreviewWarnings {
 
  private:
   std::vector<NativeString> written_, subFolders_, sidecars_, names_;
-  std::set<NativeString> movedStems_;            // base folder + name without its extension
+  // Each moving episode's path without its extension, as TextKey: a few
+  // bytes per file.
+  std::unordered_set<std::uint64_t> movedStems_;
   std::map<NativeString, NativeString> shows_;   // show names by their comparison key
 };

@@ -3,6 +3,8 @@
 // ASCII-only, so the same templates serve both.
 #pragma once
 
+#include <cstdint>
+
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -64,4 +66,12 @@ constexpr bool IsAsciiDigit(Char c) {
 template <typename Char>
 std::basic_string<Char> FromAscii(std::string_view ascii) {
   return std::basic_string<Char>(ascii.begin(), ascii.end());
+}
+
+// A 64-bit number for a text (FNV-1a over its units), for remembering many
+// paths at a few bytes each where a rare mix-up costs only a missed line.
+inline std::uint64_t TextKey(NativeStringView text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const NativeChar c : text) hash = (hash ^ static_cast<std::uint64_t>(UnitValue(c))) * 1099511628211ull;
+  return hash;
 }

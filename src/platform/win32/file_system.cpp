@@ -167,9 +167,7 @@ NativeString FolderLockName(const NativeString& folder) {
   if (!full.empty() && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.data(), static_cast<int>(full.size()),
                                      upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0) == 0)
     upper = full;
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, over each unit's two bytes
-  for (const wchar_t unit : upper)
-    for (const unsigned half : {unit & 0xFFu, (unit >> 8) & 0xFFu}) hash = (hash ^ half) * 1099511628211ull;
+  std::uint64_t hash = TextKey(upper);
   wchar_t digits[17];
   for (int at = 15; at >= 0; --at, hash >>= 4) digits[at] = L"0123456789abcdef"[hash & 0xF];
   digits[16] = L'\0';
