@@ -3,22 +3,12 @@
 #include <vector>
 
 #include "episode/classifier.h"
+#include "episode/sidecar.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/letter_case.h"
 
-namespace {
-// What media servers look for beside a video of the same name.
-bool IsSubtitle(NativeStringView name) {
-  NativeString extension(ExtensionOf(name));
-  for (NativeChar& c : extension) c = AsciiLower(c);
-  for (const NativeStringView known : {NATIVE(".srt"), NATIVE(".ass"), NATIVE(".ssa"), NATIVE(".sub"),
-                                       NATIVE(".idx"), NATIVE(".vtt")})
-    if (extension == known) return true;
-  return false;
-}
-}  // namespace
 
 bool LinkEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
 
@@ -57,7 +47,7 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
 }
 
 void LinkEffects::Skipped(NativeStringView name) {
-  if (IsSubtitle(name)) subtitles_.push_back(base_ + NativeString(name));
+  if (IsSidecarName(name, false)) subtitles_.push_back(base_ + NativeString(name));
   WriteEventLine(line_, NATIVE("Skipped File: "), name);
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
@@ -158,7 +148,7 @@ void LinkEffects::Begin(NativeStringView base) {
     const NativeString folder = base_ + NativeString(subs) + kDelimiter;
     FolderListing listing(folder);
     for (; listing.HasEntry(); listing.Advance())
-      if (!listing.Entry().isFolder && IsSubtitle(listing.Entry().name))
+      if (!listing.Entry().isFolder && IsSidecarName(listing.Entry().name, false))
         subtitles_.push_back(folder + NativeString(listing.Entry().name));
     if (listing.Failure() == 0) break;
   }
@@ -168,18 +158,14 @@ void LinkEffects::Begin(NativeStringView base) {
 // language tags are dropped one by one until an episode's name is found.
 void LinkEffects::End() {
   for (const NativeString& subtitle : subtitles_) {
-    const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
-    NativeString stem = base_ + NativeString(name.substr(0, name.size() - ExtensionOf(name).size()));
-    for (int tags = 0; tags < 3; ++tags) {
+    // One in the Subs folder belongs to the episode beside that folder.
+    const NativeString beside = base_ + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
+    SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
       const auto found = episodes_.find(TextKey(stem));
-      if (found != episodes_.end()) {
-        LinkBeside(subtitle, showFolders_[found->second]);
-        break;
-      }
-      const size_t dot = stem.rfind(NATIVE('.'));
-      if (dot == stem.npos || dot < base_.size()) break;
-      stem.resize(dot);
-    }
+      if (found == episodes_.end()) return false;
+      LinkBeside(subtitle, showFolders_[found->second]);
+      return true;
+    });
   }
   subtitles_.clear();
   episodes_.clear();

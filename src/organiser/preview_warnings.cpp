@@ -1,6 +1,7 @@
 #include "organiser/preview_warnings.h"
 
 #include "episode/classifier.h"
+#include "episode/sidecar.h"
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
 #include "platform/process.h"
@@ -15,15 +16,6 @@ NativeString Lower(NativeStringView text) {
 
 bool EndsWith(NativeStringView text, NativeStringView end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-// Subtitles and the like that media servers look for beside their video.
-bool IsSidecar(NativeStringView name) {
-  const NativeString lower = Lower(ExtensionOf(name));
-  for (const NativeStringView extension : {NATIVE(".srt"), NATIVE(".ass"), NATIVE(".ssa"), NATIVE(".sub"),
-                                           NATIVE(".idx"), NATIVE(".vtt"), NATIVE(".nfo")})
-    if (lower == extension) return true;
-  return false;
 }
 
 // Why a show name may not be the folder the user wants; empty when it looks fine.
@@ -62,7 +54,7 @@ void PreviewWarnings::Moving(NativeStringView source) {
 }
 
 void PreviewWarnings::Skipped(NativeStringView base, NativeStringView name) {
-  if (IsSidecar(name)) sidecars_.push_back(NativeString(base).append(name));
+  if (IsSidecarName(name, true)) sidecars_.push_back(NativeString(base).append(name));
 }
 
 void PreviewWarnings::Making(NativeStringView folder, NativeStringView showName) {
@@ -92,17 +84,9 @@ void PreviewWarnings::SubFolder(NativeStringView base, NativeStringView name) {
 void PreviewWarnings::Write() const {
   for (const auto& path : written_) Warn(NATIVE("still being written, and the run would move it"), path);
   for (const auto& path : sidecars_) {
-    // Show.S01E01.en.forced.srt belongs to Show.S01E01.*: tags dropped one by one.
-    NativeString stem = path.substr(0, path.size() - ExtensionOf(NativeStringView(path)).size());
-    for (int tags = 0; tags < 3; ++tags) {
-      if (movedStems_.count(TextKey(stem)) > 0) {
-        Warn(NATIVE("left behind while its episode moves"), path);
-        break;
-      }
-      const size_t dot = stem.rfind(NATIVE('.'));
-      if (dot == stem.npos || dot < stem.find_last_of(kDelimiter) + 1) break;
-      stem.resize(dot);
-    }
+    if (SidecarBelongs(NativeStringView(path), kDelimiter,
+                       [&](NativeStringView stem) { return movedStems_.count(TextKey(stem)) > 0; }))
+      Warn(NATIVE("left behind while its episode moves"), path);
   }
   for (const auto& folder : subFolders_) Warn(NATIVE("episodes in a sub-folder that the run does not enter"), folder);
   for (const auto& text : names_) WriteNotice(NativeString(NATIVE("Warning: ")).append(text));
