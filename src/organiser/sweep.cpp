@@ -33,6 +33,15 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   const size_t nameAt = target.find_last_of(kDelimiter) + 1;
   NativeString own = target.substr(0, nameAt), aside;
   own.append(showFolder.StoredSpelling(NativeStringView(target).substr(nameAt)));
+  // Spelt alike: the old file keeping its name leaves the new one's spelling.
+  if (own == target) switch (ReplaceByOwnLink(source, target, &steps)) {
+      case OwnLinkReplace::Done:
+        return;
+      case OwnLinkReplace::Failed:
+        throw EInOutError(SystemErrorText(LastErrorCode()));
+      case OwnLinkReplace::NotOneFile:
+        break;
+    }
   EndingSignalsHeld held;
   // Random names: stale ones of older runs are never touched, only passed by.
   bool setAside = false;

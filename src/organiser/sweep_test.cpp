@@ -101,7 +101,7 @@ std::multiset<std::string> Names(const fs::path& folder) {
 TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
   const std::string longName = "S.S01E01." + std::string(237, 'x') + ".mkv";  // 250 units
   enum Show { Folder, BackHere, OtherDisk };
-  enum Source { Plain, Dangling, ReadOnly };
+  enum Source { Plain, Dangling, ReadOnly, LinkOfOld };
   const struct {
     const char* what;
     std::string name, oldName;  // the old file's own spelling
@@ -109,6 +109,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     Source source;
     bool stale, fail, moved;
     bool oldOpen = false;  // held open for writing, as by a download still running
+    bool newer = false;    // a newer file renamed over the source as it goes
   } rows[] = {
       {"replaced", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, true},
       {"a failed move", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, true, false},
@@ -121,6 +122,9 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       {"old file open for writing", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, false, true},
       // Rows in another letter case run where names ignore it (Windows, exFAT).
       {"old file in another case", "S.S01E01.mkv", "s.s01e01.mkv", Folder, Plain, false, false, true},
+      // tvtidy-link's own link, as the new file's name goes.
+      {"the old file is a link of it", "S.S01E01.mkv", "S.S01E01.mkv", Folder, LinkOfOld, false, false, true},
+      {"a link of it in another case", "S.S01E01.mkv", "s.s01e01.mkv", Folder, LinkOfOld, false, false, true},
       {"another case, failed", "S.S01E01." + std::string(150, 'X') + ".mkv",
        "s.s01e01." + std::string(150, 'x') + ".mkv", Folder, Plain, false, true, false},
 #ifndef _WIN32
@@ -128,6 +132,10 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       {"another disk", longName, longName, OtherDisk, Plain, false, false, true},
       {"another disk, failed", longName, longName, OtherDisk, Plain, false, true, false},
       {"read-only source to another disk", longName, longName, OtherDisk, ReadOnly, false, false, false},
+      // (A short name: ntfs-3g, renaming over a long name of two links, keeps
+      // the old file under a stray 13-letter name.)
+      {"a link of it, a newer file arrives", "S.S01E01.mkv", "S.S01E01.mkv", Folder, LinkOfOld, false, false, true,
+       false, true},
 #endif
   };
   WriteFile(tmp.Path() / "probe", "");
@@ -154,8 +162,10 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     }
     if (row.source == Dangling) fs::create_symlink("nowhere", base / row.name, noLinks);
     if (noLinks) continue;
-    if (!row.oldName.empty()) WriteFile(show / row.oldName, "old");
-    if (row.source != Dangling) WriteFile(base / row.name, "new");
+    if (!row.oldName.empty()) WriteFile(show / row.oldName, row.source == LinkOfOld && !row.newer ? "new" : "old");
+    if (row.source == LinkOfOld) fs::create_hard_link(show / row.oldName, base / row.name, noLinks);
+    if (noLinks) continue;
+    if (row.source != Dangling && row.source != LinkOfOld) WriteFile(base / row.name, "new");
     if (row.source == ReadOnly) {
       fs::permissions(base / row.name, fs::perms::owner_read);
       if ((fs::status(base / row.name).permissions() & fs::perms::owner_write) != fs::perms::none)
@@ -171,7 +181,11 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       WriteFile(show / ".tvtidy-old-aaaaaa", "stale");
       kept.insert(".tvtidy-old-aaaaaa");
     }
-    StepEffects effects(MoveStep::Checked, [&](auto&) {
+    StepEffects effects(row.newer ? MoveStep::Removing : MoveStep::Checked, [&](auto&) {
+      if (row.newer) {
+        WriteFile(base / "incoming", "new");
+        fs::rename(base / "incoming", base / row.name);
+      }
       if (row.fail) throw EInOutError(NativeString(NATIVE("refused")));
     });
     output.clear();
@@ -195,6 +209,9 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     if (moved) {
       EXPECT_EQ(ReadFile(show / row.name), "new") << row.what;
       EXPECT_FALSE(fs::exists(fs::symlink_status(base / row.name))) << row.what;
+      if (row.show == Folder) {
+        EXPECT_EQ(Names(base), std::multiset<std::string>{"S"}) << row.what;  // nothing hidden
+      }
     } else {
       if (!row.oldName.empty()) {
         EXPECT_EQ(ReadFile(show / row.oldName), "old") << row.what;
@@ -468,7 +485,7 @@ fs::path OtherDiskOf(const fs::path& base) {
 
 struct Entry {
   std::string path;  // below the base folder
-  enum Kind { File, Folder, ReadOnly, Fifo, Link, FolderLink, Locked } kind;
+  enum Kind { File, Folder, ReadOnly, Fifo, Link, FolderLink, Locked, HardLink } kind;
   std::string content;  // a file's bytes, a link's target
 };
 
@@ -495,7 +512,7 @@ std::vector<Entry> Layout(std::mt19937& random) {
     std::string name = show + ".S01E0" + std::to_string(random() % 4);
     if (random() % 8 == 0 && kDelimiter == '/') name += "." + std::string(200, 'x');
     name += pick(exts);
-    const auto roll = random() % 15;
+    const auto roll = random() % 16;
     std::string folder = show;
     for (char& c : folder) c = c == '.' ? ' ' : c;
     if (roll == 0) add({folder, Entry::Folder, ""});
@@ -520,6 +537,10 @@ std::vector<Entry> Layout(std::mt19937& random) {
     else
 #endif
       add({name, roll == 10 ? Entry::ReadOnly : Entry::File, "episode " + std::to_string(i)});
+#ifndef _WIN32
+    // tvtidy-link's own link of the episode, already in its show folder.
+    if (roll == 15) add({folder + "/" + name, Entry::HardLink, name});
+#endif
   }
   if (random() % 3 == 0) add({"notes.txt", Entry::File, "n"});
   return entries;
@@ -549,6 +570,7 @@ void Build(const fs::path& base, const std::vector<Entry>& entries) {
         break;
 #ifndef _WIN32
       case Entry::Fifo: mkfifo(path.c_str(), 0600); break;
+      case Entry::HardLink: fs::create_hard_link(base / entry.content, path, ignored); break;
       case Entry::Link: fs::create_symlink(entry.content, path, ignored); break;
       case Entry::FolderLink:
         if (entry.content == kOtherDisk) {
@@ -617,6 +639,17 @@ std::multiset<std::string> Relative(const std::vector<std::string>& lines, const
   return found;
 }
 
+bool FirstNameOf(const fs::path& path, std::set<std::pair<std::uintmax_t, std::uintmax_t>>& seen) {
+#ifdef _WIN32
+  (void)path;
+  (void)seen;
+  return true;  // no links in the layouts there
+#else
+  struct stat info {};
+  return stat(path.c_str(), &info) != 0 || seen.emplace(info.st_dev, info.st_ino).second;
+#endif
+}
+
 // The episodes' bytes, wherever they are (on the other disk too): nothing
 // may be lost.
 std::multiset<std::string> Contents(const fs::path& root) {
@@ -625,10 +658,11 @@ std::multiset<std::string> Contents(const fs::path& root) {
   std::error_code none;
   if (kDelimiter == '/' && fs::is_directory(OtherDiskOf(root), none) && OtherDiskOf(root) != root)
     found = Contents(OtherDiskOf(root));
+  std::set<std::pair<std::uintmax_t, std::uintmax_t>> seen;  // a file of two names counts once
   for (auto it = fs::recursive_directory_iterator(root, options); it != fs::recursive_directory_iterator(); ++it) {
     if (it->is_symlink()) {
       it.disable_recursion_pending();
-    } else if (it->is_regular_file()) {
+    } else if (it->is_regular_file() && FirstNameOf(it->path(), seen)) {
       const std::u8string name = it->path().filename().u8string();
       found.insert(std::string(name.begin(), name.end()) + "=" + ReadFile(it->path()));
     }

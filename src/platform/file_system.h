@@ -162,6 +162,15 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
 bool PutBack(const NativeString& aside, const NativeString& own);
 bool RemoveAside(const NativeString& aside);
 
+// A replace whose old file is already the new one, a link of it (made by
+// tvtidy-link): the source's name goes, and the show folder stays as it is.
+// That name goes only while it is still a link of the target's file.
+// NotOneFile: nothing changed, the replace takes its usual way (always so on
+// Windows, whose build makes its calls as named). Failed: LastErrorCode().
+enum class OwnLinkReplace { NotOneFile, Done, Failed };
+OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& target,
+                                MoveSteps* steps = nullptr);
+
 // Holds SIGINT, SIGTERM and SIGHUP back (POSIX) while a move or a replace
 // runs, so that one arriving meanwhile finds either the old file or the new
 // one under the name. No handler touches a file: a long copy notices a

@@ -140,3 +140,43 @@ bool RemoveAside(const NativeString& aside) {
   }
   return writers.Do([&] { return RemoveFile(aside); });
 }
+
+// The source is first renamed to a hidden name of its own, so that a newer
+// file renamed over its name meanwhile is never the one that goes; there it
+// is checked to be a link of the target's file, which the target still holds.
+OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& target, MoveSteps* steps) {
+  struct stat from, to;
+  // One link count above one: a file system that gives each name a number of
+  // its own (mergerfs, sshfs) or knows no links (FAT) never passes for one file.
+  const auto oneFile = [](const struct stat& a, const struct stat& b) {
+    return SameFile(a, b) && S_ISREG(a.st_mode) && a.st_nlink > 1 && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+  };
+  // The show folder is left alone, but must be one this user may change:
+  // the way succeeds exactly where the usual one would.
+  if (LstatAt(source.c_str(), from) != 0 || LstatAt(target.c_str(), to) != 0 || !oneFile(from, to) ||
+      !MayChangeEntriesIn(FolderPartOf(target)))
+    return OwnLinkReplace::NotOneFile;
+  EndingSignalsHeld held;
+  if (steps) steps->AtStep(MoveStep::Removing, source);
+  NativeString hidden;
+  bool taken = false;
+  for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
+    HiddenNameBeside(source, ".tvtidy-gone-", hidden);
+    taken = RenameToFreshName(source.c_str(), hidden.c_str());
+    if (!taken && errno != EEXIST) return OwnLinkReplace::Failed;
+  }
+  if (!taken) return OwnLinkReplace::Failed;
+  struct stat now;
+  const bool same = LstatAt(hidden.c_str(), now) == 0 && oneFile(now, to) && LstatAt(target.c_str(), to) == 0 &&
+                    oneFile(now, to);
+  if (same) {
+    const PathAt at(hidden);
+    if (unlinkat(at.dir(), at.name(), 0) == 0) return OwnLinkReplace::Done;
+  }
+  // Another file by now, or not removable: back under its name, and the
+  // replace takes its usual way.
+  ErrnoKeeper keep;
+  if (!RenameNoReplace(hidden.c_str(), source.c_str())) return OwnLinkReplace::Failed;
+  return same ? OwnLinkReplace::Failed : OwnLinkReplace::NotOneFile;
+}

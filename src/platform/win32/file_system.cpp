@@ -244,6 +244,9 @@ bool PutBack(const NativeString& aside, const NativeString& own) {
   return MoveFileW(aside.c_str(), own.c_str()) != 0;
 }
 bool RemoveAside(const NativeString& aside) { return RemoveFile(aside); }
+OwnLinkReplace ReplaceByOwnLink(const NativeString&, const NativeString&, MoveSteps*) {
+  return OwnLinkReplace::NotOneFile;
+}
 EndingSignalsHeld::EndingSignalsHeld() {}
 EndingSignalsHeld::~EndingSignalsHeld() {}
 
