@@ -145,6 +145,8 @@ def main():
                       f"{medians['tvtidy after link > null'] / medians['tvtidy > null']:.2f} | | | | | |")
             if shutil.which("strace"):
                 for name in ("tvtidy > null", "tvtidy > file", "floor", "tvtidy-link > file", "link floor"):
+                    if name not in contenders:
+                        continue
                     folder = os.path.join(work, "tv")
                     shutil.rmtree(folder, ignore_errors=True)
                     make_folder(folder, size, args.worst)
