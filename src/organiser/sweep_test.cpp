@@ -21,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "organiser/hard_link.h"
 #include "organiser/preview.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
@@ -670,6 +671,8 @@ std::multiset<std::string> Contents(const fs::path& root) {
   return found;
 }
 
+std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout);
+
 // Preview, run and full sequence on three copies of one layout; a message per
 // divergence.
 // Every other layout names its folder relative to the current folder, as
@@ -726,6 +729,74 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
   for (const auto& file : before)
     if (file.find("=episode ") != file.npos && after.count(file) < before.count(file))
       return "an episode was lost: " + file;
+  return LinkTwice(root / "link", layout);
+}
+
+// tvtidy-link on the same layout, its show folders seeded with look-alikes
+// (a different file of the episode's name, size and time): a link is the
+// file itself, "Already Linked" only ever says so of the file itself, a
+// second run links nothing new, and nothing is lost.
+std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
+  // Windows: its links are tried end to end; here the file's identity would
+  // take its own calls.
+  if (kDelimiter != '/') return "";
+  Build(link, layout);
+  for (const Entry& entry : layout) {
+    const size_t slash = entry.path.find('/');
+    if (entry.kind != Entry::File || slash == entry.path.npos) continue;
+    const fs::path episode = link / Utf8(entry.path.substr(slash + 1)), seeded = link / Utf8(entry.path);
+    std::error_code none;
+    if (!fs::is_regular_file(fs::symlink_status(episode, none)) || !fs::is_regular_file(fs::symlink_status(seeded, none)))
+      continue;
+    WriteFile(seeded, std::string(fs::file_size(episode), '#'));
+    // Both seeding elsewhere too (a second link each): the same size,
+    // modification time and link count.
+    const std::string seeding = std::to_string(std::hash<std::string>()(entry.path));
+    fs::create_hard_link(episode, link / ("seeding-" + seeding), none);
+    fs::create_hard_link(seeded, link / ("seeded-" + seeding), none);
+    const auto time = fs::last_write_time(episode);
+    fs::last_write_time(seeded, time);
+    fs::last_write_time(episode, time);
+  }
+  const std::string base = link.string() + std::string(1, kDelimiter);
+  const auto before = Contents(link);
+  // The entries themselves: a link to a file is linked as a link.
+  const auto oneFile = [&](const std::string& path, const std::string& other) {
+#ifdef _WIN32
+    (void)path;
+    (void)other;
+    return false;
+#else
+    struct stat a {}, b {};
+    return lstat(path.c_str(), &a) == 0 && lstat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+#endif
+  };
+  std::vector<std::string> linked;
+  for (int pass = 0; pass < 2; ++pass) {
+    LinkEffects effects;
+    const Outcome outcome = Sweep(link, effects);
+    for (const auto& line : outcome.lines) {
+      const size_t arrow = line.find(" -> ");
+      if (line.rfind("Linked File: ", 0) == 0) {
+        if (pass == 1) return "a second link run links again: " + line;
+        if (!oneFile(line.substr(13, arrow - 13), line.substr(arrow + 4))) return "a link is another file: " + line;
+        linked.push_back(line.substr(13, arrow - 13));
+      }
+      if (line.rfind("Already Linked: ", 0) == 0) {
+        const std::string episode = line.substr(16), name = episode.substr(episode.rfind(kDelimiter) + 1);
+        bool found = false;  // the episode's own file, in some spelling of its show folder
+        for (const auto& folder : fs::directory_iterator(link))
+          found = found || oneFile(episode, (folder.path() / Utf8(name)).string());
+        if (!found) return "already linked, but not to this file: " + line;
+        if (pass == 1) std::erase(linked, episode);
+      }
+    }
+    if (pass == 1 && !linked.empty()) return "linked once, not found again: " + linked.front();
+  }
+  const auto after = Contents(link);
+  for (const auto& file : before)
+    if (after.count(file) < before.count(file)) return "a link run changed or lost a file: " + file;
   return "";
 }
 
