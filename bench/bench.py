@@ -4,7 +4,7 @@ that does the same job (bench/careful.py) and a bare one that does less
 (bench/script.py: no check, no line, and os.rename replaces); and tvtidy-link
 against the floor's --link (one link(2) per episode).
 
-Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst] [--only NAME,...]
+Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst] [--only NAME,...] [--no-calls]
 
 For each size it makes a fresh folder of episode files on the local disk
 (100 shows, real-looking release names, 1% non-episode files; with --worst,
@@ -85,6 +85,7 @@ def main():
     parser.add_argument("--sizes", default="1000,10000,100000")
     parser.add_argument("--worst", action="store_true", help="every episode a show of its own")
     parser.add_argument("--only", help="these contenders alone (comma-separated), e.g. for the largest sizes")
+    parser.add_argument("--no-calls", action="store_true", help="no system-call counts (slow under strace at 1,000,000)")
     args = parser.parse_args()
     sizes = [1000] if args.quick else [int(s) for s in args.sizes.split(",")]
     runs = 1 if args.quick else args.runs
@@ -143,7 +144,7 @@ def main():
             if "tvtidy after link > null" in medians:
                 print(f"| {size} | replaces vs plain run | "
                       f"{medians['tvtidy after link > null'] / medians['tvtidy > null']:.2f} | | | | | |")
-            if shutil.which("strace"):
+            if shutil.which("strace") and not args.no_calls:
                 for name in ("tvtidy > null", "tvtidy > file", "floor", "tvtidy-link > file", "link floor"):
                     if name not in contenders:
                         continue
