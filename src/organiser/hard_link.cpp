@@ -46,9 +46,13 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   throw EInOutError(SystemErrorText(code));
 }
 
+// A subtitle says Skipped only once it is known to follow no episode: a
+// linked one has its Linked line alone.
 void LinkEffects::Skipped(NativeStringView name) {
-  if (IsSidecarName(name, false)) subtitles_.push_back(base_ + NativeString(name));
-  WriteEventLine(line_, NATIVE("Skipped File: "), name);
+  if (IsSidecarName(name, false))
+    subtitles_.push_back(base_ + NativeString(name));
+  else
+    WriteEventLine(line_, NATIVE("Skipped File: "), name);
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
   made_ = folder;  // until something is linked into it
@@ -159,13 +163,15 @@ void LinkEffects::Begin(NativeStringView base) {
 void LinkEffects::End() {
   for (const NativeString& subtitle : subtitles_) {
     // One in the Subs folder belongs to the episode beside that folder.
-    const NativeString beside = base_ + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
-    SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
+    const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
+    const NativeString beside = base_ + NativeString(name);
+    const bool belongs = SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
       const auto found = episodes_.find(TextKey(stem));
       if (found == episodes_.end()) return false;
       LinkBeside(subtitle, showFolders_[found->second]);
       return true;
     });
+    if (!belongs && subtitle == beside) WriteEventLine(line_, NATIVE("Skipped File: "), name);
   }
   subtitles_.clear();
   episodes_.clear();
