@@ -182,8 +182,10 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       WriteFile(show / ".tvtidy-old-aaaaaa", "stale");
       kept.insert(".tvtidy-old-aaaaaa");
     }
+    bool arrived = false;  // where a file system cannot show one file under two names, never
     StepEffects effects(row.newer ? MoveStep::Removing : MoveStep::Checked, [&](auto&) {
       if (row.newer) {
+        arrived = true;
         WriteFile(base / "incoming", "new");
         fs::rename(base / "incoming", base / row.name);
       }
@@ -208,7 +210,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       EXPECT_EQ(Names(show), wanted) << row.what;
     }
     if (moved) {
-      EXPECT_EQ(ReadFile(show / row.name), "new") << row.what;
+      EXPECT_EQ(ReadFile(show / row.name), row.newer && !arrived ? "old" : "new") << row.what;
       EXPECT_FALSE(fs::exists(fs::symlink_status(base / row.name))) << row.what;
       if (row.show == Folder) {
         EXPECT_EQ(Names(base), std::multiset<std::string>{"S"}) << row.what;  // nothing hidden
