@@ -65,6 +65,22 @@ def hook_lines():
     return field, scripts[0], scripts[1]
 
 
+def write_script(path, text):
+    with open(path, "w") as out:
+        out.write(text)
+    os.chmod(path, 0o755)
+
+
+def until_answered(ask, what):
+    """A daemon just started, asked until it answers."""
+    for _ in range(100):
+        try:
+            return ask()
+        except OSError:
+            time.sleep(0.2)
+    raise RuntimeError(f"{what} did not start")
+
+
 def put_in(text, program, library):
     return text.replace("/usr/bin/tvtidy-link", program).replace("/data/media/tv", library)
 
@@ -143,7 +159,7 @@ class QBittorrent:
                       "WebUI\\HostHeaderValidation=false\n")
         subprocess.run(["chown", "-R", f"{USER}:{USER}", run.path(name)], check=True)
         run.start(["qbittorrent-nox", f"--profile={run.path(name)}", f"--webui-port={web}"], name)
-        self.wait_up()
+        until_answered(lambda: self.call("app/version"), "qBittorrent")
         preferences = {"listen_port": port, "dht": False, "pex": False, "lsd": False, "upnp": False,
                        "enable_multi_connections_from_same_ip": True, "save_path": save,
                        "max_ratio_enabled": False, "queueing_enabled": False,
@@ -175,15 +191,6 @@ class QBittorrent:
 
     def post(self, method, fields):
         return self.call(method, fields)
-
-    def wait_up(self):
-        for _ in range(100):
-            try:
-                self.call("app/version")
-                return
-            except OSError:
-                time.sleep(0.2)
-        raise RuntimeError("qBittorrent did not start")
 
     def add(self, paths):
         self.call("torrents/add", {"savepath": self.save}, files=paths)
@@ -218,9 +225,7 @@ class Transmission:
         self.run = run
         config = run.own_folder(name)
         done = os.path.join(config, "torrent-done.sh")
-        with open(done, "w") as out:
-            out.write(script)
-        os.chmod(done, 0o755)
+        write_script(done, script)
         settings = {"download-dir": save, "incomplete-dir-enabled": False, "rpc-enabled": True,
                     "rpc-bind-address": "127.0.0.1", "rpc-port": 9091, "rpc-authentication-required": False,
                     "rpc-whitelist-enabled": False, "rpc-host-whitelist-enabled": False,
@@ -233,13 +238,7 @@ class Transmission:
         subprocess.run(["chown", "-R", f"{USER}:{USER}", config], check=True)
         run.start(["transmission-daemon", "-f", "-g", config], name)
         self.session = ""
-        for _ in range(100):
-            try:
-                self.call("session-get")
-                return
-            except OSError:
-                time.sleep(0.2)
-        raise RuntimeError("transmission-daemon did not start")
+        until_answered(lambda: self.call("session-get"), "transmission-daemon")
 
     def call(self, method, **arguments):
         """Transmission's RPC: a first call learns the session's id (409)."""
@@ -335,9 +334,7 @@ def inside(program):
         transmission = Transmission(run, "transmission-config", 51413, download_tr,
                                     put_in(transmission_script, run.program, library_tr))
         hook = run.path("bin", "tvtidy-hook")
-        with open(hook, "w") as out:
-            out.write(put_in(qbit_script, run.program, library_qb))
-        os.chmod(hook, 0o755)
+        write_script(hook, put_in(qbit_script, run.program, library_qb))
         leecher = QBittorrent(run, "leecher", 8082, 6882, download_qb,
                               autorun=qbit_field.replace("/usr/local/bin/tvtidy-hook", hook))
         # Both at once: torrents finish together, and their hooks take turns.

@@ -739,9 +739,13 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
 // file itself, "Already Linked" only ever says so of the file itself, a
 // second run links nothing new, and nothing is lost.
 std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
-  // Windows: its links are tried end to end; here the file's identity would
-  // take its own calls.
-  if (kDelimiter != '/') return "";
+#ifdef _WIN32
+  // Its links are tried end to end; here the file's identity would take
+  // calls of its own.
+  (void)link;
+  (void)layout;
+  return "";
+#else
   Build(link, layout);
   for (const Entry& entry : layout) {
     const size_t slash = entry.path.find('/');
@@ -764,15 +768,9 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
   const auto before = Contents(link);
   // The entries themselves: a link to a file is linked as a link.
   const auto oneFile = [&](const std::string& path, const std::string& other) {
-#ifdef _WIN32
-    (void)path;
-    (void)other;
-    return false;
-#else
     struct stat a {}, b {};
     return lstat(path.c_str(), &a) == 0 && lstat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
-#endif
   };
   std::vector<std::string> linked;
   for (int pass = 0; pass < 2; ++pass) {
@@ -800,6 +798,7 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
   for (const auto& file : before)
     if (after.count(file) < before.count(file)) return "a link run changed or lost a file: " + file;
   return "";
+#endif
 }
 
 }  // namespace differential

@@ -4,10 +4,11 @@
 
 namespace {
 
-TEST(FirstArgumentOf, SplitsByTheProgramsOwnRules) {
+TEST(ArgumentOf, SplitsByTheProgramsOwnRules) {
   const struct {
     std::u16string line;
-    std::u16string first;
+    std::u16string wanted;
+    int index = 1;  // 2: tvtidy-link's library, by the same rules
   } cases[] = {
       {u"tvtidy.exe D:\\TV", u"D:\\TV"},
       {u"tvtidy.exe \"D:\\TV Shows\"", u"D:\\TV Shows"},
@@ -26,26 +27,15 @@ TEST(FirstArgumentOf, SplitsByTheProgramsOwnRules) {
       {u"", u""},
       {u"   ", u""},
       {std::u16string(u"tvtidy.exe D:\\TV\0E:\\x", 22), u"D:\\TV"},
+      {u"tvtidy-link.exe D:\\Torrents E:\\Library", u"E:\\Library", 2},
+      {u"tvtidy-link.exe \"D:\\My Torrents\" \"E:\\TV Library\"", u"E:\\TV Library", 2},
+      {u"tvtidy-link.exe \"\" D:\\Torrents \"\" E:\\Library", u"E:\\Library", 2},
+      {u"tvtidy-link.exe D:\\Torrents", u"", 2},
+      {u"tvtidy-link.exe", u"", 2},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(FirstArgumentOf<char16_t>(c.line), c.first)
+    EXPECT_EQ(c.index == 1 ? FirstArgumentOf<char16_t>(c.line) : ArgumentOf<char16_t>(c.line, c.index), c.wanted)
         << std::string(c.line.begin(), c.line.end());
-}
-
-// tvtidy-link's library: the second argument, by the same rules.
-TEST(ArgumentOf, TheSecondByTheSameRules) {
-  const struct {
-    std::u16string line;
-    std::u16string second;
-  } cases[] = {
-      {u"tvtidy-link.exe D:\\Torrents E:\\Library", u"E:\\Library"},
-      {u"tvtidy-link.exe \"D:\\My Torrents\" \"E:\\TV Library\"", u"E:\\TV Library"},
-      {u"tvtidy-link.exe \"\" D:\\Torrents \"\" E:\\Library", u"E:\\Library"},
-      {u"tvtidy-link.exe D:\\Torrents", u""},
-      {u"tvtidy-link.exe", u""},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(ArgumentOf<char16_t>(c.line, 2), c.second) << std::string(c.line.begin(), c.line.end());
 }
 
 }  // namespace
