@@ -1383,14 +1383,19 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     # Eight hooks at once on 2,000 episodes: each linked exactly once.
     for i in range(2000):
         open(os.path.join(tmp, f"Show.{i % 50}.S01E{i:04}.mkv"), "wb").close()
-    # Files, not pipes: a run waiting on the lock must not hold up the reader.
-    logs = [tempfile.TemporaryFile() for _ in range(8)]
-    runs = [subprocess.Popen(command(tmp, program=LINK), stdout=log, stderr=subprocess.DEVNULL) for log in logs]
-    expect("exit statuses", [r.wait(timeout=TIMEOUT * 4) for r in runs], [0] * 8)
-    lines = []
-    for log in logs:
-        log.seek(0)
-        lines += lines_of(log.read())
+    # One log that all of them append to, as hooks' ">> log" do: a file, not a
+    # pipe, so that a run waiting on the lock does not hold up the reader.
+    handle, log_path = tempfile.mkstemp()
+    os.close(handle)
+    with open(log_path, "ab") as log:
+        runs = [subprocess.Popen(command(tmp, program=LINK), stdout=log, stderr=subprocess.DEVNULL) for _ in range(8)]
+        expect("exit statuses", [r.wait(timeout=TIMEOUT * 4) for r in runs], [0] * 8)
+    with open(log_path, "rb") as log:
+        lines = lines_of(log.read())
+    os.remove(log_path)
+    whole = re.compile(r"(Linked File: [^ ]+\.mkv -> [^>]+\.mkv|Already Linked: [^ ]+\.mkv|Created Folder: .+ \d+|"
+                       r"Linked \d+ files)")
+    expect("no line split by another run's", [l for l in lines if not whole.fullmatch(l)], [])
     expect("no failure", [l for l in lines if "FAILED" in l], [])
     expect("linked once", sum(l.startswith("Linked File: ") for l in lines), 2000)
     expect("two names each", {os.stat(os.path.join(tmp, n)).st_nlink for n in os.listdir(tmp)

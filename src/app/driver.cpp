@@ -27,10 +27,12 @@ bool TakeFolder(NativeString& folder) {
 
 // The companions follow the usual conventions: --help and --version on
 // standard output with status 0, and a usage error on standard error with
-// status 2 (no argument, no such folder, a file where a folder is wanted).
+// status 2 (no argument, no such folder, a file where a folder is wanted),
+// and write whole lines to a log.
 // The folder, or false once all is said.
 bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder,
                          NativeStringView more = {}, bool takesFile = false) {
+  WriteWholeLines();
   folder = FirstArgument();
   const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>")).append(more);
   if (folder == NATIVE("--help")) {

@@ -9,14 +9,17 @@ int IoErrorCode = 0;  // one thread: plain state, no thread-local storage
 
 namespace {
 
-constexpr std::size_t kBufferSize = 128;
+constexpr std::size_t kBlockSize = 128;
+constexpr std::size_t kWholeLinesSize = 4096;  // PIPE_BUF: a write to a pipe lands whole
 
 struct StandardOutputStream {
   bool open = false;
   bool encodingDecided = false;
   bool flushAfterLine = false;
+  bool wholeLines = false;
+  std::size_t size = kBlockSize;
   std::size_t pending = 0;
-  char buffer[kBufferSize];
+  char buffer[kWholeLinesSize];
 };
 
 StandardOutputStream stream;
@@ -55,10 +58,10 @@ void Append(const char* bytes, std::size_t count) {
     OpenStream();
     if (!stream.open) return;
   }
-  while (count >= kBufferSize - stream.pending) {
-    const std::size_t room = kBufferSize - stream.pending;
+  while (count >= stream.size - stream.pending) {
+    const std::size_t room = stream.size - stream.pending;
     std::memcpy(stream.buffer + stream.pending, bytes, room);
-    stream.pending = kBufferSize;
+    stream.pending = stream.size;
     bytes += room;
     count -= room;
     if (!WriteOutPending()) return;  // the rest of the text is dropped
@@ -126,10 +129,18 @@ void WritePendingOutput() {
   const void* caller = __builtin_return_address(0);
   if (!stream.encodingDecided) OpenStream();
   console_platform::Encode(text, lineBytes);
+  // A line that does not fit waits for the next block, not split across two.
+  if (stream.wholeLines && stream.pending + lineBytes.size() + console_platform::kLineEnd.size() > stream.size)
+    WriteOutPending();
   Append(lineBytes.data(), lineBytes.size());
   Append(console_platform::kLineEnd.data(), console_platform::kLineEnd.size());
   if (stream.open && stream.flushAfterLine) WriteOutPending();
   CheckIoResult(caller);
+}
+
+void WriteWholeLines() {
+  stream.wholeLines = true;
+  stream.size = kWholeLinesSize;
 }
 
 namespace console_testing {

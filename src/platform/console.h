@@ -1,5 +1,5 @@
-// Console lines on standard output: one 128-byte buffer, written out after
-// every line on a character device and in 128-byte blocks to anything else.
+// Console lines on standard output: one buffer, written out after every line
+// on a character device and in 128-byte blocks to anything else.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,11 @@ void WriteLine(NativeStringView text);
 
 // Raises EInOutError for a pending IoErrorCode and resets it to 0.
 void CheckIoResult(const void* raisePoint = nullptr);
+
+// From now on, output to a file or pipe leaves in blocks of whole lines of up
+// to 4096 bytes: far fewer writes, and programs appending to one log
+// interleave only between lines. Set before the first line.
+void WriteWholeLines();
 
 // Writes out the pending bytes; a failure only sets IoErrorCode.
 void WritePendingOutput();

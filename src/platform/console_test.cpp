@@ -71,6 +71,17 @@ TEST_F(Console, FileOrPipeIsWrittenIn128ByteBlocksAndTheRestAtTheEnd) {
   EXPECT_EQ(all.substr(300 - eol), console_platform::kLineEnd);
 }
 
+TEST_F(Console, CompanionsWriteWholeLinesInBlocksOfUpTo4096Bytes) {
+  Start(OutputKind::Other);
+  WriteWholeLines();
+  for (int i = 0; i < 5; ++i) WriteLine(Line(1000 - eol));
+  WriteLine(Line(5000 - eol));  // only a line longer than a block is split
+  WritePendingOutput();
+  std::vector<size_t> sizes;
+  for (const std::string& bytes : writes) sizes.push_back(bytes.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{4000, 1000, 4096, 904}));
+}
+
 TEST_F(Console, CharacterDeviceGetsEveryLineAtOnce) {
   Start(OutputKind::CharacterDevice);
   WriteLine(NATIVE("Moved 0 files"));
