@@ -1,5 +1,7 @@
 #include "organiser/hard_link.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "episode/classifier.h"
@@ -56,6 +58,7 @@ void LinkEffects::Skipped(NativeStringView name) {
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
   made_ = folder;  // until something is linked into it
+  showFoldersOfRun_.insert(made_ + kDelimiter);
   WriteEventLine(line_, NATIVE("Created Folder: "), folder);
 }
 void LinkEffects::FolderFailed(NativeStringView folder) {
@@ -125,21 +128,27 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 
 bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
 
+void LinkEffects::PassedFolder(NativeStringView name) {
+  if (gathering_ && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name) &&
+      CompareIgnoringCase(name, NATIVE("Subs")) != 0)
+    torrentFolders_.emplace_back(name);
+}
+
+std::vector<NativeString> LinkEffects::TakeTorrentFolders() {
+  gathering_ = false;
+  return std::move(torrentFolders_);
+}
+
 void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects) {
   const NativeString base = WithTrailingDelimiter(source);
-  // Named first: show folders this run makes there are not gone through.
-  std::vector<NativeString> folders;
-  for (FolderListing listing(base); listing.HasEntry(); listing.Advance()) {
-    const NativeStringView name = listing.Entry().name;
-    if (listing.Entry().isFolder && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name) &&
-        CompareIgnoringCase(name, NATIVE("Subs")) != 0)
-      folders.emplace_back(name);
-  }
+  const std::vector<NativeString> folders = effects.TakeTorrentFolders();
   // A link to a folder is someone's arrangement (a show folder elsewhere),
-  // not a torrent: clients write real folders.
+  // not a torrent: clients write real folders. Show folders this run has
+  // made or linked into are known without a look.
   NativeString target;
   for (const NativeString& name : folders)
-    if (!LinkTargetOf(base + name, target) && !IsShowFolder(base + name, name))
+    if (!effects.ShowFolderOfRun(base + name + kDelimiter) && !LinkTargetOf(base + name, target) &&
+        !IsShowFolder(base + name, name))
       SweepDirectory(base + name, library, effects);
 }
 
@@ -161,14 +170,18 @@ void LinkEffects::Begin(NativeStringView base) {
 // Show.Name.S01E01.en.forced.srt belongs to Show.Name.S01E01.mkv: its
 // language tags are dropped one by one until an episode's name is found.
 void LinkEffects::End() {
+  // Sorted only when there are subtitles to place: most folders have none.
+  const auto byKey = [](const Episode& a, const Episode& b) { return a.key < b.key; };
+  if (!subtitles_.empty()) std::stable_sort(episodes_.begin(), episodes_.end(), byKey);
   for (const NativeString& subtitle : subtitles_) {
     // One in the Subs folder belongs to the episode beside that folder.
     const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
     const NativeString beside = base_ + NativeString(name);
     const bool belongs = SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
-      const auto found = episodes_.find(TextKey(stem));
-      if (found == episodes_.end()) return false;
-      LinkBeside(subtitle, showFolders_[found->second]);
+      // The last of an episode's names to be linked, as it was linked last.
+      const auto after = std::upper_bound(episodes_.begin(), episodes_.end(), Episode{TextKey(stem), 0}, byKey);
+      if (after == episodes_.begin() || std::prev(after)->key != TextKey(stem)) return false;
+      LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
       return true;
     });
     if (!belongs && subtitle == beside) WriteEventLine(line_, NATIVE("Skipped File: "), name);
@@ -182,8 +195,11 @@ void LinkEffects::End() {
 void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {
   folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
   const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
-  if (added) showFolders_.push_back(folder_);
-  episodes_[TextKey(stem)] = at->second;
+  if (added) {
+    showFolders_.push_back(folder_);
+    showFoldersOfRun_.insert(folder_);
+  }
+  episodes_.push_back(Episode{TextKey(stem), at->second});
 }
 
 // A subtitle's own line; its failure never touches the episode's outcome.

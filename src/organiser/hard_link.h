@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "organiser/sweep.h"
@@ -27,12 +28,21 @@ class LinkEffects : public SweepEffects {
   void MoveFailed(NativeStringView source, const Exception* why) override;
   void ListingFailed(NativeStringView folder, int code) override;
   void Begin(NativeStringView base) override;
+  // The first folder's sub-folders that may be torrents' own, named by its
+  // own listing: the folder is read once.
+  void PassedFolder(NativeStringView name) override;
   // Only the named file and those of its name (its subtitles) are looked at.
   void OnlyFile(NativeStringView name);
   bool Considers(NativeStringView name) override;
   // Subtitles follow their episode: each gets its own line once the folder
   // is gone through.
   void End() override;
+
+  // The names gathered by the first sweep; later sweeps gather none.
+  std::vector<NativeString> TakeTorrentFolders();
+  // Whether this run has made the folder (with its delimiter), or linked an
+  // episode of the folder's own show into it.
+  bool ShowFolderOfRun(const NativeString& folder) const { return showFoldersOfRun_.count(folder) != 0; }
 
   std::int32_t Count() const { return count_; }
   bool AnyFailed() const { return failed_; }
@@ -46,10 +56,17 @@ class LinkEffects : public SweepEffects {
   // without its extension.
   NativeString base_, only_, made_;
   std::vector<NativeString> subtitles_;
-  std::unordered_map<std::uint64_t, std::uint32_t> episodes_;  // into showFolders_
+  struct Episode {
+    std::uint64_t key;     // TextKey of the path without extension
+    std::uint32_t folder;  // into showFolders_
+  };
+  std::vector<Episode> episodes_;  // in the order linked
   std::vector<NativeString> showFolders_;
   std::unordered_map<NativeString, std::uint32_t> folderNumbers_;
   NativeString folder_;
+  std::vector<NativeString> torrentFolders_;
+  bool gathering_ = true;
+  std::unordered_set<NativeString> showFoldersOfRun_;
 
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked } already_ = Already::No;
@@ -58,7 +75,8 @@ class LinkEffects : public SweepEffects {
 };
 
 // The episodes of the torrents' own folders one level below `source` (a
-// season pack), linked into show folders in `library`. A folder named
-// Sample or Samples, a link to a folder, and a show folder (one whose name
-// is the show of an episode in it) are not a torrent's.
+// season pack), linked into show folders in `library`, once `source` itself
+// has been swept. A folder named Sample or Samples, a link to a folder, and a
+// show folder (one whose name is the show of an episode in it) are not a
+// torrent's.
 void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects);
