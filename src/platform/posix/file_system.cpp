@@ -146,8 +146,37 @@ bool MayBeOneFile(const NativeString& a, const NativeString& b) {
          MountTypeOf(first.st_dev) != "fuse.mergerfs";
 }
 
+namespace {
+
+// The folder of the last link's existing name, held open: names under it are
+// walked from there, so that a long path is not walked twice per file.
+struct HeldFolder {
+  NativeString path;  // with its delimiter
+  int fd = -1;
+} held;
+
+// The path as given to an *at call: relative to the held folder when under it.
+const char* UnderHeldFolder(const NativeString& path, int& at) {
+  at = AT_FDCWD;
+  if (held.fd < 0 || path.size() <= held.path.size() || path.compare(0, held.path.size(), held.path) != 0)
+    return path.c_str();
+  at = held.fd;
+  return path.c_str() + held.path.size();
+}
+
+}  // namespace
+
 bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
-  return link(existing.c_str(), newName.c_str()) == 0;
+  const size_t cut = existing.rfind('/') + 1;
+  if (cut > 0 && (held.path.size() != cut || existing.compare(0, cut, held.path) != 0)) {
+    if (held.fd >= 0) close(held.fd);
+    held.path.assign(existing, 0, cut);
+    held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  int from = AT_FDCWD, to = AT_FDCWD;
+  const char* existingName = UnderHeldFolder(existing, from);
+  const char* newNameThere = UnderHeldFolder(newName, to);
+  return linkat(from, existingName, to, newNameThere, 0) == 0;
 }
 
 FolderLock::FolderLock(const NativeString& folder) {
