@@ -1264,16 +1264,19 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
                      "Show.Name.S02.720p/show.name.s02e01.sample.mkv": "clip",
                      "Show.Name.S02.720p/Sample/Show.Name.S02E01.mkv": "clip", "Old Show/Old.Show.S01E01.mkv": "o",
                      "Show.Name.S01E01.en.forced.srt": "s", "Other.S01E01.srt": "no such episode",
-                     "Show.Name.S02.720p/Subs/Show.Name.S02E01.srt": "s1"})
+                     "Show.Name.S02.720p/Subs/Show.Name.S02E01.srt": "s1",
+                     **{f"Show.Name.S02.720p/Show.Name.S02E0{e}.{tag}.srt": tag for e in (1, 2)
+                        for tag in ("en", "en.forced", "de", "pt-BR")}})
     os.mkdir(library)
     d, l, pack = host_path(downloads) + SEP, host_path(library) + SEP, host_path(downloads) + SEP + "Show.Name.S02.720p" + SEP
     # Subtitles follow their episode, language tags and a Subs folder included.
     links = [("Show.Name.S01E01.mkv", d), ("Show.Name.S02E01.mkv", pack), ("Show.Name.S02E02.mkv", pack),
-             ("Show.Name.S01E01.en.forced.srt", d), ("Show.Name.S02E01.srt", pack + "Subs" + SEP)]
+             ("Show.Name.S01E01.en.forced.srt", d), ("Show.Name.S02E01.srt", pack + "Subs" + SEP)] + [
+             (f"Show.Name.S02E0{e}.{tag}.srt", pack) for e in (1, 2) for tag in ("en", "en.forced", "de", "pt-BR")]
     out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
     expect("library", (sorted(lines_of(out)), rc, err), (sorted(
         [f"Created Folder: {l}Show Name", "Skipped File: readme.txt", "Skipped File: show.name.s02e01.sample.mkv",
-         "Skipped File: Other.S01E01.srt", "Linked 5 files"] +
+         "Skipped File: Other.S01E01.srt", f"Linked {len(links)} files"] +
         [f"Linked File: {at}{n} -> {l}Show Name{SEP}{n}" for n, at in links]), 0, b""))
     expect("one file, two names", [inode(os.path.join(library, "Show Name", n)) for n, _ in links],
            [inode(os.path.join(downloads, at[len(d):].replace(SEP, "/"), n)) for n, at in links])
