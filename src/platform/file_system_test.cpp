@@ -182,6 +182,20 @@ TEST(MakeFolder, RefusesFullPathsOf248UnitsOrMore) {
 
 #ifndef _WIN32
 // Links and FIFOs, as a POSIX folder of downloads may hold them.
+// A folder removed and made again under its name is linked into as it now
+// is, once it has been listed again.
+TEST_F(FileSystem, LinksGoIntoTheFolderThatTheListingSees) {
+  const NativeString in = tmp / (fs::path("folder") / "");
+  WriteFile(tmp.Path() / "folder" / "a.mkv", "old");
+  EXPECT_TRUE(MakeHardLink(in + NATIVE("a.mkv"), in + NATIVE("b.mkv")));
+  fs::remove_all(tmp.Path() / "folder");
+  fs::create_directory(tmp.Path() / "folder");
+  WriteFile(tmp.Path() / "folder" / "a.mkv", "new");
+  FolderListing listing(in);
+  EXPECT_TRUE(MakeHardLink(in + NATIVE("a.mkv"), in + NATIVE("b.mkv")));
+  EXPECT_EQ(ReadFile(tmp.Path() / "folder" / "b.mkv"), "new");
+}
+
 TEST_F(FileSystem, LinksAreFollowedAndNothingBlocks) {
   const fs::path p = tmp.Path();
   fs::create_directory_symlink(p / "folder", p / "to-folder");

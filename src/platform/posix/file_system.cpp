@@ -149,11 +149,19 @@ bool MayBeOneFile(const NativeString& a, const NativeString& b) {
 namespace {
 
 // The folder of the last link's existing name, held open: names under it are
-// walked from there, so that a long path is not walked twice per file.
+// walked from there, so that a long path is not walked twice per file. Let
+// go of when a listing starts, so that it is never a folder since removed
+// and made again under its name.
 struct HeldFolder {
   NativeString path;  // with its delimiter
   int fd = -1;
 } held;
+
+void LetGoOfHeldFolder() {
+  if (held.fd >= 0) close(held.fd);
+  held.fd = -1;
+  held.path.clear();
+}
 
 // The path as given to an *at call: relative to the held folder when under it.
 const char* UnderHeldFolder(const NativeString& path, int& at) {
@@ -169,7 +177,7 @@ const char* UnderHeldFolder(const NativeString& path, int& at) {
 bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
   const size_t cut = existing.rfind('/') + 1;
   if (cut > 0 && (held.path.size() != cut || existing.compare(0, cut, held.path) != 0)) {
-    if (held.fd >= 0) close(held.fd);
+    LetGoOfHeldFolder();
     held.path.assign(existing, 0, cut);
     held.fd = open(held.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }
@@ -303,6 +311,7 @@ void FullPathName(const NativeString& path, NativeString& full, int& errorCode) 
 }
 
 FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
+  LetGoOfHeldFolder();
   DIR* dir = opendir(folderWithDelimiter.c_str());
   if (dir == nullptr) {
     failure_ = errno;
