@@ -7,7 +7,7 @@ void FolderIndex::Load() {
   loaded_ = true;
   for (FolderListing listing(folder_); listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
-    if (entry.name != NATIVE(".") && entry.name != NATIVE("..")) Add(entry.name, entry.isFolder);
+    if (!IsSelfOrParent(entry.name)) Add(entry.name, entry.isFolder);
   }
 }
 

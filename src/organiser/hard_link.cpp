@@ -66,8 +66,11 @@ void LinkEffects::FolderFailed(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
-  made_.clear();
   RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), target);
+  SayLinked(source, target);
+}
+void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
+  made_.clear();
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
   if (already_ == Already::MaybeLinked)
     return WriteEventLine(line_, NATIVE("Maybe Linked: "), source,
@@ -128,8 +131,7 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
 
 void LinkEffects::PassedFolder(NativeStringView name) {
-  if (gathering_ && name != NATIVE(".") && name != NATIVE("..") && !MarkedAsSample(name) &&
-      CompareIgnoringCase(name, NATIVE("Subs")) != 0)
+  if (gathering_ && !MarkedAsSample(name) && CompareIgnoringCase(name, NATIVE("Subs")) != 0)
     torrentFolders_.emplace_back(name);
 }
 
@@ -170,18 +172,16 @@ void LinkEffects::Begin(NativeStringView base) {
 // language tags are dropped one by one until an episode's name is found.
 void LinkEffects::End() {
   // Sorted only when there are subtitles to place: most folders have none.
-  // Taken out first: the subtitles' own links add to episodes_.
-  std::vector<Episode> linked = std::move(episodes_);
   const auto byKey = [](const Episode& a, const Episode& b) { return a.key < b.key; };
-  if (!subtitles_.empty()) std::stable_sort(linked.begin(), linked.end(), byKey);
+  if (!subtitles_.empty()) std::stable_sort(episodes_.begin(), episodes_.end(), byKey);
   for (const NativeString& subtitle : subtitles_) {
     // One in the Subs folder belongs to the episode beside that folder.
     const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
     const NativeString beside = base_ + NativeString(name);
     const bool belongs = SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
       // The last of an episode's names to be linked, as it was linked last.
-      const auto after = std::upper_bound(linked.begin(), linked.end(), Episode{TextKey(stem), 0}, byKey);
-      if (after == linked.begin() || std::prev(after)->key != TextKey(stem)) return false;
+      const auto after = std::upper_bound(episodes_.begin(), episodes_.end(), Episode{TextKey(stem), 0}, byKey);
+      if (after == episodes_.begin() || std::prev(after)->key != TextKey(stem)) return false;
       LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
       return true;
     });
@@ -212,7 +212,7 @@ void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& s
     MoveFailed(subtitle, &error);
     return;
   }
-  Moved(subtitle, target);
+  SayLinked(subtitle, target);  // not an episode: nothing to remember
 }
 
 void LinkEffects::OnlyFile(NativeStringView name) { only_ = name.substr(0, name.size() - ExtensionOf(name).size()); }

@@ -49,6 +49,8 @@ class LinkEffects : public SweepEffects {
 
  private:
   void LinkBeside(const NativeString& subtitle, const NativeString& showFolder);
+  // The line of a link made, and its count.
+  void SayLinked(NativeStringView source, NativeStringView target);
   void RememberEpisode(NativeStringView stem, NativeStringView target);
 
   // The folder gone through, its subtitles (and those of its Subs folder),

@@ -69,7 +69,7 @@ void PreviewWarnings::Making(NativeStringView folder, NativeStringView showName)
 
 void PreviewWarnings::SubFolder(NativeStringView base, NativeStringView name) {
   // Season packs carry a season marker in their folder's name; show folders do not.
-  if (name == NATIVE(".") || name == NATIVE("..") || FindSeasonMarker(name) == 0) return;
+  if (FindSeasonMarker(name) == 0) return;
   const NativeString folder = NativeString(base).append(name);
   int episodes = 0;
   NativeString show;

@@ -171,7 +171,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   for (; listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
     if (entry.isFolder) {
-      effects.PassedFolder(entry.name);
+      if (!IsSelfOrParent(entry.name)) effects.PassedFolder(entry.name);
       continue;
     }
     if (!effects.Considers(entry.name)) continue;

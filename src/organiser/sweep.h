@@ -52,7 +52,8 @@ class SweepEffects {
     return true;
   }
   // The base folder (with its delimiter) the sweep is about to go through,
-  // and each sub-folder it passes over: tvtidy has nothing to do with them.
+  // and each sub-folder it passes over ("." and ".." are none): tvtidy has
+  // nothing to do with them.
   virtual void Begin(NativeStringView base) { (void)base; }
   virtual void PassedFolder(NativeStringView name) { (void)name; }
   // The folder has been gone through.

@@ -16,8 +16,7 @@ struct StandardOutputStream {
   bool open = false;
   bool encodingDecided = false;
   bool flushAfterLine = false;
-  bool wholeLines = false;
-  std::size_t size = kBlockSize;
+  bool wholeLines = false;  // blocks of kWholeLinesSize, else kBlockSize
   std::size_t pending = 0;
   char buffer[kWholeLinesSize];
 };
@@ -53,15 +52,18 @@ bool WriteOutPending() {
   return false;
 }
 
+std::size_t BlockSize() { return stream.wholeLines ? kWholeLinesSize : kBlockSize; }
+
 void Append(const char* bytes, std::size_t count) {
   if (!stream.open) {
     OpenStream();
     if (!stream.open) return;
   }
-  while (count >= stream.size - stream.pending) {
-    const std::size_t room = stream.size - stream.pending;
+  const std::size_t size = BlockSize();
+  while (count >= size - stream.pending) {
+    const std::size_t room = size - stream.pending;
     std::memcpy(stream.buffer + stream.pending, bytes, room);
-    stream.pending = stream.size;
+    stream.pending = size;
     bytes += room;
     count -= room;
     if (!WriteOutPending()) return;  // the rest of the text is dropped
@@ -130,7 +132,7 @@ void WritePendingOutput() {
   if (!stream.encodingDecided) OpenStream();
   console_platform::Encode(text, lineBytes);
   // A line that does not fit waits for the next block, not split across two.
-  if (stream.wholeLines && stream.pending + lineBytes.size() + console_platform::kLineEnd.size() > stream.size)
+  if (stream.wholeLines && stream.pending + lineBytes.size() + console_platform::kLineEnd.size() > BlockSize())
     WriteOutPending();
   Append(lineBytes.data(), lineBytes.size());
   Append(console_platform::kLineEnd.data(), console_platform::kLineEnd.size());
@@ -138,10 +140,7 @@ void WritePendingOutput() {
   CheckIoResult(caller);
 }
 
-void WriteWholeLines() {
-  stream.wholeLines = true;
-  stream.size = kWholeLinesSize;
-}
+void WriteWholeLines() { stream.wholeLines = true; }
 
 namespace console_testing {
 void Reset(Writer writer, Opener opener) {

@@ -215,6 +215,9 @@ inline NativeString FolderPartOf(NativeStringView path) {
 // then tells whether it is free).
 void HiddenNameBeside(const NativeString& beside, NativeStringView prefix, NativeString& name);
 
+// "." and "..": listed as folders, never entries of their own.
+inline bool IsSelfOrParent(NativeStringView name) { return name == NATIVE(".") || name == NATIVE(".."); }
+
 struct FolderEntry {
   NativeStringView name;  // valid until the listing moves on
   bool isFolder = false;  // "." and "..", sub-folders and links to folders
