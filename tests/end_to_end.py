@@ -39,10 +39,29 @@ def command(*args, program=PROGRAM):
     return runner + [program] + list(args)
 
 
-def run(*args, cwd=None, stdout=subprocess.PIPE, preexec=None, program=PROGRAM):
+def run(*args, cwd=None, stdout=subprocess.PIPE, preexec=None, program=PROGRAM, user=None):
+    """The program's output, errors and exit status; as another user (root
+    only) where `user` is given."""
+    if user is not None:
+        preexec, program = as_user(user), reachable_copy(program)
     done = subprocess.run(command(*args, program=program), cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
                           stdin=subprocess.DEVNULL, timeout=TIMEOUT, preexec_fn=preexec)
     return done.stdout or b"", done.stderr, done.returncode
+
+
+WORK = None  # the run's own folder, made by main()
+
+
+def reachable_copy(program):
+    """The program where any user can run it: the checkout may lie in a folder
+    that only root may enter (root's home, a folder made by mktemp -d)."""
+    copy = os.path.join(WORK, "programs", os.path.basename(program))
+    if not os.path.exists(copy):
+        os.makedirs(os.path.dirname(copy), exist_ok=True)
+        shutil.copy(program, copy)
+        for path, mode in ((WORK, 0o711), (os.path.dirname(copy), 0o755), (copy, 0o755)):
+            os.chmod(path, mode)
+    return copy
 
 
 def files_under(root):
@@ -1121,7 +1140,7 @@ def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, preexec_fn=as_user(client))
             try:
                 writer.stdout.readline()
-                out, err, rc = run(shared, preexec=as_user(user))
+                out, err, rc = run(shared, user=user)
             finally:
                 writer.communicate(b"on\n", timeout=TIMEOUT)
             expect(f"{row} of another user: lines", (out, rc),
@@ -1319,7 +1338,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
               f"Removed Folder: {shared}/Show (nothing could be linked into it)", "Linked 0 files"])):
         if folder == shared and not protected:
             continue
-        out, err, rc = run(folder, program=LINK, preexec=as_user(65533))
+        out, err, rc = run(folder, program=LINK, user=65533)
         expect(name, (lines_of(out), rc), (wanted, 1))
 
 
@@ -1405,8 +1424,9 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
                               if n.endswith(".mkv")}, {2})
 
 def main():
+    global WORK
     failures = 0
-    work = tempfile.mkdtemp(prefix="tvtidy-e2e-")
+    work = WORK = tempfile.mkdtemp(prefix="tvtidy-e2e-")
     try:
         for number, function in enumerate(SCENARIOS):
             tmp = os.path.join(work, f"s{number}")
