@@ -245,7 +245,8 @@ def fuse_folder(kind):
     and btrfs on a loop device, a mergerfs pool of two folders, an overlay of
     two), always taken down."""
     tools = {"exfat": ["mkfs.exfat", "mount.exfat-fuse", "losetup"],
-             "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"],
+             "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"], "mergerfs-default": ["mergerfs"],
+             "mergerfs-path-hash": ["mergerfs"],
              "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"],
              "sshfs": ["sshfs", "/usr/sbin/sshd"], "rclone": ["rclone", "/usr/sbin/sshd"],
              "rclone-writes": ["rclone", "/usr/sbin/sshd"], "fat32": ["mkfs.fat", "fusefat"],
@@ -289,11 +290,15 @@ def fuse_folder(kind):
                     if os.path.ismount(mount):
                         break
                     time.sleep(0.05)
-        elif kind == "mergerfs":
+        elif kind.startswith("mergerfs"):
+            # Its branches beside the mount: b1 and b2. As users run it, its
+            # defaults (new files beside their folder's existing path, numbers
+            # that follow the path) or with numbers hashed from the path.
             for branch in ("b1", "b2"):
                 os.mkdir(os.path.join(work, branch))
-            done = subprocess.run(["mergerfs", "-o", "category.create=ff",
-                                   f"{work}/b1:{work}/b2", mount], **quiet)
+            options = {"mergerfs": ["-o", "category.create=ff"], "mergerfs-default": [],
+                       "mergerfs-path-hash": ["-o", "inodecalc=path-hash"]}[kind]
+            done = subprocess.run(["mergerfs"] + options + [f"{work}/b1:{work}/b2", mount], **quiet)
         elif kind == "overlay":
             for part in ("lower", "upper", "work"):
                 os.mkdir(os.path.join(work, part))
@@ -835,6 +840,39 @@ def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
 
 
 @scenario(native_only=True)
+def another_users_episodes_in_a_shared_folder_leave_the_disks_way_as_it_was(tmp):
+    # A shared download folder with the sticky bit, as /tmp has it: another
+    # user's episodes are refused (EPERM), and that refusal is theirs, not
+    # the disk's: the user's own still take the kernel's no-replace rename,
+    # with no link and no placeholder, whatever the listing's order.
+    if os.geteuid() != 0 or not shutil.which("strace") or not shutil.which("setpriv"):
+        raise Skipped("needs root, strace and setpriv")
+    shared, trace = os.path.join(tmp, "shared"), tmp + ".trace"
+    make(shared, {f"Show.S01E{n:02}.mkv": str(n) for n in range(1, 11)})
+    for n in range(1, 11):
+        owner = 65533 if n < 6 else 65534
+        os.chown(os.path.join(shared, f"Show.S01E{n:02}.mkv"), owner, owner)
+    for folder, mode in ((os.path.dirname(tmp), 0o711), (tmp, 0o755), (shared, 0o1777)):
+        os.chmod(folder, mode)
+    done = subprocess.run(["strace", "-f", "-o", trace, "-e", "trace=renameat2,rename,renameat,linkat,link,openat",
+                           "-e", "signal=none", "setpriv", "--reuid=65533", "--regid=65533", "--clear-groups",
+                           reachable_copy(PROGRAM), shared], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=TIMEOUT, env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+    base = shared + "/"
+    check_sweep(done.stdout, base, ["Created Folder: " + base + "Show"] +
+                [f"Moved File: {base}Show.S01E{n:02}.mkv" for n in range(1, 6)] +
+                [f"Move File FAILED: {base}Show.S01E{n:02}.mkv" for n in range(6, 11)], 5)
+    with open(trace) as f:
+        calls = [l.split(None, 1)[1] for l in f if "tvtidy" in l or "Show" in l]
+    os.remove(trace)
+    expect("no link, no placeholder for the user's own",
+           [c for c in calls if c.startswith(("link", "rename(", "renameat(")) or "O_EXCL" in c], [])
+    expect("one no-replace rename each",
+           sorted(c.split('"')[1] for c in calls if c.startswith("renameat2(") and c.rstrip().endswith("= 0")),
+           [f"{base}Show.S01E{n:02}.mkv" for n in range(1, 6)])
+
+
+@scenario(native_only=True)
 def fifos_links_and_special_entries_never_hang(tmp):
     make(tmp, {"Real/x": "x", "target.mkv": "t"})
     os.mkfifo(os.path.join(tmp, "Pipe.S01E01.mkv"))
@@ -1070,6 +1108,63 @@ def moves_onto_exfat_ntfs_and_mergerfs_through_a_linked_show_folder(tmp):
         expect(kind + " nothing stray", sorted(os.listdir(os.path.join(root, "Show"))),
                ["Show.S01E01.mkv", "Show.S01E02.mkv"])
     on_each_fuse_kind(body)
+
+
+@scenario(native_only=True)
+def pools_and_shares_that_number_by_path_move_or_leave_nothing_of_their_own(tmp):
+    # Episodes on one branch of a mergerfs pool and their show folder on the
+    # other, or a show folder linked onto a share: each move is a copy, and
+    # the copy is found again under its new name, whose number is not the
+    # temporary one's. Moved and replaced; an append-only source (its copy
+    # made, then its removal refused) leaves the show folder as it was.
+    # rclone without its cache reads a copy back only once it is closed.
+    skipped = []
+    for kind, where in (("mergerfs-default", "branch"), ("mergerfs-path-hash", "branch"),
+                        ("mergerfs-default", "linked"), ("sshfs", "linked"), ("rclone-writes", "linked"),
+                        ("rclone", "linked from a pool")):
+        name = f"{kind}, {where}"
+        try:
+            with fuse_folder(kind) as root, \
+                    (fuse_folder("mergerfs") if where.endswith("pool") else contextlib.nullcontext(tmp)) as source:
+                if where == "branch":
+                    branches = os.path.dirname(root)
+                    on_disk, folder = os.path.join(branches, "b1", "TV"), os.path.join(root, "TV")
+                    show_on_disk = os.path.join(branches, "b2", "TV", "Show")
+                    os.makedirs(on_disk)
+                    os.makedirs(show_on_disk)
+                else:
+                    folder = os.path.join(source, kind)
+                    # A pool's new files are made on its first branch.
+                    on_disk = folder if source == tmp else os.path.join(os.path.dirname(source), "b1", kind)
+                    show_on_disk = os.path.join(root, "Show")
+                    os.makedirs(show_on_disk)
+                    os.makedirs(folder)
+                    os.symlink(show_on_disk, os.path.join(folder, "Show"))
+                make(on_disk, {"Show.S01E01.mkv": "e1", "Show.S01E02.mkv": "new2", "Show.S01E03.mkv": "e3",
+                               "Show.S01E04.mkv": "new4"})
+                make(show_on_disk, {"Show.S01E02.mkv": "old2", "Show.S01E04.mkv": "old4"})
+                stuck = [os.path.join(on_disk, f"Show.S01E0{n}.mkv") for n in (3, 4)]
+                if subprocess.run(["chattr", "+a"] + stuck, stderr=subprocess.DEVNULL).returncode != 0:
+                    raise Skipped(f"{name}: no append-only files on {on_disk}")
+                try:
+                    out, err, rc = run(folder)
+                finally:
+                    subprocess.run(["chattr", "-a"] + stuck)
+                base = folder + "/"
+                expect(name + ": rc/err", (rc, err), (1, b""))
+                check_sweep(out, base, ["Moved File: " + base + "Show.S01E01.mkv",
+                                        "Moved File: " + base + "Show.S01E02.mkv",
+                                        "Move File FAILED: " + base + "Show.S01E03.mkv",
+                                        "Move File FAILED: " + base + "Show.S01E04.mkv"], 2)
+                expect(name + ": the show folder", files_under(show_on_disk),
+                       collections.Counter({("Show.S01E01.mkv", b"e1"): 1, ("Show.S01E02.mkv", b"new2"): 1,
+                                            ("Show.S01E04.mkv", b"old4"): 1}))
+                expect(name + ": the episodes that stay", sorted(n for n in os.listdir(on_disk) if n != "Show"),
+                       ["Show.S01E03.mkv", "Show.S01E04.mkv"])
+        except Skipped as reason:
+            skipped.append(str(reason))
+    if skipped:
+        raise Skipped("; ".join(skipped))
 
 
 @scenario(native_only=True)

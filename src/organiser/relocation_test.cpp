@@ -20,6 +20,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 #endif
 
 namespace {
@@ -276,6 +279,18 @@ void Truncate(const char* path) { fs::resize_file(path, 10); }
 // A download still running between two writes: open for writing, nothing new yet.
 int heldForWriting = -1;
 void HoldOpenForWriting(const char* path) { heldForWriting = open(path, O_WRONLY | O_CLOEXEC); }
+// A download client opening the file by its name while the move holds it:
+// its open waits on the lease, then it writes, unless (FUSE) the name it
+// looked up is gone by then: whatever it wrote must be in the file.
+std::thread opener;
+bool openerWrote = false;
+void OpenWhileHeld(const char* path) {
+  opener = std::thread([name = std::string(path)] {
+    std::ofstream file(name, std::ios::app);
+    openerWrote = static_cast<bool>(file << "more" << std::flush);
+  });
+  usleep(100000);
+}
 // A torrent client filling a pre-allocated file in place: same size, and the
 // old times put back, as a coarse or cached clock would show them.
 void RewriteInPlace(const char* path) {
@@ -307,7 +322,8 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
                {"filled at its removal", RewriteInPlace,
                 content.substr(0, 1000) + "filled" + content.substr(1006), MoveStep::Removing},
                {"open for writing", HoldOpenForWriting, content},
-               {"open for writing at its removal", HoldOpenForWriting, content, MoveStep::Removing}};
+               {"open for writing at its removal", HoldOpenForWriting, content, MoveStep::Removing},
+               {"opened for writing while held", OpenWhileHeld, content + "more", MoveStep::Held}};
   for (const auto& c : cases) {
     const fs::path from = tmp.Path() / (std::string(c.name) + ".mkv");
     WriteFile(from, content);
@@ -319,8 +335,9 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
       if (c.writer) c.writer(path.c_str());
     });
     const auto raised = Attempt(from.native(), (other / "a.mkv").native(), &writer);
+    if (opener.joinable()) opener.join();
     EXPECT_EQ(raised.first, "EInOutError") << c.name;
-    EXPECT_EQ(ReadFile(from), c.after) << c.name;
+    EXPECT_EQ(ReadFile(from), c.writer == OpenWhileHeld && !openerWrote ? content : c.after) << c.name;
     EXPECT_EQ(std::distance(fs::directory_iterator(other), {}), 0) << c.name;
     if (heldForWriting >= 0) close(heldForWriting);
     heldForWriting = -1;

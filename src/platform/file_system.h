@@ -124,8 +124,9 @@ bool MayChangeEntriesIn(const NativeString& folder);
 // rival process, a writer, a signal. tvtidy's own effects do nothing there.
 // Reserved: a placeholder of the program's own holds the destination's name
 // (exFAT); Renaming: it was last checked, and the rename onto it is next;
-// Removing: the copied source is about to be taken out of reach.
-enum class MoveStep { Checked, AsideSet, Copied, Arrived, Reserved, Renaming, Removing };
+// Removing: the copied source is about to be taken out of reach; Held: it is
+// held from writers (POSIX: leased), and its rename out of reach is next.
+enum class MoveStep { Checked, AsideSet, Copied, Arrived, Reserved, Renaming, Removing, Held };
 class MoveSteps {
  public:
   virtual ~MoveSteps() = default;

@@ -33,6 +33,7 @@ class Temporary {
   int fd() const { return fd_; }
   const std::string& Path() const { return path_; }
   bool Close() {
+    if (fd_ < 0) return true;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
     return closed;
@@ -81,6 +82,22 @@ bool KeepAttributes(int to, const struct stat& info) {
   return futimens(to, times) == 0 || (errno != EPERM && NotKeptThere(errno));
 }
 
+// A second read of the source, against the copy. A file system that reads
+// back no file still open for writing (rclone without its cache: EPERM)
+// gives it to read once it is closed and written out.
+bool ReadsAsTheCopy(int from, Temporary& temporary, off_t size) {
+  errno = 0;
+  if (SameContent(from, temporary.fd(), size)) return true;
+  if (errno != EPERM && errno != EBADF) return false;
+  if (!temporary.Close()) return false;
+  const PathAt at(temporary.Path());
+  const int copy = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (copy < 0) return false;
+  const bool same = SameContent(from, copy, size);
+  close(copy);
+  return same;
+}
+
 // A copy of the regular file that `from` reads, under a temporary name beside
 // the destination, then moved into place without replacing anything. It fails,
 // leaving nothing behind, when the source changed while it was being copied.
@@ -92,7 +109,7 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
             fstat(to, &copy) == 0;
   if (ok && steps) steps->AtStep(MoveStep::Copied, sourcePath);
-  if (ok && TimesMayHideWrites(from) && !SameContent(from, to, start.st_size)) {
+  if (ok && TimesMayHideWrites(from) && !ReadsAsTheCopy(from, temporary, start.st_size)) {
     ok = false;
     errno = EBUSY;  // written to in place, where size and times do not show it
   }
@@ -109,6 +126,13 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   if (!temporary.Close() && ok) ok = false;
   if (!ok || !RenameNoReplace(temporary.Path().c_str(), destination.c_str())) return false;
   temporary.Forget();
+  // Known from now on as it looks under its own name: where numbers follow
+  // the path (mergerfs, sshfs) the temporary name's number is not its own
+  // any more, and a file system may keep the times coarser than they were set.
+  struct stat placed;
+  if (FreshLstat(destination.c_str(), placed) == 0 && S_ISREG(placed.st_mode) && placed.st_size == copy.st_size &&
+      (SameFile(placed, copy) || NumbersByPath(destination.c_str())))
+    copy = placed;
   if (!FlushFolderOf(destination)) {
     ErrnoKeeper keep;
     RemoveIfStill(destination.c_str(), copy);

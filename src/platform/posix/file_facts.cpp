@@ -6,6 +6,10 @@
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 #include "platform/file_system.h"
 
@@ -68,11 +72,59 @@ int FreshLstat(const char* path, struct stat& info) {
 #endif
 }
 
+bool IsStill(const struct stat& known, const struct stat& now, bool numbersHold) {
+  return (!numbersHold || SameFile(known, now)) && (known.st_mode & S_IFMT) == (now.st_mode & S_IFMT) &&
+         known.st_size == now.st_size && known.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+         known.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
+
+bool StillTheFile(const char* path, const struct stat& known, struct stat* now) {
+  struct stat look;
+  if (now == nullptr) now = &look;
+  return FreshLstat(path, *now) == 0 && IsStill(known, *now, !NumbersByPath(path));
+}
+
 void RemoveIfStill(const char* path, const struct stat& mine) {
+  if (!StillTheFile(path, mine)) return;
   const PathAt at(path);
-  struct stat now;
-  if (fstatat(at.dir(), at.name(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, mine))
-    unlinkat(at.dir(), at.name(), 0);
+  unlinkat(at.dir(), at.name(), 0);
+}
+
+namespace {
+// Append-only or immutable: no rename, no removal, no new link, even for root.
+bool FlagsForbidChanges(const char* path, const struct stat& info) {
+#ifdef __linux__
+  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return false;
+  const PathAt at(path);
+  const int fd = openat(at.dir(), at.name(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool forbid = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  close(fd);
+  return forbid;
+#else
+  (void)path;
+  (void)info;
+  return false;
+#endif
+}
+}  // namespace
+
+bool RefusedForThisFile(const char* path, int error, bool link) {
+  if (error != EPERM) return false;
+  ErrnoKeeper keep;
+  const std::string folderPath = FolderPartOf(path);
+  struct stat file, folder;
+  if (LstatAt(path, file) != 0 || stat(folderPath.c_str(), &folder) != 0) return false;
+  if (FlagsForbidChanges(path, file) || FlagsForbidChanges(folderPath.c_str(), folder)) return true;
+  const uid_t me = geteuid();
+  if (me == 0 || file.st_uid == me) return false;
+  if ((folder.st_mode & S_ISVTX) && folder.st_uid != me) return true;
+  // Protected links: another user's file only for one who may read and write
+  // it, and never one that sets its user or group.
+  const PathAt at(path);
+  return link && (!S_ISREG(file.st_mode) || (file.st_mode & (S_ISUID | S_ISGID)) != 0 ||
+                  faccessat(at.dir(), at.name(), R_OK | W_OK, AT_EACCESS) != 0);
 }
 
 bool TimesMayHideWrites(int fd) {

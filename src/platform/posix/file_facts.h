@@ -50,7 +50,18 @@ int LstatAt(const char* path, struct stat& info);
 // on the server's side meanwhile would not show.
 int FreshLstat(const char* path, struct stat& info);
 
-// Removes the entry only while it is still the given file.
+// Whether `now` is still the file the run made, copied or set aside, known
+// as `known`: both looked at under one name, since FUSE file systems may
+// number a file by its path (mergerfs by default, sshfs, rclone) or give each
+// name a number of its own. Kind, size and modification time always; the
+// number only where numbers hold (`numbersHold`, from NumbersByPath).
+bool IsStill(const struct stat& known, const struct stat& now, bool numbersHold);
+
+// The same, asked of whatever is under `path` now, looked at fresh; `now`
+// receives the look.
+bool StillTheFile(const char* path, const struct stat& known, struct stat* now = nullptr);
+
+// Removes the entry only while it is still the given file (StillTheFile).
 void RemoveIfStill(const char* path, const struct stat& mine);
 
 // Through FUSE (times cached, or as the server keeps them) and on FAT and
@@ -58,9 +69,20 @@ void RemoveIfStill(const char* path, const struct stat& mine);
 // clients do, may leave size and times as they were.
 bool TimesMayHideWrites(int fd);
 
-// FUSE file systems number a file by the path they were asked for (mergerfs):
-// there, a rename gives the same file a new number.
+// FUSE file systems may number a file by the path they were asked for
+// (mergerfs without use_ino, or with inodecalc=path-hash; sshfs; rclone):
+// there, a rename or a new link gives the same file a new number, and
+// another file under the same name may get the old one. The kernel's own
+// file systems keep a file's number for as long as it lives.
 bool NumbersByPath(const char* path);
+
+// Whether a refusal (EPERM) of a rename or, with `link`, of a new link of
+// `path` is the file's own, not its file system's: a file or folder made
+// append-only or immutable, another user's file in a folder with the sticky
+// bit (a shared download folder), or another user's file that the system's
+// protected links keep from this user. Such a refusal says nothing of the
+// ways the device takes.
+bool RefusedForThisFile(const char* path, int error, bool link);
 
 // The type of the mount that holds the device ("ext4", "fuse.mergerfs"), as
 // the mount table names it; empty when it is not found.

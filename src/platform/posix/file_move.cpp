@@ -26,7 +26,7 @@ bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const Nati
   if (TimesMayHideWrites(gone)) {
     const int kept = open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat keptInfo;
-    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && SameFile(keptInfo, copy) &&
+    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && IsStill(copy, keptInfo, !NumbersByPath(destination.c_str())) &&
            keptInfo.st_size == start.st_size && SameContent(gone, kept, start.st_size);
     if (kept >= 0) close(kept);
   }
@@ -49,6 +49,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
     errno = EBUSY;  // written to, still open for writing, or replaced meanwhile
     return false;
   }
+  if (steps) steps->AtStep(MoveStep::Held, source);
   NativeString hidden;
   bool taken = false;
   for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
@@ -58,11 +59,10 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   }
   if (!taken) return false;
   // The rename sets the change time; the file, its size and content stay.
-  // mergerfs numbers a file by its path: there, the new number says nothing.
-  const bool same = LstatAt(hidden.c_str(), now) == 0 &&
-                    (SameFile(now, start) || NumbersByPath(hidden.c_str())) && now.st_size == start.st_size &&
-                    now.st_mtim.tv_sec == start.st_mtim.tv_sec && now.st_mtim.tv_nsec == start.st_mtim.tv_nsec &&
-                    watch.Seen() == 0 && (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, destination, copy));
+  const bool same = LstatAt(hidden.c_str(), now) == 0 && IsStill(start, now, !NumbersByPath(hidden.c_str())) &&
+                    watch.Seen() == 0 &&
+                    (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, destination, copy)) &&
+                    !writers.OpenerWaiting();
   if (same && writers.Do([&] { return RemoveFile(hidden); })) return true;
   ErrnoKeeper keep;
   if (!same) keep.saved = EBUSY;
@@ -121,7 +121,13 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
     return false;
   }
   // By the name looked up, which a file system that ignores case may cache.
-  return writers.Do([&] { return RenameToFreshName(path.c_str(), aside.c_str()); });
+  if (!writers.Do([&] { return RenameToFreshName(path.c_str(), aside.c_str()); })) return false;
+  // A program that found it by its name meanwhile and waits to write: back
+  // under that name, where its bytes belong. Should the name be taken by
+  // now, the replace goes on, and the removal finds that writer.
+  if (!writers.OpenerWaiting() || !RenameNoReplace(aside.c_str(), path.c_str())) return true;
+  errno = EBUSY;
+  return false;
 }
 
 bool PutBack(const NativeString& aside, const NativeString& own) {
@@ -134,7 +140,7 @@ bool PutBack(const NativeString& aside, const NativeString& own) {
 bool RemoveAside(const NativeString& aside) {
   EndingSignalsHeld held;
   HeldFromWriters writers(aside.c_str());
-  if (writers.BeingWritten()) {
+  if (writers.BeingWritten() || writers.OpenerWaiting()) {
     errno = EBUSY;
     return false;
   }

@@ -91,7 +91,7 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
 
   if (way == Way::RenameFlag) {
     if (RenameWithFlag(source, destination)) return true;
-    if (AnswersTheMove(errno) || !findDevice()) return false;
+    if (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false) || !findDevice()) return false;
     Learn(device, way = Way::Link);
   }
   if (way == Way::Link) {
@@ -103,9 +103,11 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
       unlinkat(to.dir(), to.name(), 0);
       return false;
     }
-    // A link across disks says nothing of this disk: the last way answers.
-    if (errno != EXDEV && errno != EMLINK && AnswersTheMove(errno)) return false;
-    if (errno != EXDEV && errno != EMLINK && findDevice())
+    // Across disks (or branches of a pool) no way could take the name: the
+    // move is a copy, and no placeholder is made on the other disk.
+    if (errno == EXDEV) return false;
+    if (errno != EMLINK && (AnswersTheMove(errno) || RefusedForThisFile(source, errno, true))) return false;
+    if (errno != EMLINK && findDevice())
       Learn(device, way = IsCloudMount(device) ? Way::CheckedRename : Way::Placeholder);
   }
   if (way == Way::CheckedRename) return RenameOntoCheckedName(from, destination, steps);
@@ -116,12 +118,12 @@ bool RenameToFreshName(const char* source, const char* fresh) {
   const PathAt from(source), to(fresh);
   // Until a device refuses the flag, every device takes it: no look first.
   if (!AnyWayLearned() && RenameWithFlag(source, fresh)) return true;
-  if (!AnyWayLearned() && AnswersTheMove(errno)) return false;
+  if (!AnyWayLearned() && (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false))) return false;
   struct stat info;
   if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (WayFor(info.st_dev) == Way::RenameFlag) {
     if (RenameWithFlag(source, fresh)) return true;
-    if (AnswersTheMove(errno)) return false;
+    if (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false)) return false;
     Learn(info.st_dev, Way::Link);  // the flag refused here; the move learns the rest
   }
   if (fstatat(to.dir(), to.name(), &info, AT_SYMLINK_NOFOLLOW) == 0) {

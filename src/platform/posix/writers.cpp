@@ -109,8 +109,16 @@ HeldFromWriters::HeldFromWriters(const char* path) {
     beingWritten_ = LstatAt(path, info) == 0 && S_ISREG(info.st_mode) && WrittenLately(info);
     return;
   }
-  bool leased = false;  // kept until LetGo
-  beingWritten_ = MayBeWritten(fd_, &leased);
+  beingWritten_ = MayBeWritten(fd_, &leased_);  // the lease kept until LetGo
+}
+
+// A lease being broken reports the type it is being broken to.
+bool HeldFromWriters::OpenerWaiting() const {
+#ifdef __linux__
+  return leased_ && fd_ >= 0 && fcntl(fd_, F_GETLEASE) != F_RDLCK;
+#else
+  return false;
+#endif
 }
 
 HeldFromWriters::~HeldFromWriters() {
@@ -122,6 +130,7 @@ HeldFromWriters::~HeldFromWriters() {
 void HeldFromWriters::LetGo() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  leased_ = false;
 }
 
 bool MayBeBeingWritten(const NativeString& path) {

@@ -73,6 +73,11 @@ class HeldFromWriters {
   HeldFromWriters(const HeldFromWriters&) = delete;
   HeldFromWriters& operator=(const HeldFromWriters&) = delete;
   bool BeingWritten() const { return beingWritten_; }
+  // Whether a program that found the file by its name before it was taken
+  // out of reach now waits on the lease to open it for writing: removed,
+  // the file would take that program's bytes with it. Asked last, just
+  // before the removal; without a lease nothing can tell (false).
+  bool OpenerWaiting() const;
   // A server that refuses to rename or remove a file open anywhere (SMB)
   // refuses it while held: then once more, after letting go (the checks made
   // stand; only there is the moment after them open again).
@@ -87,5 +92,5 @@ class HeldFromWriters {
  private:
   void LetGo();
   int fd_ = -1;
-  bool beingWritten_ = false;
+  bool beingWritten_ = false, leased_ = false;
 };
