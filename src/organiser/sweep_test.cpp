@@ -111,6 +111,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
     bool stale, fail, moved;
     bool oldOpen = false;  // held open for writing, as by a download still running
     bool newer = false;    // a newer file renamed over the source as it goes
+    bool oldWritten = false;  // written to under its hidden name before it goes
   } rows[] = {
       {"replaced", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, true},
       {"a failed move", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, true, false},
@@ -137,6 +138,8 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       // the old file under a stray 13-letter name.)
       {"a link of it, a newer file arrives", "S.S01E01.mkv", "S.S01E01.mkv", Folder, LinkOfOld, false, false, true,
        false, true},
+      {"the old file written to while aside", "S.S01E01.mkv", "S.S01E01.mkv", Folder, Plain, false, false, false,
+       false, false, true},
 #endif
   };
   WriteFile(tmp.Path() / "probe", "");
@@ -183,7 +186,9 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       kept.insert(".tvtidy-old-aaaaaa");
     }
     bool arrived = false;  // where a file system cannot show one file under two names, never
-    StepEffects effects(row.newer ? MoveStep::Removing : MoveStep::Checked, [&](auto&) {
+    const MoveStep step = row.newer ? MoveStep::Removing : row.oldWritten ? MoveStep::AsideSet : MoveStep::Checked;
+    StepEffects effects(step, [&](const NativeString& path) {
+      if (row.oldWritten) std::ofstream(fs::path(path), std::ios::app) << "more";
       if (row.newer) {
         arrived = true;
         WriteFile(base / "incoming", "new");
@@ -217,7 +222,7 @@ TEST_F(Sweep, ReplacesNeverLoseTheOldFile) {
       }
     } else {
       if (!row.oldName.empty()) {
-        EXPECT_EQ(ReadFile(show / row.oldName), "old") << row.what;
+        EXPECT_EQ(ReadFile(show / row.oldName), row.oldWritten ? "oldmore" : "old") << row.what;
       }
       if (row.source == Dangling) {
         EXPECT_TRUE(fs::is_symlink(base / row.name)) << row.what;

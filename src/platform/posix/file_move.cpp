@@ -113,6 +113,15 @@ void DiscardCopy(const NativeString& path) {
   unlinkat(at.dir(), at.name(), 0);
 }
 
+namespace {
+// The old file of the replace under way, as it looks under its hidden name:
+// it is removed only while it is still that file, untouched.
+struct {
+  NativeString path;
+  struct stat known;
+} setAside;
+}  // namespace
+
 bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
   EndingSignalsHeld held;
   HeldFromWriters writers(path.c_str());  // through the rename
@@ -125,7 +134,10 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, const Nativ
   // A program that found it by its name meanwhile and waits to write: back
   // under that name, where its bytes belong. Should the name be taken by
   // now, the replace goes on, and the removal finds that writer.
-  if (!writers.OpenerWaiting() || !RenameNoReplace(aside.c_str(), path.c_str())) return true;
+  if (!writers.OpenerWaiting() || !RenameNoReplace(aside.c_str(), path.c_str())) {
+    setAside.path = FreshLstat(aside.c_str(), setAside.known) == 0 ? aside : NativeString();
+    return true;
+  }
   errno = EBUSY;
   return false;
 }
@@ -140,7 +152,8 @@ bool PutBack(const NativeString& aside, const NativeString& own) {
 bool RemoveAside(const NativeString& aside) {
   EndingSignalsHeld held;
   HeldFromWriters writers(aside.c_str());
-  if (writers.BeingWritten() || writers.OpenerWaiting()) {
+  if (writers.BeingWritten() || writers.OpenerWaiting() ||
+      (setAside.path == aside && !StillTheFile(aside.c_str(), setAside.known))) {
     errno = EBUSY;
     return false;
   }
