@@ -890,6 +890,74 @@ def fifos_links_and_special_entries_never_hang(tmp):
     expect("link moved as a link", os.readlink(os.path.join(tmp, "Link/Link.S01E01.mkv")), "target.mkv")
 
 
+@scenario()
+def moves_across_volumes_under_wine_keep_every_byte(tmp):
+    # The Windows build onto another volume (a show folder linked to tmpfs):
+    # a hidden copy takes the episode's name, and the source or an old file
+    # goes only while no other program has it open, whatever it shares.
+    if not WINE:
+        return
+    import signal
+    writer_exe = os.path.join(os.path.dirname(PROGRAM), "windows_writer.exe")
+    base = tmp + SEP
+    with another_file_system() as other:
+        os.symlink(other, os.path.join(tmp, "Show"))
+        content = os.urandom(3 << 20)
+        # Moved, and replacing, byte for byte; a read-only source: the preview
+        # says what the run says, and nothing reaches the show folder.
+        make(tmp, {"Show.S01E01.mkv": content, "Show.S01E02.mkv": "new", "Show.S01E03.mkv": "read-only"})
+        make(other, {"Show.S01E02.mkv": "old"})
+        os.chmod(os.path.join(tmp, "Show.S01E03.mkv"), 0o444)
+        preview, _, _ = run(tmp, program=PREVIEW)
+        out, err, rc = run(tmp)
+        os.chmod(os.path.join(tmp, "Show.S01E03.mkv"), 0o644)
+        check_sweep(out, base, ["Moved File: " + base + "Show.S01E01.mkv", "Moved File: " + base + "Show.S01E02.mkv",
+                                "Move File FAILED: " + base + "Show.S01E03.mkv"], 2)
+        expect("the preview, line for line", sorted(as_in_a_run(preview)), sorted(lines_of(out)))
+        expect("byte for byte", [open(os.path.join(other, n), "rb").read() for n in sorted(os.listdir(other))],
+               [content, b"new"])
+        os.remove(os.path.join(tmp, "Show.S01E03.mkv"))
+        # A writer that shares everything, as the old file of a replace and as
+        # the source of a move: the line says FAILED and every byte it wrote
+        # is in its file.
+        for row, written in (("old file", os.path.join(other, "Show.S01E04.mkv")),
+                             ("source", os.path.join(tmp, "Show.S01E05.mkv"))):
+            make(tmp, {"Show.S01E04.mkv": "new"} if row == "old file" else {"Show.S01E05.mkv": "episode\n"})
+            make(other, {"Show.S01E04.mkv": "old\n"} if row == "old file" else {})
+            writer = subprocess.Popen(command(host_path(written), "4", "300", program=writer_exe),
+                                      stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+            expect(row + ": writer open", writer.stdout.readline().strip(), b"open")
+            out, err, rc = run(tmp)
+            blocks = int(writer.communicate(timeout=TIMEOUT)[0])
+            name = os.path.basename(written)
+            expect(row + ": line", lines_of(out), [f"Move File FAILED: {base}{name}", "Moved 0 files"])
+            expect(row + ": every byte", (blocks, open(written, "rb").read().count(b"writer")), (4, 4))
+            os.remove(os.path.join(tmp, name))
+            for n in os.listdir(other):
+                os.remove(os.path.join(other, n))
+        # Ctrl-C and a kill in the middle of a large copy: under the episode's
+        # name the whole episode or nothing; after Ctrl-C nothing hidden.
+        big = os.path.join(tmp, "Show.S01E06.mkv")
+        with open(big, "wb") as f:
+            f.truncate(768 << 20)
+        for number in (signal.SIGINT, signal.SIGKILL):
+            child = subprocess.Popen(command(tmp), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            while not os.listdir(other):
+                time.sleep(0.005)
+            time.sleep(0.1)
+            child.send_signal(number)
+            child.wait(timeout=TIMEOUT)
+            arrived = os.path.join(other, "Show.S01E06.mkv")
+            expect(f"{signal.Signals(number).name}: the episode whole or not there",
+                   os.path.getsize(arrived) if os.path.exists(arrived) else 768 << 20, 768 << 20)
+            expect(f"{signal.Signals(number).name}: the source whole", os.path.getsize(big), 768 << 20)
+            hidden = [n for n in os.listdir(other) if n.startswith(".tvtidy-")]
+            if number == signal.SIGINT:
+                expect("nothing hidden left by Ctrl-C", hidden, [])
+            for n in os.listdir(other):
+                os.remove(os.path.join(other, n))
+
+
 @scenario(native_only=True)
 def show_folder_on_another_file_system(tmp):
     with another_file_system() as other:

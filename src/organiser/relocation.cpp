@@ -158,7 +158,7 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   CheckPath(scratch.destination, false, scratch.full, scratch.parent, disk);
   // A read-only file may be copied to another disk but never removed from
   // its own: the move is bound to fail, so it fails before the copy. The
-  // disks first: Windows answers that without a call, and makes none more.
+  // disks first: the attributes are asked only of a move between two.
   if (!disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)) &&
       !disk.IsRemovableEntry(scratch.source))
     throw EInOutError(SystemErrorText(kReadOnlyRefusal));
@@ -202,18 +202,9 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
     throw EInOutError(NativeString(NATIVE("The specified file already exists")));
   if (steps) steps->AtStep(MoveStep::Checked, destination);
 
-  if (RootOf(source) == RootOf(destination)) {
-    if (!MoveFileNoReplace(source, destination, steps)) RaiseSystemError();
-    return;
-  }
-  if (!CopyFileNoReplace(source, destination, steps)) RaiseSystemError();
-  // A source that cannot be removed takes its copy back: a failed move
-  // changes nothing.
-  try {
-    CheckPath(source, false, scratch.full, scratch.parent);
-    if (!RemoveFile(source)) RaiseSystemError();
-  } catch (...) {
-    DiscardCopy(destination);
-    throw;
-  }
+  // Different roots (drives) are different disks: a move by copy, which
+  // takes its copy back when the source cannot go.
+  const bool moved = RootOf(source) == RootOf(destination) ? MoveFileNoReplace(source, destination, steps)
+                                                           : MoveByCopy(source, destination, steps);
+  if (!moved) RaiseSystemError();
 }

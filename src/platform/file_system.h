@@ -112,7 +112,7 @@ bool NamesIgnoreCaseIn(const NativeString& folder);
 
 // Whether the entry (not followed) and the folder (followed; its parent where
 // it is not made yet) are on one file system, so that a move is a rename.
-// Windows: true, its moves decide by their roots.
+// Windows: one volume, by the volumes' serial numbers.
 bool OnOneFileSystem(const NativeString& entry, const NativeString& folder);
 
 // Whether this user may add and remove entries in the folder: write and
@@ -137,22 +137,20 @@ class MoveSteps {
 };
 
 // Renames within one file system, never over an existing entry; across file
-// systems (POSIX) a flushed copy moved into place, then the removal of the
-// source while it is still the file copied. A failure leaves things as they were.
+// systems a move by copy (MoveByCopy). A failure leaves things as they were.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
                        MoveSteps* steps = nullptr);
+
+// A move onto another disk (move_across.h): a flushed copy under a hidden
+// name takes the destination's name without replacing anything, then the
+// source goes while it is still the file copied and nobody writes it;
+// otherwise the copy goes again. A read-only source is refused first.
+bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps = nullptr);
 
 // Only the platform's own no-replace rename, with no fallback, or false at
 // once where there is none (Windows, a file system that refuses it). It
 // answers by itself what the checks of a move would find out.
 bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination);
-
-// Copies a file, failing when the destination exists.
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
-                       MoveSteps* steps = nullptr);
-
-// Removes a copy this program has just made (read-only or not).
-void DiscardCopy(const NativeString& path);
 
 // A replace: the old file at `path` renamed to `aside` (a free name in its
 // own folder) without replacing anything, and either put back under its own
@@ -177,6 +175,9 @@ OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& 
 // one under the name. No handler touches a file: a long copy notices a
 // waiting signal between blocks and unwinds, and the signal takes effect
 // once the outermost hold ends.
+// Windows: Ctrl-C, Ctrl-Break and the console closing are recorded by the
+// console's control handler meanwhile, and end the program, its lines
+// written out, once the outermost hold ends.
 class EndingSignalsHeld {
  public:
   EndingSignalsHeld();
@@ -185,12 +186,17 @@ class EndingSignalsHeld {
   EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
 };
 
+// True when an ending signal or console event waits for the hold to end (one
+// the process ignores does not count): long work unwinds.
+bool EndingSignalPending();
+
 // The path resolved against the current folder, into full. errorCode is 0 on
 // success, 2 for a path that merely does not exist, anything else for a refusal.
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode);
 
-// The platform's last error code (GetLastError, errno).
+// The platform's last error code (GetLastError, errno), and setting it.
 int LastErrorCode();
+void SetLastErrorCode(int code);
 
 // The system's text for an error code, without a trailing full stop or blank.
 NativeString SystemErrorText(int code);

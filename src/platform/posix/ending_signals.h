@@ -5,6 +5,4 @@
 // its usual meaning.
 #pragma once
 
-// True when an ending signal that would end the process waits for the hold
-// to end (one the process ignores does not count).
-bool EndingSignalPending();
+#include "platform/file_system.h"  // EndingSignalsHeld, EndingSignalPending

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
+#include "platform/move_across.h"
 #include "platform/posix/copy_across.h"
 #include "platform/posix/file_data.h"
 #include "platform/posix/file_facts.h"
@@ -70,47 +71,47 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   return false;
 }
 
+// The POSIX wing of a move by copy. Every writer on this machine is watched
+// from the start, whatever the file system's timestamps show (coarse on
+// exFAT, cached through FUSE): a write to the source while it is copied
+// means its newest bytes are not in the copy. Without a watch, the times
+// and, where they may hide a write, the contents decide.
+class CopyMove {
+ public:
+  CopyMove(const NativeString& source, const NativeString& destination)
+      : source_(source), destination_(destination), watch_(source.c_str(), Watch::Writes) {}
+  bool CopyIntoPlace(MoveSteps* steps) { return CopyAcross(source_, destination_, start_, copy_, steps); }
+  bool RemoveSource(MoveSteps* steps) {
+    return RemoveCopiedSource(source_, start_, destination_, copy_, watch_, steps);
+  }
+  void RemoveCopy() { RemoveIfStill(destination_.c_str(), copy_); }
+
+ private:
+  const NativeString& source_;
+  const NativeString& destination_;
+  const Watch watch_;
+  struct stat start_ {}, copy_ {};
+};
+
 }  // namespace
+
+bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  CopyMove move(source, destination);
+  return MoveThroughCopy(move, steps);
+}
 
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
                        MoveSteps* steps) {
   EndingSignalsHeld held;
   if (RenameNoReplace(source.c_str(), destination.c_str(), steps)) return true;
-  if (errno != EXDEV) return false;
-  // Another file system (a show folder linked to another disk): the source
-  // goes only once its copy is safely in place, and only while it is still
-  // the file that was copied. Otherwise the copy goes, and nothing changed.
-  // Every writer on this machine, whatever the file system's timestamps show
-  // (coarse on exFAT, cached through FUSE): a write to the source while it is
-  // copied means its newest bytes are not in the copy. Without a watch, the
-  // times and, where they may hide a write, the contents decide.
-  const Watch watch(source.c_str(), Watch::Writes);
-  struct stat start, copy;
-  if (!CopyAcross(source, destination, start, copy, steps)) return false;
-  if (!RemoveCopiedSource(source, start, destination, copy, watch, steps)) {
-    ErrnoKeeper keep;
-    RemoveIfStill(destination.c_str(), copy);
-    return false;
-  }
-  return true;
+  // Another file system: a show folder linked to another disk.
+  return errno == EXDEV && MoveByCopy(source, destination, steps);
 }
 
 // Once a device here has refused the flag, every move takes the full way,
 // which knows the devices: no refused call per file.
 bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination) {
   return !AnyWayLearned() && RenameWithFlag(source.c_str(), destination.c_str());
-}
-
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
-                       MoveSteps* steps) {
-  EndingSignalsHeld held;
-  struct stat start, copy;
-  return CopyAcross(source, destination, start, copy, steps);
-}
-
-void DiscardCopy(const NativeString& path) {
-  const PathAt at(path);
-  unlinkat(at.dir(), at.name(), 0);
 }
 
 namespace {

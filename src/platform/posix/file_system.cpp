@@ -279,6 +279,7 @@ bool MayChangeEntriesIn(const NativeString& folder) {
 }
 
 int LastErrorCode() { return errno; }
+void SetLastErrorCode(int code) { errno = code; }
 
 NativeString SystemErrorText(int code) {
   char buffer[256];

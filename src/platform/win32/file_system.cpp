@@ -210,45 +210,18 @@ bool MayChangeEntriesIn(const NativeString&) { return true; }
 
 bool NamesIgnoreCaseIn(const NativeString&) { return true; }
 
-bool OnOneFileSystem(const NativeString&, const NativeString&) { return true; }
+// One volume: the entry's own and the folder's (followed; its parent's where
+// it is not made yet). Unknown, it is left to the move itself.
+bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
+  Identity file, place;
+  if (!IdentityOf(entry, true, file)) return true;
+  NativeString parent = folder;
+  while (!parent.empty() && parent.back() == L'\\') parent.pop_back();
+  if (!IdentityOf(folder, false, place) && !IdentityOf(FolderPartOf(parent), false, place)) return true;
+  return file.volume == place.volume;
+}
 
 const int kReadOnlyRefusal = ERROR_ACCESS_DENIED;
-
-// MoveFileW has no replace option: an existing destination makes it fail.
-bool MoveFileNoReplace(const NativeString& source, const NativeString& destination, MoveSteps*) {
-  return MoveFileW(source.c_str(), destination.c_str()) != 0;
-}
-
-// The Windows build makes its calls exactly as named: no shortcut.
-bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return false; }
-
-bool CopyFileNoReplace(const NativeString& source, const NativeString& destination,
-                       MoveSteps* steps) {
-  if (CopyFileW(source.c_str(), destination.c_str(), TRUE) == 0) return false;
-  if (steps) steps->AtStep(MoveStep::Copied, source);
-  return true;
-}
-
-// CopyFileW gives the copy the source's attributes: a read-only copy must be
-// made writable before it can go.
-void DiscardCopy(const NativeString& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path.c_str());
-}
-
-// Ctrl-C ends a console program at once; a set-aside file is its trace.
-bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
-  return MoveFileW(path.c_str(), aside.c_str()) != 0;
-}
-bool PutBack(const NativeString& aside, const NativeString& own) {
-  return MoveFileW(aside.c_str(), own.c_str()) != 0;
-}
-bool RemoveAside(const NativeString& aside) { return RemoveFile(aside); }
-OwnLinkReplace ReplaceByOwnLink(const NativeString&, const NativeString&, MoveSteps*) {
-  return OwnLinkReplace::NotOneFile;
-}
-EndingSignalsHeld::EndingSignalsHeld() {}
-EndingSignalsHeld::~EndingSignalsHeld() {}
 
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);
@@ -266,6 +239,7 @@ void FullPathName(const NativeString& path, NativeString& full, int& errorCode) 
 }
 
 int LastErrorCode() { return static_cast<int>(GetLastError()); }
+void SetLastErrorCode(int code) { SetLastError(static_cast<DWORD>(code)); }
 
 NativeString SystemErrorText(int code) {
   wchar_t* message = nullptr;

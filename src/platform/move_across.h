@@ -1,0 +1,30 @@
+// A move onto another disk, one sequence for both builds: a copy under a
+// short hidden name in the show folder, whole and flushed, takes the
+// episode's name without replacing anything; the original goes only while
+// it is still the file that was copied and nobody writes it. Whatever fails
+// after the copy took the name, the copy goes again while it is still the
+// one made: a failed move changes nothing. Ending signals (POSIX) and
+// console events (Windows) wait until the move has finished or unwound.
+//
+// Each platform supplies a wing, an object for one move, with the steps'
+// primitives:
+//   bool CopyIntoPlace(MoveSteps*)  the copy, its checks, the name taken;
+//                                   nothing left behind when false
+//   bool RemoveSource(MoveSteps*)   the original removed while still the
+//                                   file copied and held from writers
+//   void RemoveCopy()               the copy removed while still the one made
+// and reports failures through the platform's last error code.
+#pragma once
+
+#include "platform/file_system.h"
+
+template <typename Wing>
+bool MoveThroughCopy(Wing& wing, MoveSteps* steps) {
+  EndingSignalsHeld held;
+  if (!wing.CopyIntoPlace(steps)) return false;
+  if (wing.RemoveSource(steps)) return true;
+  const int reason = LastErrorCode();
+  wing.RemoveCopy();
+  SetLastErrorCode(reason);
+  return false;
+}

@@ -1,0 +1,241 @@
+// Moves and replaces on Windows, with the promises of the POSIX build: a
+// name is taken by MoveFileExW with no flag, which neither replaces nor
+// copies; onto another volume a copy goes through a hidden name
+// (move_across.h); and a file goes only through a handle that shares
+// nothing, so that no other program holds it open, whatever it shares.
+#include <windows.h>
+
+#include "platform/file_system.h"
+#include "platform/move_across.h"
+
+namespace {
+
+// What tells a file again: its volume and index, which NTFS keeps through
+// renames, its size and its last write.
+struct Known {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0, sizeHigh = 0, sizeLow = 0;
+  FILETIME written{};
+};
+
+bool KnowByHandle(HANDLE file, Known& known, BY_HANDLE_FILE_INFORMATION* all = nullptr) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file, &information)) return false;
+  known = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow,
+           information.nFileSizeHigh,        information.nFileSizeLow,   information.ftLastWriteTime};
+  if (all) *all = information;
+  return true;
+}
+
+bool IsStill(const Known& known, const Known& now) {
+  return known.volume == now.volume && known.indexHigh == now.indexHigh && known.indexLow == now.indexLow &&
+         known.sizeHigh == now.sizeHigh && known.sizeLow == now.sizeLow &&
+         known.written.dwLowDateTime == now.written.dwLowDateTime &&
+         known.written.dwHighDateTime == now.written.dwHighDateTime;
+}
+
+// Closes a handle without losing the error code of what failed before.
+void CloseKeepingError(HANDLE handle) {
+  const DWORD error = GetLastError();
+  CloseHandle(handle);
+  SetLastError(error);
+}
+
+// A file held by this program alone: opened for deletion, sharing nothing.
+// Windows refuses that while any other program has the file open, whatever
+// it shares (a writer that allows deletion included), and lets nobody open
+// it meanwhile; the removal goes through the handle itself.
+class HeldAlone {
+ public:
+  explicit HeldAlone(const NativeString& path)
+      : handle_(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {}
+  ~HeldAlone() {
+    if (Held()) CloseKeepingError(handle_);
+  }
+  HeldAlone(const HeldAlone&) = delete;
+  HeldAlone& operator=(const HeldAlone&) = delete;
+
+  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Removed while still the file known (when one is given); a read-only
+  // file is refused, as DeleteFileW refuses it.
+  bool RemoveIfStill(const Known* known = nullptr) {
+    Known now;
+    if (!Held()) return false;
+    if (known && (!KnowByHandle(handle_, now) || !IsStill(*known, now))) {
+      SetLastError(ERROR_SHARING_VIOLATION);  // written to, or another file by now
+      return false;
+    }
+    FILE_DISPOSITION_INFO remove{TRUE};
+    return SetFileInformationByHandle(handle_, FileDispositionInfo, &remove, sizeof remove) != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// A file as it is now, without opening its data: false when it cannot be had.
+bool KnowByName(const NativeString& path, Known& known) {
+  const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool had = KnowByHandle(file, known);
+  CloseKeepingError(file);
+  return had;
+}
+
+// The Windows wing of a move by copy.
+class CopyMove {
+ public:
+  CopyMove(const NativeString& source, const NativeString& destination)
+      : source_(source), destination_(destination) {}
+  ~CopyMove() {
+    if (!temporary_.empty()) {
+      const DWORD error = GetLastError();
+      DeleteFileW(temporary_.c_str());
+      SetLastError(error);
+    }
+  }
+  CopyMove(const CopyMove&) = delete;
+  CopyMove& operator=(const CopyMove&) = delete;
+
+  // The source is read sharing only reading: a program that holds it open
+  // for writing refuses this open, and none can open it for writing until
+  // the copy is whole.
+  bool CopyIntoPlace(MoveSteps* steps) {
+    const HANDLE from = CreateFileW(source_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (from == INVALID_HANDLE_VALUE) return false;
+    const bool copied = CopyFrom(from, steps);
+    CloseKeepingError(from);
+    if (!copied) return false;
+    if (EndingSignalPending()) {
+      SetLastError(ERROR_OPERATION_ABORTED);  // the copy never takes the name: the move unwinds
+      return false;
+    }
+    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(), 0)) return false;
+    temporary_.clear();
+    return true;
+  }
+
+  bool RemoveSource(MoveSteps* steps) {
+    if (steps) steps->AtStep(MoveStep::Removing, source_);
+    HeldAlone source(source_);
+    if (!source.Held()) return false;  // held open by another program: a sharing violation
+    if (steps) steps->AtStep(MoveStep::Held, source_);
+    return source.RemoveIfStill(&start_);
+  }
+
+  void RemoveCopy() { HeldAlone(destination_).RemoveIfStill(&copy_); }
+
+ private:
+  bool CopyFrom(HANDLE from, MoveSteps* steps) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!KnowByHandle(from, start_, &information)) return false;
+    // A read-only file could be copied but never removed: refused first.
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    HANDLE to = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 64 && to == INVALID_HANDLE_VALUE; ++attempt) {
+      HiddenNameBeside(destination_, L".tvtidy-", temporary_);
+      to = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (to == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (to == INVALID_HANDLE_VALUE) {
+      temporary_.clear();
+      return false;
+    }
+    bool ok = CopyData(from, to);
+    if (ok && steps) steps->AtStep(MoveStep::Copied, source_);
+    ok = ok && SetFileTime(to, &information.ftCreationTime, &information.ftLastAccessTime,
+                           &information.ftLastWriteTime) && FlushFileBuffers(to) && KnowByHandle(to, copy_);
+    CloseKeepingError(to);
+    // Nobody could write it meanwhile; a change would mean another file.
+    Known now;
+    if (ok && (!KnowByHandle(from, now) || !IsStill(start_, now))) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      ok = false;
+    }
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (ok && (information.dwFileAttributes & kept) != 0)
+      ok = SetFileAttributesW(temporary_.c_str(), information.dwFileAttributes & kept) != 0;
+    return ok;
+  }
+
+  // In blocks, asking between them whether Ctrl-C or the console's closing
+  // waits: then the copy stops and is removed.
+  static bool CopyData(HANDLE from, HANDLE to) {
+    static char block[1 << 20];
+    for (;;) {
+      if (EndingSignalPending()) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+      }
+      DWORD got = 0;
+      if (!ReadFile(from, block, sizeof block, &got, nullptr)) return false;
+      if (got == 0) return true;
+      for (DWORD done = 0; done < got;) {
+        DWORD written = 0;
+        if (!WriteFile(to, block + done, got - done, &written, nullptr)) return false;
+        done += written;
+      }
+    }
+  }
+
+  const NativeString& source_;
+  const NativeString& destination_;
+  NativeString temporary_;
+  Known start_, copy_;
+};
+
+// The old file of the replace under way, as it was set aside.
+struct {
+  NativeString path;
+  Known known;
+} setAside;
+
+}  // namespace
+
+bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  CopyMove move(source, destination);
+  return MoveThroughCopy(move, steps);
+}
+
+// No flag: never over an existing file, and never Windows' own copy onto
+// another volume, which writes straight into the destination's name.
+bool MoveFileNoReplace(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  EndingSignalsHeld held;
+  if (MoveFileExW(source.c_str(), destination.c_str(), 0)) return true;
+  return GetLastError() == ERROR_NOT_SAME_DEVICE && MoveByCopy(source, destination, steps);
+}
+
+// The Windows build makes its calls exactly as named: no shortcut.
+bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return false; }
+
+// A program holding the old file open with delete sharing may see it renamed
+// aside; its removal then waits for that program (RemoveAside).
+bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
+  EndingSignalsHeld held;
+  if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) return false;
+  setAside.path = KnowByName(aside, setAside.known) ? aside : NativeString();
+  return true;
+}
+
+bool PutBack(const NativeString& aside, const NativeString& own) {
+  EndingSignalsHeld held;
+  return MoveFileExW(aside.c_str(), own.c_str(), 0) != 0;
+}
+
+// Only while no other program has it open, and while it is the file set
+// aside, untouched: otherwise the replace unwinds.
+bool RemoveAside(const NativeString& aside) {
+  EndingSignalsHeld held;
+  return HeldAlone(aside).RemoveIfStill(setAside.path == aside ? &setAside.known : nullptr);
+}
+
+OwnLinkReplace ReplaceByOwnLink(const NativeString&, const NativeString&, MoveSteps*) {
+  return OwnLinkReplace::NotOneFile;
+}
