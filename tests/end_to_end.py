@@ -935,25 +935,28 @@ def moves_across_volumes_under_wine_keep_every_byte(tmp):
             os.remove(os.path.join(tmp, name))
             for n in os.listdir(other):
                 os.remove(os.path.join(other, n))
-        # Ctrl-C and a kill in the middle of a large copy: under the episode's
-        # name the whole episode or nothing; after Ctrl-C nothing hidden.
+        # Ctrl-C and a kill in the middle of a large copy that replaces an old
+        # file: under the episode's name the old file or the whole episode,
+        # never part of one; after Ctrl-C the old file, and nothing hidden.
         big = os.path.join(tmp, "Show.S01E06.mkv")
         with open(big, "wb") as f:
             f.truncate(768 << 20)
         for number in (signal.SIGINT, signal.SIGKILL):
+            name = signal.Signals(number).name
+            make(other, {"Show.S01E06.mkv": "old"})
             child = subprocess.Popen(command(tmp), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            while not os.listdir(other):
+            while not any(n.startswith(".tvtidy-") and not n.startswith(".tvtidy-old-") for n in os.listdir(other)):
                 time.sleep(0.005)
             time.sleep(0.1)
             child.send_signal(number)
             child.wait(timeout=TIMEOUT)
             arrived = os.path.join(other, "Show.S01E06.mkv")
-            expect(f"{signal.Signals(number).name}: the episode whole or not there",
-                   os.path.getsize(arrived) if os.path.exists(arrived) else 768 << 20, 768 << 20)
-            expect(f"{signal.Signals(number).name}: the source whole", os.path.getsize(big), 768 << 20)
-            hidden = [n for n in os.listdir(other) if n.startswith(".tvtidy-")]
+            size = os.path.getsize(arrived) if os.path.exists(arrived) else None
+            expect(f"{name}: the old file or the whole episode", size in (3, 768 << 20, None), True)
+            expect(f"{name}: the source whole", os.path.getsize(big), 768 << 20)
             if number == signal.SIGINT:
-                expect("nothing hidden left by Ctrl-C", hidden, [])
+                expect("Ctrl-C: the old file back, nothing hidden", sorted(os.listdir(other)), ["Show.S01E06.mkv"])
+                expect("Ctrl-C: the old file", open(arrived, "rb").read(), b"old")
             for n in os.listdir(other):
                 os.remove(os.path.join(other, n))
 

@@ -48,7 +48,7 @@ class HeldAlone {
  public:
   explicit HeldAlone(const NativeString& path)
       : handle_(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {}
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
   ~HeldAlone() {
     if (Held()) CloseKeepingError(handle_);
   }
