@@ -72,16 +72,16 @@ int FreshLstat(const char* path, struct stat& info) {
 #endif
 }
 
-bool IsStill(const struct stat& known, const struct stat& now, bool numbersHold) {
-  return (!numbersHold || SameFile(known, now)) && (known.st_mode & S_IFMT) == (now.st_mode & S_IFMT) &&
-         known.st_size == now.st_size && known.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-         known.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+bool IsStill(const char* path, const struct stat& known, const struct stat& now) {
+  return (known.st_mode & S_IFMT) == (now.st_mode & S_IFMT) && known.st_size == now.st_size &&
+         known.st_mtim.tv_sec == now.st_mtim.tv_sec && known.st_mtim.tv_nsec == now.st_mtim.tv_nsec &&
+         (SameFile(known, now) || NumbersByPath(path));
 }
 
 bool StillTheFile(const char* path, const struct stat& known, struct stat* now) {
   struct stat look;
   if (now == nullptr) now = &look;
-  return FreshLstat(path, *now) == 0 && IsStill(known, *now, !NumbersByPath(path));
+  return FreshLstat(path, *now) == 0 && IsStill(path, known, *now);
 }
 
 void RemoveIfStill(const char* path, const struct stat& mine) {

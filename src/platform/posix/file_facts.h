@@ -50,12 +50,13 @@ int LstatAt(const char* path, struct stat& info);
 // on the server's side meanwhile would not show.
 int FreshLstat(const char* path, struct stat& info);
 
-// Whether `now` is still the file the run made, copied or set aside, known
-// as `known`: both looked at under one name, since FUSE file systems may
-// number a file by its path (mergerfs by default, sshfs, rclone) or give each
-// name a number of its own. Kind, size and modification time always; the
-// number only where numbers hold (`numbersHold`, from NumbersByPath).
-bool IsStill(const struct stat& known, const struct stat& now, bool numbersHold);
+// Whether `now`, looked at under `path`, is still the file the run made,
+// copied or set aside, known as `known` under that same name: FUSE file
+// systems may number a file by its path (mergerfs by default, sshfs, rclone)
+// or give each name a number of its own. Kind, size and modification time
+// always; the number only where numbers hold (the mount is asked only when
+// the numbers differ).
+bool IsStill(const char* path, const struct stat& known, const struct stat& now);
 
 // The same, asked of whatever is under `path` now, looked at fresh; `now`
 // receives the look.

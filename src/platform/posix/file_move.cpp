@@ -27,7 +27,7 @@ bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const Nati
   if (TimesMayHideWrites(gone)) {
     const int kept = open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat keptInfo;
-    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && IsStill(copy, keptInfo, !NumbersByPath(destination.c_str())) &&
+    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && IsStill(destination.c_str(), copy, keptInfo) &&
            keptInfo.st_size == start.st_size && SameContent(gone, kept, start.st_size);
     if (kept >= 0) close(kept);
   }
@@ -60,7 +60,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   }
   if (!taken) return false;
   // The rename sets the change time; the file, its size and content stay.
-  const bool same = LstatAt(hidden.c_str(), now) == 0 && IsStill(start, now, !NumbersByPath(hidden.c_str())) &&
+  const bool same = LstatAt(hidden.c_str(), now) == 0 && IsStill(hidden.c_str(), start, now) &&
                     watch.Seen() == 0 &&
                     (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, destination, copy)) &&
                     !writers.OpenerWaiting();
