@@ -3,8 +3,9 @@
 // episode's name without replacing anything; the original goes only while
 // it is still the file that was copied and nobody writes it. Whatever fails
 // after the copy took the name, the copy goes again while it is still the
-// one made: a failed move changes nothing. Ending signals (POSIX) and
-// console events (Windows) wait until the move has finished or unwound.
+// one made: a failed move changes nothing. The caller holds ending signals
+// (POSIX) and console events (Windows) from before the wing is made until it
+// is gone, so that they take effect only once the move is done or undone.
 //
 // Each platform supplies a wing, an object for one move, with the steps'
 // primitives:
@@ -20,7 +21,6 @@
 
 template <typename Wing>
 bool MoveThroughCopy(Wing& wing, MoveSteps* steps) {
-  EndingSignalsHeld held;
   if (!wing.CopyIntoPlace(steps)) return false;
   if (wing.RemoveSource(steps)) return true;
   const int reason = LastErrorCode();

@@ -95,7 +95,10 @@ class CopyMove {
 
 }  // namespace
 
+// Held from before the wing is made until it is gone: an ending event takes
+// effect only once whatever the wing made is removed.
 bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  EndingSignalsHeld held;
   CopyMove move(source, destination);
   return MoveThroughCopy(move, steps);
 }
