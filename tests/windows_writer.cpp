@@ -1,8 +1,8 @@
 // A Windows program that keeps a file open as download clients and media
 // servers do (sharing reading, writing and deletion) and appends a numbered
-// block to it every so often, for the end-to-end scenarios under Wine.
-// Usage: windows_writer.exe FILE BLOCKS MILLISECONDS; prints "open" once
-// the file is open, then the number of blocks written when done.
+// block to it every so often, until a stop file appears; for the end-to-end
+// scenarios under Wine. Usage: windows_writer.exe FILE STOPFILE MILLISECONDS;
+// prints "open" once the file is open, then the number of blocks written.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,14 +15,17 @@ int wmain(int argc, wchar_t** argv) {
   if (file == INVALID_HANDLE_VALUE) return 1;
   std::printf("open\n");
   std::fflush(stdout);
-  const int blocks = _wtoi(argv[2]);
   int written = 0;
-  for (; written < blocks; ++written) {
+  for (;; ++written) {
     char block[16];
     const int length = std::snprintf(block, sizeof block, "writer%04d\n", written);
     DWORD done = 0;
     if (!WriteFile(file, block, static_cast<DWORD>(length), &done, nullptr) || done != static_cast<DWORD>(length))
       break;
+    if (GetFileAttributesW(argv[2]) != INVALID_FILE_ATTRIBUTES) {
+      ++written;
+      break;
+    }
     Sleep(static_cast<DWORD>(_wtoi(argv[3])));
   }
   CloseHandle(file);
