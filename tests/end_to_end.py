@@ -890,6 +890,18 @@ def fifos_links_and_special_entries_never_hang(tmp):
     expect("link moved as a link", os.readlink(os.path.join(tmp, "Link/Link.S01E01.mkv")), "target.mkv")
 
 
+def copying(folder, size):
+    """Whether a copy of the program's own under way there has reached size."""
+    for name in os.listdir(folder):
+        try:
+            if name.startswith(".tvtidy-") and not name.startswith(".tvtidy-old-") and \
+                    os.path.getsize(os.path.join(folder, name)) >= size:
+                return True
+        except FileNotFoundError:
+            pass
+    return False
+
+
 @scenario()
 def moves_across_volumes_under_wine_keep_every_byte(tmp):
     # The Windows build onto another volume (a show folder linked to tmpfs):
@@ -948,9 +960,10 @@ def moves_across_volumes_under_wine_keep_every_byte(tmp):
             name = signal.Signals(number).name
             make(other, {"Show.S01E06.mkv": "old"})
             child = subprocess.Popen(command(tmp), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            while not any(n.startswith(".tvtidy-") and not n.startswith(".tvtidy-old-") for n in os.listdir(other)):
-                time.sleep(0.005)
-            time.sleep(0.1)
+            # Well into the copy, which stops within a block of its signal.
+            deadline = time.monotonic() + TIMEOUT
+            while not copying(other, 32 << 20) and time.monotonic() < deadline:
+                time.sleep(0.002)
             child.send_signal(number)
             child.wait(timeout=TIMEOUT)
             arrived = os.path.join(other, "Show.S01E06.mkv")

@@ -284,12 +284,23 @@ void HoldOpenForWriting(const char* path) { heldForWriting = open(path, O_WRONLY
 // looked up is gone by then: whatever it wrote must be in the file.
 std::thread opener;
 bool openerWrote = false;
+// Whether the move's lease on the file is still whole: no opener waits on it.
+bool LeaseWhole(const char* path) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error) == fs::path(path) &&
+        fcntl(std::stoi(entry.path().filename().string()), F_GETLEASE) == F_RDLCK)
+      return true;
+  }
+  return false;
+}
 void OpenWhileHeld(const char* path) {
   opener = std::thread([name = std::string(path)] {
     std::ofstream file(name, std::ios::app);
     openerWrote = static_cast<bool>(file << "more" << std::flush);
   });
-  usleep(100000);
+  // Until its open waits on the lease (where there is one), however slow.
+  for (int waited = 0; waited < 500 && LeaseWhole(path); ++waited) usleep(10000);
 }
 // A torrent client filling a pre-allocated file in place: same size, and the
 // old times put back, as a coarse or cached clock would show them.
