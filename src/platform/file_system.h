@@ -144,7 +144,8 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
 // A move onto another disk (move_across.h): a flushed copy under a hidden
 // name takes the destination's name without replacing anything, then the
 // source goes while it is still the file copied and nobody writes it;
-// otherwise the copy goes again. A read-only source is refused first.
+// otherwise the copy goes again (a read-only source: the relocation's checks
+// refuse it before the copy where they see two disks).
 bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps = nullptr);
 
 // Only the platform's own no-replace rename, with no fallback, or false at

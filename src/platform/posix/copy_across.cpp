@@ -131,7 +131,7 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   // any more, and a file system may keep the times coarser than they were set.
   struct stat placed;
   if (FreshLstat(destination.c_str(), placed) == 0 && S_ISREG(placed.st_mode) && placed.st_size == copy.st_size &&
-      (SameFile(placed, copy) || NumbersByPath(destination.c_str())))
+      NumbersAgree(destination.c_str(), copy, placed))
     copy = placed;
   if (!FlushFolderOf(destination)) {
     ErrnoKeeper keep;

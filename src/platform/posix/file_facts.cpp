@@ -72,10 +72,15 @@ int FreshLstat(const char* path, struct stat& info) {
 #endif
 }
 
+// The mount is asked only when the numbers differ: none more where they hold.
+bool NumbersAgree(const char* path, const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) || NumbersByPath(path);
+}
+
 bool IsStill(const char* path, const struct stat& known, const struct stat& now) {
   return (known.st_mode & S_IFMT) == (now.st_mode & S_IFMT) && known.st_size == now.st_size &&
          known.st_mtim.tv_sec == now.st_mtim.tv_sec && known.st_mtim.tv_nsec == now.st_mtim.tv_nsec &&
-         (SameFile(known, now) || NumbersByPath(path));
+         NumbersAgree(path, known, now);
 }
 
 bool StillTheFile(const char* path, const struct stat& known, struct stat* now) {
@@ -110,6 +115,15 @@ bool FlagsForbidChanges(const char* path, const struct stat& info) {
 }
 }  // namespace
 
+bool ProtectedFromLinks(const char* path) {
+  struct stat file;
+  const uid_t me = geteuid();
+  if (me == 0 || LstatAt(path, file) != 0 || file.st_uid == me) return false;
+  const PathAt at(path);
+  return !S_ISREG(file.st_mode) || (file.st_mode & (S_ISUID | S_ISGID)) != 0 ||
+         faccessat(at.dir(), at.name(), R_OK | W_OK, AT_EACCESS) != 0;
+}
+
 bool RefusedForThisFile(const char* path, int error, bool link) {
   if (error != EPERM) return false;
   ErrnoKeeper keep;
@@ -119,12 +133,7 @@ bool RefusedForThisFile(const char* path, int error, bool link) {
   if (FlagsForbidChanges(path, file) || FlagsForbidChanges(folderPath.c_str(), folder)) return true;
   const uid_t me = geteuid();
   if (me == 0 || file.st_uid == me) return false;
-  if ((folder.st_mode & S_ISVTX) && folder.st_uid != me) return true;
-  // Protected links: another user's file only for one who may read and write
-  // it, and never one that sets its user or group.
-  const PathAt at(path);
-  return link && (!S_ISREG(file.st_mode) || (file.st_mode & (S_ISUID | S_ISGID)) != 0 ||
-                  faccessat(at.dir(), at.name(), R_OK | W_OK, AT_EACCESS) != 0);
+  return ((folder.st_mode & S_ISVTX) && folder.st_uid != me) || (link && ProtectedFromLinks(path));
 }
 
 bool TimesMayHideWrites(int fd) {

@@ -50,12 +50,15 @@ int LstatAt(const char* path, struct stat& info);
 // on the server's side meanwhile would not show.
 int FreshLstat(const char* path, struct stat& info);
 
+// Whether two looks under `path` found one file as far as its number tells:
+// the same number, or any where numbers do not hold (NumbersByPath).
+bool NumbersAgree(const char* path, const struct stat& a, const struct stat& b);
+
 // Whether `now`, looked at under `path`, is still the file the run made,
 // copied or set aside, known as `known` under that same name: FUSE file
 // systems may number a file by its path (mergerfs by default, sshfs, rclone)
 // or give each name a number of its own. Kind, size and modification time
-// always; the number only where numbers hold (the mount is asked only when
-// the numbers differ).
+// always; the number where it holds (NumbersAgree).
 bool IsStill(const char* path, const struct stat& known, const struct stat& now);
 
 // The same, asked of whatever is under `path` now, looked at fresh; `now`
@@ -76,6 +79,11 @@ bool TimesMayHideWrites(int fd);
 // another file under the same name may get the old one. The kernel's own
 // file systems keep a file's number for as long as it lives.
 bool NumbersByPath(const char* path);
+
+// Whether the system's protected links keep this user from linking the file:
+// another user's, which this user may not both read and write, or one that
+// sets its user or group (fs.protected_hardlinks; root is never kept).
+bool ProtectedFromLinks(const char* path);
 
 // Whether a refusal (EPERM) of a rename or, with `link`, of a new link of
 // `path` is the file's own, not its file system's: a file or folder made

@@ -134,8 +134,7 @@ bool SameFile(const NativeString& a, const NativeString& b) {
 bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }
 
 bool LinkRefusedAsOthersFile(const NativeString& existing, int code) {
-  struct stat info;
-  return code == EPERM && geteuid() != 0 && lstat(existing.c_str(), &info) == 0 && info.st_uid != geteuid();
+  return code == EPERM && ProtectedFromLinks(existing.c_str());
 }
 
 bool MayBeOneFile(const NativeString& a, const NativeString& b) {

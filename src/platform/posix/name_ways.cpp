@@ -16,14 +16,15 @@
 namespace {
 
 // Errors that answer the move itself: the name is taken, the source or the
-// folder is gone, another disk, no room or no right. Any other failure of a
-// way (EINVAL, ENOSYS, ENOTSUP, EPERM, EIO from a cloud mount, ...) is that
-// way refused here, and the next way is tried.
-bool AnswersTheMove(int error) {
+// folder is gone, another disk, no room or no right, or a refusal that the
+// file itself explains (RefusedForThisFile). Any other failure of a way
+// (EINVAL, ENOSYS, ENOTSUP, EPERM, EIO from a cloud mount, ...) is that way
+// refused here, and the next way is tried.
+bool AnswersTheMove(int error, const char* source, bool link = false) {
   return error == EEXIST || error == ENOENT || error == ENOTDIR || error == EISDIR ||
          error == ENOTEMPTY || error == EXDEV || error == ENAMETOOLONG || error == ELOOP ||
          error == EACCES || error == EROFS || error == ENOSPC || error == EDQUOT ||
-         error == EMLINK || error == EBUSY;
+         error == EMLINK || error == EBUSY || RefusedForThisFile(source, error, link);
 }
 
 // No way to reserve the name here: the rename goes only onto a free one.
@@ -91,7 +92,7 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
 
   if (way == Way::RenameFlag) {
     if (RenameWithFlag(source, destination)) return true;
-    if (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false) || !findDevice()) return false;
+    if (AnswersTheMove(errno, source) || !findDevice()) return false;
     Learn(device, way = Way::Link);
   }
   if (way == Way::Link) {
@@ -106,7 +107,7 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     // Across disks (or branches of a pool) no way could take the name: the
     // move is a copy, and no placeholder is made on the other disk.
     if (errno == EXDEV) return false;
-    if (errno != EMLINK && (AnswersTheMove(errno) || RefusedForThisFile(source, errno, true))) return false;
+    if (errno != EMLINK && AnswersTheMove(errno, source, true)) return false;
     if (errno != EMLINK && findDevice())
       Learn(device, way = IsCloudMount(device) ? Way::CheckedRename : Way::Placeholder);
   }
@@ -118,12 +119,12 @@ bool RenameToFreshName(const char* source, const char* fresh) {
   const PathAt from(source), to(fresh);
   // Until a device refuses the flag, every device takes it: no look first.
   if (!AnyWayLearned() && RenameWithFlag(source, fresh)) return true;
-  if (!AnyWayLearned() && (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false))) return false;
+  if (!AnyWayLearned() && AnswersTheMove(errno, source)) return false;
   struct stat info;
   if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (WayFor(info.st_dev) == Way::RenameFlag) {
     if (RenameWithFlag(source, fresh)) return true;
-    if (AnswersTheMove(errno) || RefusedForThisFile(source, errno, false)) return false;
+    if (AnswersTheMove(errno, source)) return false;
     Learn(info.st_dev, Way::Link);  // the flag refused here; the move learns the rest
   }
   if (fstatat(to.dir(), to.name(), &info, AT_SYMLINK_NOFOLLOW) == 0) {

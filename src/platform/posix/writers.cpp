@@ -115,7 +115,7 @@ HeldFromWriters::HeldFromWriters(const char* path) {
 // A lease being broken reports the type it is being broken to.
 bool HeldFromWriters::OpenerWaiting() const {
 #ifdef __linux__
-  return leased_ && fd_ >= 0 && fcntl(fd_, F_GETLEASE) != F_RDLCK;
+  return leased_ && fcntl(fd_, F_GETLEASE) != F_RDLCK;  // leased only while held open
 #else
   return false;
 #endif

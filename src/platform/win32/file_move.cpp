@@ -132,11 +132,6 @@ class CopyMove {
   bool CopyFrom(HANDLE from, MoveSteps* steps) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!KnowByHandle(from, start_, &information)) return false;
-    // A read-only file could be copied but never removed: refused first.
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
-    }
     HANDLE to = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 64 && to == INVALID_HANDLE_VALUE; ++attempt) {
       HiddenNameBeside(destination_, L".tvtidy-", temporary_);
