@@ -17,6 +17,7 @@ import sys
 import tempfile
 import time
 import resource
+import signal
 
 PROGRAM = os.path.abspath(sys.argv[1])
 WINE = "--wine" in sys.argv
@@ -909,7 +910,6 @@ def moves_across_volumes_under_wine_keep_every_byte(tmp):
     # goes only while no other program has it open, whatever it shares.
     if not WINE:
         return
-    import signal
     writer_exe = os.path.join(os.path.dirname(PROGRAM), "windows_writer.exe")
     base = tmp + SEP
     with another_file_system() as other:
@@ -1256,7 +1256,6 @@ def pools_and_shares_that_number_by_path_move_or_leave_nothing_of_their_own(tmp)
 
 @scenario(native_only=True)
 def copies_across_disks_with_a_writer_and_a_signal_racing_them(tmp):
-    import signal
     with another_file_system() as other:
         os.symlink(other, os.path.join(tmp, "Show"))
         source = os.path.join(tmp, "Show.S01E01.mkv")
@@ -1382,6 +1381,45 @@ def a_hundred_thousand_files(tmp):
            (100000 + len(shows) + 1, len(shows), 99000, "Moved 99000 files"))
     expect("every line once", len(set(got)), len(got))
     expect("all accounted for", sum(len(f) for _, _, f in os.walk(tmp)), 100000)
+
+
+@scenario(native_only=True)
+def an_ending_signal_leaves_a_whole_line_for_everything_done(tmp):
+    """SIGTERM at several moments of a run of thousands of files, output to
+    a file: a whole line for every move, link and folder made, and no other."""
+    names = [f"Show.{i % 400:03}.S01E{i % 90:02}.{i}.mkv" for i in range(12000)]
+    log = tmp + ".log"
+    # The moment: once the log holds that many bytes (0: at once).
+    for program, written in ((PROGRAM, 0), (PROGRAM, 300), (PROGRAM, 60000), (LINK, 1), (LINK, 40000),
+                             (LINK, 300000)):
+        shutil.rmtree(tmp)
+        os.mkdir(tmp)
+        for n in names:
+            open(os.path.join(tmp, n), "wb").close()
+        with open(log, "wb") as out:
+            child = subprocess.Popen(command(tmp, program=program), stdout=out, stderr=subprocess.DEVNULL,
+                                     stdin=subprocess.DEVNULL)
+            deadline = time.monotonic() + TIMEOUT
+            while os.path.getsize(log) < written and child.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.0005)
+            child.send_signal(signal.SIGTERM)
+            rc = child.wait(timeout=TIMEOUT)
+        at = f"{os.path.basename(program)} after {written} bytes"
+        data = open(log, "rb").read()
+        os.remove(log)
+        expect(at + ": ended by the signal or done", rc in (-signal.SIGTERM, 0, 1), True)
+        expect(at + ": no line cut", data == b"" or data.endswith(EOL), True)
+        got = lines_of(data)
+        shows = {d for d in os.listdir(tmp) if os.path.isdir(os.path.join(tmp, d))}
+        expect(at + ": a line per folder made", sorted(l for l in got if l.startswith("Created Folder: ")),
+               sorted(f"Created Folder: {tmp}/{d}" for d in shows))
+        if program == PROGRAM:
+            done = {f"Moved File: {tmp}/{n}" for n in names if not os.path.exists(os.path.join(tmp, n))}
+        else:
+            done = {f"Linked File: {tmp}/{n} -> {tmp}/{n.split('.S01')[0].replace('.', ' ')}/{n}"
+                    for n in names if os.stat(os.path.join(tmp, n)).st_nlink == 2}
+        expect(at + ": a line per file done", {l for l in got if not l.startswith("Created Folder: ")} - {
+               f"Moved {len(done)} files", f"Linked {len(done)} files"}, done)
 
 
 @scenario(native_only=True)

@@ -169,6 +169,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   FolderListing listing(base);
   if (listing.Failure() != 0) effects.ListingFailed(folderPath, listing.Failure());
   for (; listing.HasEntry(); listing.Advance()) {
+    EndHereIfSignalled();  // also among entries that get no line
     const FolderEntry& entry = listing.Entry();
     if (entry.isFolder) {
       if (!IsSelfOrParent(entry.name)) effects.PassedFolder(entry.name);

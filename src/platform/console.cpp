@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ending.h"
 #include "platform/errors.h"
 
 int IoErrorCode = 0;  // one thread: plain state, no thread-local storage
@@ -126,6 +127,12 @@ void WritePendingOutput() {
   if (stream.open) WriteOutPending();
 }
 
+void EndHereIfSignalled() {
+  if (!EndingDue()) return;
+  WritePendingOutput();
+  EndAsSignalled();
+}
+
 // Kept out of line so that the caller's address is the raise point of a failure.
 [[gnu::noinline]] void WriteLine(NativeStringView text) {
   const void* caller = __builtin_return_address(0);
@@ -137,6 +144,7 @@ void WritePendingOutput() {
   Append(lineBytes.data(), lineBytes.size());
   Append(console_platform::kLineEnd.data(), console_platform::kLineEnd.size());
   if (stream.open && stream.flushAfterLine) WriteOutPending();
+  EndHereIfSignalled();
   CheckIoResult(caller);
 }
 

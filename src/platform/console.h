@@ -24,6 +24,11 @@ void WriteWholeLines();
 // Writes out the pending bytes; a failure only sets IoErrorCode.
 void WritePendingOutput();
 
+// A line boundary: an ending signal recorded outside any move ends the run
+// here, every line before it written out whole. Every line asks it, and so
+// does long work that prints nothing.
+void EndHereIfSignalled();
+
 // How standard output looked when it was opened.
 enum class OutputKind { Unusable, CharacterDevice, Other };
 

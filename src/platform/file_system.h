@@ -1,6 +1,7 @@
 // File-system queries and changes as plain answers: none of them prints or raises.
 #pragma once
 
+#include "platform/ending.h"  // EndingSignalsHeld, for every move
 #include "platform/text.h"
 
 // Whether the platform looks names up without regard to letter case.
@@ -170,26 +171,6 @@ bool RemoveAside(const NativeString& aside);
 enum class OwnLinkReplace { NotOneFile, Done, Failed };
 OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& target,
                                 MoveSteps* steps = nullptr);
-
-// Holds SIGINT, SIGTERM and SIGHUP back (POSIX) while a move or a replace
-// runs, so that one arriving meanwhile finds either the old file or the new
-// one under the name. No handler touches a file: a long copy notices a
-// waiting signal between blocks and unwinds, and the signal takes effect
-// once the outermost hold ends.
-// Windows: Ctrl-C, Ctrl-Break and the console closing are recorded by the
-// console's control handler meanwhile, and end the program, its lines
-// written out, once the outermost hold ends.
-class EndingSignalsHeld {
- public:
-  EndingSignalsHeld();
-  ~EndingSignalsHeld();
-  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
-  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
-};
-
-// True when an ending signal or console event waits for the hold to end (one
-// the process ignores does not count): long work unwinds.
-bool EndingSignalPending();
 
 // The path resolved against the current folder, into full. errorCode is 0 on
 // success, 2 for a path that merely does not exist, anything else for a refusal.

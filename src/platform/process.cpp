@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/ending.h"
 
 std::int32_t ExitStatus = 0;
 
@@ -13,6 +14,7 @@ void EndProcessWith(std::int32_t status) {
 }
 
 void EndProcess() {
+  EndHereIfSignalled();
   // A failure here is not reported: the bytes are lost and the status stays.
   WritePendingOutput();
   IoErrorCode = 0;
@@ -20,6 +22,7 @@ void EndProcess() {
 }
 
 void RunProgram(void (*body)()) {
+  RecordEndingSignals();
   try {
     body();
   } catch (const Exception& error) {

@@ -4,7 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "platform/posix/ending_signals.h"
+#include "platform/ending.h"
 #include "platform/posix/file_data.h"
 #include "platform/posix/file_facts.h"
 #include "platform/posix/name_ways.h"

@@ -1,37 +1,52 @@
-#include "platform/posix/ending_signals.h"
-
 #include <signal.h>
+#include <unistd.h>
 
-#include "platform/file_system.h"
+#include "platform/ending.h"
 
 namespace {
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds nest: the mask from before the outermost one comes back.
+volatile sig_atomic_t recorded = 0;  // the first signal; a second changes nothing
 int holdDepth = 0;
-sigset_t maskBeforeHold;
+bool recording = false;
+
+void Record(int number) {
+  if (recorded == 0) recorded = number;
+}
 }  // namespace
 
-EndingSignalsHeld::EndingSignalsHeld() {
-  if (holdDepth++ > 0) return;
-  sigset_t held;
-  sigemptyset(&held);
-  for (const int number : kEndingSignals) sigaddset(&held, number);
-  sigprocmask(SIG_BLOCK, &held, &maskBeforeHold);
-}
-
-EndingSignalsHeld::~EndingSignalsHeld() {
-  if (--holdDepth == 0) sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
-}
-
-bool EndingSignalPending() {
-  sigset_t pending;
-  if (sigpending(&pending) != 0) return false;
+void RecordEndingSignals() {
+  if (recording) return;
+  recording = true;
   for (const int number : kEndingSignals) {
-    if (sigismember(&pending, number) != 1) continue;
-    // A blocked signal stays pending even where it is ignored (nohup).
     struct sigaction action {};
-    if (sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) return true;
+    if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action = {};
+    action.sa_handler = Record;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;  // no call fails for it: the run ends at a line
+    sigaction(number, &action, nullptr);
   }
-  return false;
+}
+
+EndingSignalsHeld::EndingSignalsHeld() {
+  RecordEndingSignals();
+  ++holdDepth;
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() { --holdDepth; }
+
+bool EndingSignalPending() { return recorded != 0; }
+
+bool EndingDue() { return recorded != 0 && holdDepth == 0; }
+
+void EndAsSignalled() {
+  const int number = recorded;
+  signal(number, SIG_DFL);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  sigaddset(&unblocked, number);
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+  raise(number);
+  _exit(128 + number);  // only where the default action did not end it
 }

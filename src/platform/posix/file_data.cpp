@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/ending_signals.h"
+#include "platform/ending.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/file_system.h"
@@ -188,9 +189,11 @@ bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
 
 FolderLock::FolderLock(const NativeString& folder) {
   fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ >= 0)
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
+  // In short waits, so that an ending signal still ends a hook that waits its turn.
+  const struct timespec wait = {0, 50 * 1000 * 1000};
+  while (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+         !EndingSignalPending())
+    nanosleep(&wait, nullptr);
 }
 
 FolderLock::~FolderLock() {

@@ -177,7 +177,10 @@ NativeString FolderLockName(const NativeString& folder) {
 FolderLock::FolderLock(const NativeString& folder) {
   const NativeString name = FolderLockName(folder);
   handle_ = CreateMutexW(nullptr, FALSE, name.c_str());
-  if (handle_ != nullptr) WaitForSingleObject(handle_, INFINITE);  // abandoned: ours too
+  // In short waits, so that Ctrl-C still ends a hook that waits its turn;
+  // an abandoned mutex is ours too.
+  while (handle_ != nullptr && WaitForSingleObject(handle_, 50) == WAIT_TIMEOUT && !EndingSignalPending()) {
+  }
 }
 
 FolderLock::~FolderLock() {
