@@ -29,7 +29,8 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     RelocateFile(source, target, &steps, disk);
     return;
   }
-  // The old file's own spelling, where the file system ignores case.
+  // The old file's own spelling as the index has it, where the file system
+  // ignores case; the set-aside learns it afresh from the folder.
   const size_t nameAt = target.find_last_of(kDelimiter) + 1;
   NativeString own = target.substr(0, nameAt), aside;
   own.append(showFolder.StoredSpelling(NativeStringView(target).substr(nameAt)));

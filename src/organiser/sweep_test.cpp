@@ -325,6 +325,48 @@ TEST_F(Sweep, ReplacesAtThePathLengthLimit) {
   }
 }
 
+// The show folder's index is read once per run; another program renames or
+// creates names in it later. A failed replace puts the old file back under
+// the name it had when it was set aside, never under one the index recalls.
+TEST_F(Sweep, AFailedReplacePutsTheOldFileBackUnderTheNameItHadThen) {
+  const struct {
+    const char* what;
+    const char *indexed, *now;  // the second episode's old file: when the index is read, later
+    bool renamed;               // renamed by the other program, else a file of its own created
+  } rows[] = {
+      {"a name created beside a variant", "s.s01e02.mkv", "S.S01E02.mkv", false},
+      {"renamed into the new file's case", "s.s01e02.mkv", "S.S01E02.mkv", true},
+      {"renamed out of it", "S.S01E02.mkv", "s.s01e02.mkv", true},
+  };
+  WriteFile(tmp.Path() / "probe", "");
+  const bool namesIgnoreCase = fs::exists(tmp.Path() / "PROBE");
+  for (const auto& row : rows) {
+    if (row.renamed != namesIgnoreCase) continue;  // on ext4 one name cannot become the other's variant
+    const fs::path base = tmp.Path() / "stale", show = base / "S";
+    fs::remove_all(base);
+    fs::create_directories(show);
+    WriteFile(show / "S.S01E01.mkv", "old 1");
+    WriteFile(show / row.indexed, "old 2");
+    WriteFile(base / "S.S01E01.mkv", "new 1");
+    bool fail = false;
+    StepEffects effects(MoveStep::Checked, [&](const NativeString&) {
+      if (fail) throw EInOutError(NativeString(NATIVE("refused")));
+    });
+    SweepDirectory(base.native(), effects);  // the first replace reads the index
+    if (row.renamed)
+      fs::rename(show / row.indexed, show / row.now);
+    else
+      WriteFile(show / row.now, "created");
+    WriteFile(base / "S.S01E02.mkv", "new 2");
+    fail = true;
+    SweepDirectory(base.native(), effects);
+    std::multiset<std::string> wanted = {"S.S01E01.mkv", row.now};
+    if (!row.renamed) wanted.insert(row.indexed);
+    EXPECT_EQ(Names(show), wanted) << row.what;
+    EXPECT_EQ(ReadFile(show / row.now), row.renamed ? "old 2" : "created") << row.what;
+  }
+}
+
 // A signal at each step of a replace, in a child process: afterwards exactly
 // one of the old and the new file holds the name, and nothing stray is left.
 // A second, different signal (the terminal closing after Ctrl-C) meanwhile

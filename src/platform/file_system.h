@@ -106,6 +106,12 @@ bool CanonicalPath(const NativeString& path, NativeString& canonical);
 // (and on Windows, whose previews do not follow links to files).
 bool LinkTargetOf(const NativeString& path, NativeString& target);
 
+// The path with its last name as its folder stores it at this moment: the
+// path itself where names keep their case, else the spelling listed (asked
+// of the folder itself: another program may have renamed it since any
+// earlier look). False, with `stored` the path, when it cannot be told.
+bool StoredNameNow(const NativeString& path, NativeString& stored);
+
 // Whether the folder's file system looks names up without regard to letter
 // case (exFAT, FAT, SMB; always on Windows): its own name in another case
 // finds it. A folder not there yet is asked of its parent.
@@ -156,10 +162,11 @@ bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destina
 
 // A replace: the old file at `path` renamed to `aside` (a free name in its
 // own folder) without replacing anything, and either put back under its own
-// name `own` (its stored spelling, where the file system ignores case) or
-// removed once the new file has arrived. A file still being written is
-// neither set aside nor removed (EBUSY). False with LastErrorCode().
-bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString& own);
+// name or removed once the new file has arrived. `own` is set to that name
+// as the folder stored it just before (StoredNameNow), whatever an earlier
+// look said. A file still being written is neither set aside nor removed
+// (EBUSY). False with LastErrorCode().
+bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeString& own);
 bool PutBack(const NativeString& aside, const NativeString& own);
 bool RemoveAside(const NativeString& aside);
 

@@ -1,5 +1,6 @@
 #include "platform/posix/file_facts.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <string.h>
@@ -12,6 +13,7 @@
 #endif
 
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 
 namespace {
 constexpr long kFuse = 0x65735546, kExfat = 0x2011BAB0, kFat = 0x4d44;
@@ -192,4 +194,44 @@ bool FlushFolderOf(const std::string& path) {
   ErrnoKeeper keep;
   close(fd);
   return flushed;
+}
+
+namespace {
+// Whether each device ignores letter case, asked once per device in a run.
+struct CaseRule {
+  dev_t device;
+  bool ignored;
+};
+CaseRule caseRules[16];
+size_t caseRuleCount = 0;
+
+bool IgnoresCase(dev_t device, const NativeString& folder) {
+  for (size_t i = 0; i < caseRuleCount; ++i)
+    if (caseRules[i].device == device) return caseRules[i].ignored;
+  const bool ignored = NamesIgnoreCaseIn(folder);
+  if (caseRuleCount < sizeof caseRules / sizeof caseRules[0]) caseRules[caseRuleCount++] = {device, ignored};
+  return ignored;
+}
+}  // namespace
+
+bool StoredNameNow(const NativeString& path, NativeString& stored) {
+  stored = path;
+  struct stat info;
+  const size_t nameAt = path.rfind('/') + 1;
+  const NativeString folder = nameAt > 0 ? path.substr(0, nameAt) : NativeString("./");
+  if (LstatAt(path.c_str(), info) != 0) return false;
+  if (!IgnoresCase(info.st_dev, folder)) return true;
+  // One listed name at most equals it with case ignored; the exact one wins.
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  const NativeStringView name = NativeStringView(path).substr(nameAt);
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    if (CompareIgnoringCase(entry->d_name, name) != 0) continue;
+    stored.replace(nameAt, NativeString::npos, entry->d_name);
+    found = true;
+    if (name == entry->d_name) break;
+  }
+  closedir(dir);
+  return found;
 }

@@ -126,13 +126,14 @@ struct {
 } setAside;
 }  // namespace
 
-bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
+bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeString& own) {
   EndingSignalsHeld held;
   HeldFromWriters writers(path.c_str());  // through the rename
   if (writers.BeingWritten()) {
     errno = EBUSY;
     return false;
   }
+  StoredNameNow(path, own);
   // By the name looked up, which a file system that ignores case may cache.
   if (!writers.Do([&] { return RenameToFreshName(path.c_str(), aside.c_str()); })) return false;
   // A program that found it by its name meanwhile and waits to write: back

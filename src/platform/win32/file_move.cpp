@@ -215,8 +215,9 @@ bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return fals
 
 // A program holding the old file open with delete sharing may see it renamed
 // aside; its removal then waits for that program (RemoveAside).
-bool SetAsideAs(const NativeString& path, const NativeString& aside, const NativeString&) {
+bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeString& own) {
   EndingSignalsHeld held;
+  StoredNameNow(path, own);
   if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) return false;
   setAside.path = KnowByName(aside, setAside.known) ? aside : NativeString();
   return true;

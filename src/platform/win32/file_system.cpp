@@ -213,6 +213,16 @@ bool MayChangeEntriesIn(const NativeString&) { return true; }
 
 bool NamesIgnoreCaseIn(const NativeString&) { return true; }
 
+bool StoredNameNow(const NativeString& path, NativeString& stored) {
+  stored = path;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  stored.replace(path.find_last_of(L'\\') + 1, NativeString::npos, found.cFileName);
+  return true;
+}
+
 // One volume: the entry's own and the folder's (followed; its parent's where
 // it is not made yet). Unknown, it is left to the move itself.
 bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
