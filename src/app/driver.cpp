@@ -117,6 +117,12 @@ void RunLink() {
     WriteNotice(NATIVE("Usage: tvtidy-link <folder> [<library>]"));
     return;
   }
+  // A library inside the download folder is not a torrent's folder.
+  NativeString full;
+  if (!oneFile && library != folder &&
+      CanonicalPath(library.substr(0, library.find_last_not_of(kDelimiter) + 1), full) &&
+      SameFolder(FolderPartOf(full), folder))
+    effects.LeaveOut(NativeStringView(full).substr(full.find_last_of(kDelimiter) + 1));
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
   SweepDirectory(folder, library, effects);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);

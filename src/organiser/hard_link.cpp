@@ -23,27 +23,38 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
 
 bool LinkEffects::QuickMove(const NativeString& source, const NativeString& target) {
   already_ = Already::No;
+  leadsTo_.clear();
   return QuickPathsPass(source, target) && MakeHardLink(source, target);
 }
 
 void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
   already_ = Already::No;
-  CheckMove(source, target, TheDisk());
-  if (MakeHardLink(source, target)) return;
+  leadsTo_.clear();
+  // A symbolic link, relative ones above all, would lead nowhere from the
+  // show folder: the file it leads to gets the new name.
+  NativeString hop;
+  for (int links = 0; links < 40 && LinkTargetOf(leadsTo_.empty() ? source : leadsTo_, hop); ++links)
+    leadsTo_.swap(hop);
+  if (!leadsTo_.empty() && !FileEntryExists(leadsTo_))
+    throw EInOutError(NativeString(NATIVE("a symbolic link that leads to no file")));
+  const NativeString& linked = leadsTo_.empty() ? source : leadsTo_;
+  CheckMove(linked, target, TheDisk());
+  if (MakeHardLink(linked, target)) return;
   const int code = LastErrorCode();
+  if (IsNameClash(code)) RefuseTheFileItself(source, target, TheDisk());
   // Run again, or by a second hook: the show folder holds this very file.
-  if (IsNameClash(code) && SameFile(source, target)) {
+  if (IsNameClash(code) && SameFile(linked, target)) {
     already_ = Already::Linked;
     return;
   }
   // sshfs shows each name of a file as a file of its own: said as it is.
-  if (IsNameClash(code) && MayBeOneFile(source, target)) {
+  if (IsNameClash(code) && MayBeOneFile(linked, target)) {
     already_ = Already::MaybeLinked;
     return;
   }
   if (IsNameClash(code))
     throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
-  if (LinkRefusedAsOthersFile(source, code))
+  if (LinkRefusedAsOthersFile(linked, code))
     throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
   throw EInOutError(SystemErrorText(code));
 }
@@ -78,6 +89,10 @@ void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
                                  "this file system cannot show whether it is this one"));
   CountOne(count_);
   line_.assign(NATIVE("Linked File: ")).append(source).append(NATIVE(" -> ")).append(target);
+  if (!leadsTo_.empty())
+    line_.append(NATIVE(" (the file the link leads to: "))
+        .append(CanonicalPath(leadsTo_, shown_) ? shown_ : leadsTo_)
+        .append(NATIVE(")"));
   WriteLine(line_);
 }
 // A hook must not take an unread folder for one with nothing to link.
@@ -131,7 +146,10 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
 
 void LinkEffects::PassedFolder(NativeStringView name) {
-  if (gathering_ && !MarkedAsSample(name) && CompareIgnoringCase(name, NATIVE("Subs")) != 0)
+  if (!gathering_) return;
+  if (name == leftOut_)
+    WriteEventLine(line_, NATIVE("Skipped Folder: "), name, NATIVE("the library"));
+  else if (!MarkedAsSample(name) && CompareIgnoringCase(name, NATIVE("Subs")) != 0)
     torrentFolders_.emplace_back(name);
 }
 
@@ -162,7 +180,7 @@ void LinkEffects::Begin(NativeStringView base) {
     const NativeString folder = base_ + NativeString(subs) + kDelimiter;
     FolderListing listing(folder);
     for (; listing.HasEntry(); listing.Advance())
-      if (!listing.Entry().isFolder && IsSidecarName(listing.Entry().name, false))
+      if (!listing.Entry().isFolder && IsSidecarName(listing.Entry().name, false) && Considers(listing.Entry().name))
         subtitles_.push_back(folder + NativeString(listing.Entry().name));
     if (listing.Failure() == 0) break;
   }
@@ -185,7 +203,7 @@ void LinkEffects::End() {
       LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
       return true;
     });
-    if (!belongs && subtitle == beside) WriteEventLine(line_, NATIVE("Skipped File: "), name);
+    if (!belongs) WriteEventLine(line_, NATIVE("Skipped File: "), NativeStringView(subtitle).substr(base_.size()));
   }
   subtitles_.clear();
   episodes_.clear();
@@ -215,9 +233,25 @@ void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& s
   SayLinked(subtitle, target);  // not an episode: nothing to remember
 }
 
-void LinkEffects::OnlyFile(NativeStringView name) { only_ = name.substr(0, name.size() - ExtensionOf(name).size()); }
+void LinkEffects::OnlyFile(NativeStringView name) {
+  onlyName_ = name;
+  only_ = name.substr(0, name.size() - ExtensionOf(name).size());
+}
 
+// A subtitle whose language tags, dropped one by one, reach another episode
+// lying beside it first is that episode's ("One.S01E01.720p.srt").
 bool LinkEffects::Considers(NativeStringView name) {
-  return only_.empty() ||
-         (name.substr(0, only_.size()) == only_ && (name.size() == only_.size() || name[only_.size()] == NATIVE('.')));
+  if (only_.empty() || name == onlyName_) return true;
+  if (!IsSidecarName(name, false) || !SidecarBelongs(name, kDelimiter, [&](NativeStringView stem) { return stem == only_; }))
+    return false;
+  NativeString episode;
+  bool mine = false;
+  SidecarBelongs(name, kDelimiter, [&](NativeStringView stem) {
+    if (stem == only_) return mine = true;
+    for (const NativeStringView extension : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi"), NATIVE(".MKV"),
+                                             NATIVE(".MP4"), NATIVE(".AVI")})
+      if (FileEntryExists(episode.assign(base_).append(stem).append(extension))) return true;
+    return false;
+  });
+  return mine;
 }

@@ -31,8 +31,11 @@ class LinkEffects : public SweepEffects {
   // The first folder's sub-folders that may be torrents' own, named by its
   // own listing: the folder is read once.
   void PassedFolder(NativeStringView name) override;
-  // Only the named file and those of its name (its subtitles) are looked at.
+  // Only the named file and its subtitles (by the subtitles' own rule) are
+  // looked at.
   void OnlyFile(NativeStringView name);
+  // The library's name, where it lies in the download folder: never a torrent's.
+  void LeaveOut(NativeStringView name) { leftOut_ = name; }
   bool Considers(NativeStringView name) override;
   // Subtitles follow their episode: each gets its own line once the folder
   // is gone through.
@@ -56,7 +59,7 @@ class LinkEffects : public SweepEffects {
   // The folder gone through, its subtitles (and those of its Subs folder),
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
-  NativeString base_, only_, made_;
+  NativeString base_, only_, onlyName_, leftOut_, made_;
   std::vector<NativeString> subtitles_;
   struct Episode {
     std::uint64_t key;     // TextKey of the path without extension
@@ -70,6 +73,8 @@ class LinkEffects : public SweepEffects {
   bool gathering_ = true;
   std::unordered_set<NativeString> showFoldersOfRun_;
 
+  // Where a symbolic-link episode leads: that file is the one linked.
+  NativeString leadsTo_, shown_;
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked } already_ = Already::No;
   bool failed_ = false;

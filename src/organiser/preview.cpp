@@ -124,6 +124,10 @@ bool PreviewEffects::Disk::IsRemovableEntry(const NativeString& path) const {
 
 bool PreviewEffects::FolderExists(const NativeString& path) { return disk_.FolderExists(path); }
 
+bool PreviewEffects::UsableFolder(const NativeString& path) {
+  return disk_.Made(path) || (::FolderExists(path) && MayChangeEntriesIn(path));
+}
+
 bool PreviewEffects::MakeFolder(const NativeString& path) {
   reason_.clear();
   if (EntryExists(path)) {

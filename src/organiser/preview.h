@@ -16,6 +16,7 @@ class PreviewEffects : public SweepEffects {
  public:
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
+  bool UsableFolder(const NativeString& path) override;
   bool QuickMove(const NativeString&, const NativeString&) override { return false; }
   void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
 

@@ -159,9 +159,16 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   // A read-only file may be copied to another disk but never removed from
   // its own: the move is bound to fail, so it fails before the copy. The
   // disks first: the attributes are asked only of a move between two.
-  if (!disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination)) &&
-      !disk.IsRemovableEntry(scratch.source))
-    throw EInOutError(SystemErrorText(kReadOnlyRefusal));
+  // A FIFO or a device cannot be copied there: the copy's own answer.
+  if (disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination))) return;
+  if (!CopiableAcross(scratch.source)) RaiseSystemError();
+  if (!disk.IsRemovableEntry(scratch.source)) throw EInOutError(SystemErrorText(kReadOnlyRefusal));
+}
+
+void RefuseTheFileItself(const NativeString& sourcePath, const NativeString& destinationPath,
+                         const DiskView& disk) {
+  if (disk.SameEntry(sourcePath, destinationPath))
+    throw EInOutError(NativeString(NATIVE("the show folder leads back to this file")));
 }
 
 bool PlanReplace(const NativeString& sourcePath, const NativeString& destinationPath,
@@ -170,9 +177,8 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
   const NativeString& destination = scratch.destination;
   if (!disk.EntryExists(destination)) return false;
   // A show folder that leads back to the tidied folder: the "old file" is
-  // the episode itself, which must neither go nor be moved onto itself.
-  if (disk.SameEntry(scratch.source, destination))
-    throw EInOutError(NativeString(NATIVE("the show folder leads back to this file")));
+  // the episode itself.
+  RefuseTheFileItself(scratch.source, destination, disk);
   if (disk.IsRemovableEntry(destination)) {
 #ifdef _WIN32
     // The old file waits beside itself under a hidden name, which must fit

@@ -80,6 +80,12 @@ class TakenNameView : public DiskView {
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
                const DiskView& disk);
 
+// Raises when the destination is the source's own entry, reached through a
+// show folder that leads back to the source's folder: the file must neither
+// go, nor be moved or linked onto itself.
+void RefuseTheFileItself(const NativeString& sourcePath, const NativeString& destinationPath,
+                         const DiskView& disk);
+
 // The start of the hidden name an old file waits under while it is replaced.
 inline constexpr NativeStringView kAsidePrefix = NATIVE(".tvtidy-old-");
 

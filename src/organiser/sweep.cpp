@@ -202,13 +202,13 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     bool showFolderExisted = effects.FolderExists(showFolder);
     // Any entry under the exact name that is not a folder blocks the folder:
     // a file, a FIFO, a dangling link, a link to a folder that cannot be opened.
-    // Of several folders that match, the first in byte order that is still
-    // a folder the sweep can use: repeatable runs, and no third spelling.
+    // Of several folders that match, the first in byte order that this user
+    // can enter and write: repeatable runs, and no third spelling.
     if (!showFolderExisted && !kNamesIgnoreCase && !EntryExists(showFolder) &&
         folders.FirstVariant(showName, true, [&](NativeStringView name) {
           if (name == showName) return false;
           variant.assign(library).append(name);
-          return effects.FolderExists(variant);
+          return effects.UsableFolder(variant);
         })) {
       showFolder.swap(variant);
       showFolderExisted = true;

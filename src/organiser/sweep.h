@@ -28,6 +28,9 @@ class SweepEffects {
   // Whether the show folder is there, counting those this run has made.
   virtual bool FolderExists(const NativeString& path) = 0;
   virtual bool MakeFolder(const NativeString& path) = 0;
+  // Whether a show folder under another spelling can take the episodes:
+  // there, and this user may add entries to it.
+  virtual bool UsableFolder(const NativeString& path) { return FolderExists(path) && MayChangeEntriesIn(path); }
   // A plain file moved by the platform's quick way alone, or false with
   // nothing changed.
   virtual bool QuickMove(const NativeString& source, const NativeString& target) = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -575,8 +576,10 @@ std::vector<Entry> Layout(std::mt19937& random) {
     if (roll == 6) add({folder, Entry::Link, "nowhere"});
     if (roll == 7) add({folder, Entry::FolderLink, "elsewhere"});
     if (roll == 8) add({folder, Entry::FolderLink, "."});
-    // Folders an ordinary user may not change, or may enter but not read.
-    if (roll == 11) add({folder, Entry::Locked, "555"});
+    // Folders an ordinary user may not change, enter or read: a case
+    // variant first in byte order that it cannot use is passed over.
+    const char* modes[] = {"000", "444", "555", "666"};
+    if (roll == 11) add({folder, Entry::Locked, pick(modes)});
     if (roll == 12) add({folder, Entry::FolderLink, "hidden"});
     if (roll == 13) add({folder, Entry::FolderLink, kOtherDisk});
     // A first variant that cannot be used: a link into a folder shut to all
@@ -588,6 +591,10 @@ std::vector<Entry> Layout(std::mt19937& random) {
 #endif
       add({name, roll == 10 ? Entry::ReadOnly : Entry::File, "episode " + std::to_string(i)});
 #ifndef _WIN32
+    // A FIFO of an episode's name, its show folder perhaps on another disk.
+    if (random() % 8 == 0) add({show + ".S01E09.mkv", Entry::Fifo, ""});
+    // Subtitles in a Subs folder, of an episode here or of none.
+    if (random() % 4 == 0) add({"Subs/" + name.substr(0, name.size() - 4) + ".en.srt", Entry::File, "subtitle"});
     // tvtidy-link's own link of the episode, already in its show folder.
     if (roll == 15) add({folder + "/" + name, Entry::HardLink, name});
 #endif
@@ -633,8 +640,7 @@ void Build(const fs::path& base, const std::vector<Entry>& entries) {
         }
         break;
       case Entry::Locked:
-        fs::create_directories(path, ignored);
-        chmod(path.c_str(), 0555);
+        fs::create_directories(path, ignored);  // its mode once all is in place
         break;
 #else
       default: break;
@@ -642,6 +648,9 @@ void Build(const fs::path& base, const std::vector<Entry>& entries) {
     }
   }
 #ifndef _WIN32
+  for (const Entry& entry : entries)
+    if (entry.kind == Entry::Locked && fs::is_directory(fs::symlink_status(base / Utf8(entry.path))))
+      chmod((base / Utf8(entry.path)).c_str(), static_cast<mode_t>(std::stoi(entry.content, nullptr, 8)));
   chmod((base / "hidden").c_str(), 0333);
   chmod((base / "shut").c_str(), 0);
 #endif
@@ -742,7 +751,8 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
   std::vector<NativeString> usableBefore;
   const NativeString listed = WithTrailingDelimiter(run.native());
   for (FolderListing listing(listed); listing.HasEntry(); listing.Advance())
-    if (listing.Entry().isFolder && FolderExists(listed + NativeString(listing.Entry().name)))
+    if (listing.Entry().isFolder && FolderExists(listed + NativeString(listing.Entry().name)) &&
+        MayChangeEntriesIn(listed + NativeString(listing.Entry().name)))
       usableBefore.emplace_back(listing.Entry().name);
   PreviewEffects preview;
   TidyEffects tidy;
@@ -812,11 +822,17 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
     fs::last_write_time(episode, time);
   }
   const std::string base = link.string() + std::string(1, kDelimiter);
-  const auto before = Contents(link);
-  // The entries themselves: a link to a file is linked as a link.
+  // By bytes alone: a file linked through a symbolic link gets the link's name.
+  const auto bytes = [&] {
+    std::multiset<std::string> found;
+    for (const auto& file : Contents(link)) found.insert(file.substr(file.find('=')));
+    return found;
+  };
+  const auto before = bytes();
+  // A link to a file: the file it leads to is linked.
   const auto oneFile = [&](const std::string& path, const std::string& other) {
     struct stat a {}, b {};
-    return lstat(path.c_str(), &a) == 0 && lstat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+    return stat(path.c_str(), &a) == 0 && lstat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
   };
   std::vector<std::string> linked;
@@ -827,7 +843,8 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
       const size_t arrow = line.find(" -> ");
       if (line.rfind("Linked File: ", 0) == 0) {
         if (pass == 1) return "a second link run links again: " + line;
-        if (!oneFile(line.substr(13, arrow - 13), line.substr(arrow + 4))) return "a link is another file: " + line;
+        const std::string target = line.substr(arrow + 4, line.find(" (the file the link leads to: ") - arrow - 4);
+        if (!oneFile(line.substr(13, arrow - 13), target)) return "a link is another file: " + line;
         linked.push_back(line.substr(13, arrow - 13));
       }
       if (line.rfind("Already Linked: ", 0) == 0) {
@@ -840,8 +857,15 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
       }
     }
     if (pass == 1 && !linked.empty()) return "linked once, not found again: " + linked.front();
+    // Every file looked at gets a line, a subtitle in Subs included.
+    for (const Entry& entry : layout)
+      if (pass == 0 && entry.path.rfind("Subs/", 0) == 0 &&
+          std::none_of(outcome.lines.begin(), outcome.lines.end(), [&](const std::string& line) {
+            return line.find(entry.path.substr(5)) != line.npos;
+          }))
+        return "no line for " + entry.path;
   }
-  const auto after = Contents(link);
+  const auto after = bytes();
   for (const auto& file : before)
     if (after.count(file) < before.count(file)) return "a link run changed or lost a file: " + file;
   return "";

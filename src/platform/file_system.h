@@ -155,6 +155,12 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
 // refuse it before the copy where they see two disks).
 bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps = nullptr);
 
+// Whether that copy can take the entry (not followed): a file, or on POSIX
+// a symbolic link, made anew; a FIFO, a device or a socket stays where it
+// is. False with LastErrorCode(). An entry that is not there passes: the
+// move itself says so.
+bool CopiableAcross(const NativeString& path);
+
 // Only the platform's own no-replace rename, with no fallback, or false at
 // once where there is none (Windows, a file system that refuses it). It
 // answers by itself what the checks of a move would find out.

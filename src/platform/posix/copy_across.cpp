@@ -166,14 +166,18 @@ bool CopyLinkIntoPlace(const char* source, const struct stat& info,
 
 }  // namespace
 
+bool CopiableAcross(const NativeString& path) {
+  struct stat info;
+  if (LstatAt(path.c_str(), info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) return true;
+  errno = EXDEV;
+  return false;
+}
+
 bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
                 struct stat& copy, MoveSteps* steps) {
   if (LstatAt(source.c_str(), start) != 0) return false;
   if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, copy);
-  if (!S_ISREG(start.st_mode)) {
-    errno = EXDEV;  // a FIFO or a device stays where it is
-    return false;
-  }
+  if (!S_ISREG(start.st_mode)) return CopiableAcross(source);  // false, and why
   const int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (from < 0) return false;
   struct stat opened;

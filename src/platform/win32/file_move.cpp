@@ -235,6 +235,8 @@ bool RemoveAside(const NativeString& aside) {
   return HeldAlone(aside).RemoveIfStill(setAside.path == aside ? &setAside.known : nullptr);
 }
 
+bool CopiableAcross(const NativeString&) { return true; }  // no FIFOs or devices among files
+
 OwnLinkReplace ReplaceByOwnLink(const NativeString&, const NativeString&, MoveSteps*) {
   return OwnLinkReplace::NotOneFile;
 }
