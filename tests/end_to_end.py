@@ -479,18 +479,28 @@ def companions_follow_command_line_conventions(tmp):
     make(tmp, {"Show.S01E01.mkv": "e", "Fixed/Fixed.S01E01.mkv/inside": "a folder in the way",
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
-    for program, name, more in ((PREVIEW, "tvtidy-preview", ""), (LINK, "tvtidy-link", " [<library>]")):
-        usage = line(f"Usage: {name} <folder>{more}")
+    for program, name, more in ((PREVIEW, "tvtidy-preview", " <folder>"), (LINK, "tvtidy-link", " <folder or file> [<library>]"),
+                                (UNDO, "tvtidy-undo", " [--dry-run] <log>")):
+        usage = line(f"Usage: {name}{more}")
         for arguments, out, err, rc in (
                 ([], b"", line("Path not specified") + usage, 2),
                 (["--version"], line(f"{name} 1.0.0"), b"", 0),
                 ([missing], b"", line("Path not found: " + missing) + usage, 2),
                 ([episode], b"", line("Not a folder: " + episode) + usage, 2)):
-            if program == LINK and arguments == [episode]:
-                continue  # tvtidy-link takes a single-file torrent's file
+            if program != PREVIEW and arguments == [episode]:
+                continue  # tvtidy-link takes a single-file torrent's file, tvtidy-undo a log
             expect(f"{name} {arguments}", run(*arguments, program=program), (out, err, rc))
         out, err, rc = run("--help", program=program)
         expect(f"{name} --help", (out.startswith(usage), err, rc), (True, b"", 0))
+    # tvtidy itself answers --help and --version where no folder has that name;
+    # a folder of that name is tidied.
+    for argument, first in (("--help", "Usage: tvtidy <folder>"), ("--version", "tvtidy 1.0.0")):
+        out, err, rc = run(argument, cwd=tmp)
+        expect("tvtidy " + argument, (lines_of(out)[0], err, rc), (first, b"", 0))
+        make(tmp, {argument + "/x.txt": "a folder of that name"})
+        expect("a folder named " + argument, run(argument, cwd=tmp),
+               (line("Skipped File: x.txt") + line("Moved 0 files"), b"", 1))
+        shutil.rmtree(os.path.join(tmp, argument))
     # A folder: 0 when no line says FAILED (or would fail), 1 when one does.
     expect("preview, a failure to come", run(host_path(tmp), program=PREVIEW)[2], 1)
     expect("link, a failure", run(host_path(tmp), program=LINK)[2], 1)
@@ -508,7 +518,8 @@ def preview_warns_of_what_the_run_would_leave_or_make(tmp):
                "Show.Name.S02.720p/Sample/x.mkv": "not an episode", "Show Name/Show.Name.S01E09.mkv": "a show folder",
                "Show_Name.S01E02.mkv": "u", "Bad -.S01E01.mkv": "d", "[grp].Show.S01E01.mkv": "g",
                "www.site.com - Show.S01E01.mkv": "w", "Show.Sample.S01E01.mkv": "s", "Year.2019.S01E01.mkv": "y",
-               "Year.(2019).S01E01.mkv": "(y)", "Two  Spaces.S01E01.mkv": "t"})
+               "Year.(2019).S01E01.mkv": "(y)", "Two  Spaces.S01E01.mkv": "t", "Clip.S01E01.sample.mkv": "c",
+               "Next.S01E02.mkv.part": "a download in progress"})
     b, s = host_path(tmp) + SEP, SEP
     wanted = [f"Warning: left behind while its episode moves: {b}{n}" for n in
               ("Show.Name.S01E01.en.srt", "Show.Name.S01E01.en.forced.srt", "Show.Name.S01E01.nfo")]
@@ -516,6 +527,10 @@ def preview_warns_of_what_the_run_would_leave_or_make(tmp):
     wanted += [f"Warning: a show folder name with {why}: {b}{show}" for why, show in (
         ("underscores", "Show_Name"), ("a trailing '-'", "Bad -"), ("a '[group]' prefix", "[grp] Show"),
         ("a 'www.' prefix", "www site com - Show"), ("'sample' in it", "Show Sample"), ("two spaces", "Two  Spaces"))]
+    wanted += [f"Warning: a sample clip, and the run would move it into its show folder: {b}{n}" for n in (
+        "Clip.S01E01.sample.mkv", "Show.Sample.S01E01.mkv")]
+    wanted += [f"Warning: a torrent client may still seed from this folder (it holds Next.S01E02.mkv.part, a download "
+               f"in progress): the run would move its episodes away from the client; tvtidy-link links them instead: {b}"]
     writer = None
     if not WINE:  # a download still running, and one show in two Unicode forms
         make(tmp, {"Caf\u00e9.S01E01.mkv": "nfc", "Cafe\u0301.S01E02.mkv": "nfd"})
@@ -1564,7 +1579,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         expect("its file", inode(os.path.join(shelf, "Two", "Two.S01E02.mkv")), inode(os.path.join(single, "One.S01E02.mkv")))
     missing = host_path(os.path.join(tmp, "no-library"))
     expect("no such library", run(host_path(downloads), missing, program=LINK),
-           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link <folder> [<library>]"), 2))
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link <folder or file> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".
@@ -1591,6 +1606,93 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
             continue
         out, err, rc = run(folder, program=LINK, user=65533)
         expect(name, (lines_of(out), rc), (wanted, 1))
+
+
+UNDO = os.path.join(os.path.dirname(PROGRAM), "tvtidy-undo" + (".exe" if WINE else ""))
+
+
+@scenario()
+def undo_takes_a_run_back_from_its_log(tmp):
+    """A run's saved lines taken back: every moved file byte for byte onto
+    its free name, the folders it made gone; what changed since, said."""
+    tv, log = os.path.join(tmp, "tv"), os.path.join(tmp, "tidy.log")
+    big = os.urandom(1 << 20)
+    make(tv, {"Show.Name.S01E01.mkv": big, "Show.Name.S01E02.mkv": "2", "Kept.S01E01.mkv": "new",
+              "Kept/Kept.S01E01.mkv": "replaced", "Gone.S01E01.mkv": "g", "Taken.S01E01.mkv": "t", "notes.txt": "n"})
+    with open(log, "wb") as f:
+        expect("the run", run(host_path(tv), stdout=f)[1:], (b"", 1))
+    # Since the run: one file moved away by hand, one name taken by a new download.
+    os.rename(os.path.join(tv, "Gone", "Gone.S01E01.mkv"), os.path.join(tmp, "Gone.S01E01.mkv"))
+    make(tv, {"Taken.S01E01.mkv": "a new download"})
+    before = snapshot(tv)
+    b = host_path(tv) + SEP
+    wanted = sorted([f"Restored File: {b}{n}" for n in ("Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv", "Kept.S01E01.mkv")] + [
+        f"Restore File FAILED: {b}Gone.S01E01.mkv (it is no longer in its show folder)",
+        f"Restore File FAILED: {b}Taken.S01E01.mkv (a file of that name is in its place)",
+        f"Removed Folder: {b}Show Name", f"Removed Folder: {b}Gone",
+        f"Kept Folder: {b}Taken (it holds files the run did not put there)"])
+    dry = run("--dry-run", host_path(log), program=UNDO)
+    expect("dry run", (sorted(lines_of(dry[0])), dry[1:]), (wanted, (b"", 1)))
+    expect("the dry run changes nothing", snapshot(tv), before)
+    out, err, rc = run(host_path(log), program=UNDO)
+    expect("undo: the dry run's lines", (out, err, rc), dry)
+    expect("every file back byte for byte", {n: open(os.path.join(tv, n), "rb").read() for n in (
+        "Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv", "Kept.S01E01.mkv", "Taken.S01E01.mkv")},
+        {"Show.Name.S01E01.mkv": big, "Show.Name.S01E02.mkv": b"2", "Kept.S01E01.mkv": b"new",
+         "Taken.S01E01.mkv": b"a new download"})
+    # The replaced file was removed by the run: it cannot come back.
+    expect("what is left", sorted(os.listdir(tv)), sorted(
+        ["Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv", "Kept.S01E01.mkv", "Kept", "Taken.S01E01.mkv", "Taken",
+         "notes.txt"]))
+    expect("the replaced file is gone", os.listdir(os.path.join(tv, "Kept")), [])
+    again = run(host_path(log), program=UNDO)
+    expect("a second undo changes nothing and says why", (sorted(lines_of(again[0])), again[2]), (sorted(
+        [f"Already Restored: {b}{n}" for n in ("Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv", "Kept.S01E01.mkv")] +
+        [f"Restore File FAILED: {b}Gone.S01E01.mkv (it is no longer in its show folder)",
+         f"Restore File FAILED: {b}Taken.S01E01.mkv (a file of that name is in its place)",
+         f"Already Removed: {b}Show Name", f"Already Removed: {b}Gone",
+         f"Kept Folder: {b}Taken (it holds files the run did not put there)"]), 1))
+    # Not a run's output: a usage error naming the line, and nothing changed.
+    preview_log = os.path.join(tmp, "preview.log")
+    make(tv, {"Other.S01E01.mkv": "o"})
+    with open(preview_log, "wb") as f:
+        run(host_path(tv), program=PREVIEW, stdout=f)
+    before = snapshot(tv)
+    out, err, rc = run(host_path(preview_log), program=UNDO)
+    expect("a preview's lines", (out, lines_of(err)[0].split(": ")[0], rc),
+           (b"", "Not a log of tvtidy or tvtidy-link, line 1", 2))
+    expect("nothing changed", snapshot(tv), before)
+    # tvtidy-link's log: the links go, while they are names of the downloads' files.
+    downloads, library = os.path.join(tmp, "downloads"), os.path.join(tmp, "library")
+    make(downloads, {"Show.S01E01.mkv": "1", "Show.S01E01.en.srt": "s", "Other.S01E01.mkv": "o"})
+    os.mkdir(library)
+    link_log = os.path.join(tmp, "link.log")
+    with open(link_log, "wb") as f:
+        expect("the link run", run(host_path(downloads), host_path(library), program=LINK, stdout=f)[2], 0)
+    os.remove(os.path.join(library, "Other", "Other.S01E01.mkv"))
+    make(library, {"Other/Other.S01E01.mkv": "a different file now"})
+    l = host_path(library) + SEP
+    out, err, rc = run(host_path(link_log), program=UNDO)
+    expect("link undo", (sorted(lines_of(out)), rc), (sorted(
+        [f"Removed Link: {l}Show{SEP}Show.S01E01.mkv", f"Removed Link: {l}Show{SEP}Show.S01E01.en.srt",
+         f"Removed Folder: {l}Show", f"Remove Link FAILED: {l}Other{SEP}Other.S01E01.mkv (no longer a name of the "
+         "downloaded file)", f"Kept Folder: {l}Other (it holds files the run did not put there)"]), 1))
+    expect("the downloads untouched", sorted(os.listdir(downloads)),
+           ["Other.S01E01.mkv", "Show.S01E01.en.srt", "Show.S01E01.mkv"])
+    if WINE:
+        # Output to a file is in the ANSI code page: a name outside it is
+        # written with "?" and cannot be found again; its line says so.
+        greek = os.path.join(tmp, "greek")
+        make(greek, {"\u03a9mega.S01E01.mkv": "o"})
+        greek_log = os.path.join(tmp, "greek.log")
+        with open(greek_log, "wb") as f:
+            run(host_path(greek), stdout=f)
+        out, err, rc = run(host_path(greek_log), program=UNDO)
+        expect("a name outside the code page", (sorted(lines_of(out)), rc), (sorted(
+            [f"Restore File FAILED: {host_path(greek)}{SEP}?mega.S01E01.mkv (the log's code page could not hold "
+             "this name: it cannot be found)",
+             f"Remove Folder FAILED: {host_path(greek)}{SEP}?mega (the log's code page could not hold this name: it "
+             "cannot be found)"]), 1))
 
 
 @scenario(native_only=True)

@@ -21,17 +21,17 @@ for f in "$deb" "$tgz" "$zip"; do [ -f "$f" ] || fail "missing $f"; done
 
 # What each holds.
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort >"$work/deb.txt"
-printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-link ./usr/bin/tvtidy-preview ./usr/share/doc/tvtidy/README.md \
+printf '%s\n' ./usr/bin/tvtidy ./usr/bin/tvtidy-link ./usr/bin/tvtidy-preview ./usr/bin/tvtidy-undo ./usr/share/doc/tvtidy/README.md \
   ./usr/share/doc/tvtidy/changelog.gz ./usr/share/doc/tvtidy/copyright ./usr/share/doc/tvtidy/doc/development.md \
   ./usr/share/doc/tvtidy/doc/file-systems.md ./usr/share/man/man1/tvtidy-link.1.gz \
-  ./usr/share/man/man1/tvtidy-preview.1.gz ./usr/share/man/man1/tvtidy.1.gz |
+  ./usr/share/man/man1/tvtidy-preview.1.gz ./usr/share/man/man1/tvtidy-undo.1.gz ./usr/share/man/man1/tvtidy.1.gz |
   diff - "$work/deb.txt" || fail "the .deb's files"
 dpkg-deb -f "$deb" Section | grep -qx utils || fail "the .deb's section"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the .deb's dependencies"
 tar -tzf "$tgz" >"$work/tgz.txt" && grep -q "/bin/tvtidy$" "$work/tgz.txt" || fail "the tarball holds no bin/tvtidy"
 unzip -Z1 "$zip" | sort >"$work/zip.txt"
 printf '%s\n' "tvtidy-${version}-win64/README.txt" "tvtidy-${version}-win64/tvtidy-link.exe" \
-  "tvtidy-${version}-win64/tvtidy-preview.exe" "tvtidy-${version}-win64/tvtidy.exe" |
+  "tvtidy-${version}-win64/tvtidy-preview.exe" "tvtidy-${version}-win64/tvtidy-undo.exe" "tvtidy-${version}-win64/tvtidy.exe" |
   diff - "$work/zip.txt" || fail "the zip's files"
 ok "contents of the .deb, the tarball and the zip"
 # Debian's own checks: nothing above a note (root runs it as a build would).
@@ -40,8 +40,9 @@ grep -E '^[EW]: ' "$work/lintian.txt" && fail "lintian flags the .deb"
 ok "lintian finds nothing above a note in the .deb"
 
 # A folder as a user has it, tidied by each installed program.
-# tidy EOL FOLDER DIR [RUNNER]: the preview from DIR, then tvtidy, on a fresh
-# folder named FOLDER by the programs, whose lines end in EOL.
+# tidy EOL FOLDER DIR [RUNNER]: the preview from DIR, tvtidy-link, tvtidy and
+# tvtidy-undo, on a fresh folder named FOLDER by the programs (a folder tv,
+# beside the log out.txt), whose lines end in EOL.
 tidy() {
   local eol=$1 folder=$2 dir=$3 suffix=""
   shift 3
@@ -57,11 +58,15 @@ tidy() {
   rm -r "$work/tv/Show Name"
   "$@" "$dir/tvtidy$suffix" "$folder" >"$work/out.txt" 2>"$work/err.txt"
   [ $? -eq 1 ] || { cat "$work/err.txt"; return 1; }
-  [ -f "$work/tv/Show Name/Show.Name.S01E01.mkv" ] && [ "$(tail -n 1 "$work/out.txt")" = "Moved 1 files$eol" ]
+  [ -f "$work/tv/Show Name/Show.Name.S01E01.mkv" ] && [ "$(tail -n 1 "$work/out.txt")" = "Moved 1 files$eol" ] ||
+    return 1
+  # And taken back from its lines, named as the programs name the folder.
+  "$@" "$dir/tvtidy-undo$suffix" "${folder%tv}out.txt" >"$work/undo.txt" 2>"$work/err.txt" || return 1
+  [ -f "$work/tv/Show.Name.S01E01.mkv" ] && [ ! -e "$work/tv/Show Name" ]
 }
 dpkg -x "$deb" "$work/root" || fail "dpkg -x"
 tidy "" "$work/tv" "$work/root/usr/bin" || fail "the installed programs do not preview and tidy a folder"
-ok "the programs unpacked from the .deb preview and tidy a folder"
+ok "the programs unpacked from the .deb preview, link, tidy and undo on a folder"
 
 unzip -q "$zip" -d "$work/zip" || fail "unzip"
 readme="$work/zip/tvtidy-${version}-win64/README.txt"
@@ -77,7 +82,7 @@ for text in ProductName tvtidy FileVersion "$version" FileDescription; do
   grep -qx -- "$text" "$work/strings.txt" || fail "no '$text' in the version resource"
 done
 grep -qi 'longPathAware' "$exe" && fail "a manifest that changes the path rules"
-ok "the zipped programs preview and tidy a folder under Wine; tvtidy.exe tells its version"
+ok "the zipped programs preview, link, tidy and undo on a folder under Wine; tvtidy.exe tells its version"
 
 if command -v mandoc >/dev/null; then
   mandoc -T lint -W warning doc/*.1 || fail "mandoc -T lint doc/*.1"

@@ -5,15 +5,47 @@
 #include "organiser/hard_link.h"
 #include "organiser/preview.h"
 #include "organiser/sweep.h"
+#include "organiser/undo.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
 namespace {
 
-// The folder argument, or false once its line is printed.
+// --help and --version on standard output with status 0; false for any
+// other argument.
+bool AnswersHelpOrVersion(NativeStringView argument, NativeStringView program, NativeStringView usage,
+                          NativeStringView about, NativeStringView statuses) {
+  if (argument == NATIVE("--help")) {
+    WriteLine(usage);
+    WriteLine(about);
+    WriteLine(statuses);
+    ExitStatus = 0;
+    return true;
+  }
+  if (argument == NATIVE("--version")) {
+    const std::string version = TVTIDY_VERSION;
+    WriteLine(NativeString(program).append(1, NATIVE(' ')).append(version.begin(), version.end()));
+    ExitStatus = 0;
+    return true;
+  }
+  return false;
+}
+
+constexpr NativeStringView kCompanionStatuses =
+    NATIVE("Exit status: 0 when no line says FAILED, 1 when one does, 2 for a usage error.");
+
+// The folder argument, or false once its line is printed. --help and
+// --version answer only where no folder of that name is there to tidy.
 bool TakeFolder(NativeString& folder) {
   folder = FirstArgument();
+  if (!FolderExists(folder) &&
+      AnswersHelpOrVersion(folder, NATIVE("tvtidy"), NATIVE("Usage: tvtidy <folder>"),
+                           NATIVE("Moves each TV episode file lying in the folder (Show.Name.S01E02.mkv) into a "
+                                  "sub-folder named after its show (Show Name), with one line per file. It moves "
+                                  "files a torrent client may still be seeding: use tvtidy-link there."),
+                           NATIVE("Exit status: 1 after every run, 0 for --help and --version.")))
+    return false;
   if (folder.empty()) {
     WriteLine(NATIVE("Path not specified"));
     return false;
@@ -34,20 +66,8 @@ bool TakeCompanionFolder(NativeStringView program, NativeStringView about, Nativ
                          NativeStringView more = {}, bool takesFile = false) {
   WriteWholeLines();
   folder = FirstArgument();
-  const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(NATIVE(" <folder>")).append(more);
-  if (folder == NATIVE("--help")) {
-    WriteLine(usage);
-    WriteLine(about);
-    WriteLine(NATIVE("Exit status: 0 when no line says FAILED, 1 when one does, 2 for a usage error."));
-    ExitStatus = 0;
-    return false;
-  }
-  if (folder == NATIVE("--version")) {
-    const std::string version = TVTIDY_VERSION;
-    WriteLine(NativeString(program).append(1, NATIVE(' ')).append(version.begin(), version.end()));
-    ExitStatus = 0;
-    return false;
-  }
+  const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(more);
+  if (AnswersHelpOrVersion(folder, program, usage, about, kCompanionStatuses)) return false;
   ExitStatus = 2;
   if (folder.empty())
     WriteNotice(NATIVE("Path not specified"));
@@ -82,8 +102,9 @@ void RunDriver() {
 void RunPreview() {
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-preview"),
-                           NATIVE("Shows what tvtidy would do to the folder, line for line, and changes nothing."),
-                           folder))
+                           NATIVE("Shows what tvtidy would do to the folder, line for line, and changes nothing. "
+                                  "It warns of episodes a download client may still be seeding."),
+                           folder, NATIVE(" <folder>")))
     return;
   PreviewEffects effects;
   SweepDirectory(folder, effects);
@@ -98,7 +119,7 @@ void RunLink() {
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders one level "
                                   "down, a hard link in its show folder (in the library, when one is given) and "
                                   "leaves it in place, so that a download client keeps seeding it."),
-                           folder, NATIVE(" [<library>]"), true))
+                           folder, NATIVE(" <folder or file> [<library>]"), true))
     return;
   // One file (a single-file torrent): that episode and its subtitles alone.
   LinkEffects effects;
@@ -114,7 +135,7 @@ void RunLink() {
   } else if (FileEntryExists(library) || !FolderExists(library)) {
     WriteNotice(NativeString(FileEntryExists(library) ? NATIVE("Not a folder: ") : NATIVE("Path not found: "))
                     .append(library));
-    WriteNotice(NATIVE("Usage: tvtidy-link <folder> [<library>]"));
+    WriteNotice(NATIVE("Usage: tvtidy-link <folder or file> [<library>]"));
     return;
   }
   // A library inside the download folder is not a torrent's folder.
@@ -128,4 +149,53 @@ void RunLink() {
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
   WriteSummary(NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
+}
+
+void RunUndo() {
+  WriteWholeLines();
+  const NativeString first = FirstArgument();
+  const bool dryRun = first == NATIVE("--dry-run");
+  const NativeString log = dryRun ? SecondArgument() : first;
+  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] <log>");
+  if (!dryRun &&
+      AnswersHelpOrVersion(first, NATIVE("tvtidy-undo"), usage,
+                           NATIVE("Takes back a run of tvtidy or tvtidy-link from its saved lines (- for standard "
+                                  "input): moved files go back onto their free names, links go, and folders the "
+                                  "run made go once empty. Nothing is replaced; a file that a run replaced cannot "
+                                  "come back. --dry-run prints the lines and changes nothing."),
+                           kCompanionStatuses))
+    return;
+  ExitStatus = 2;
+  std::string bytes;
+  if (log.empty()) {
+    WriteNotice(NATIVE("Path not specified"));
+  } else if (log != NATIVE("-") && FolderExists(log)) {
+    WriteNotice(NativeString(NATIVE("Not a file: ")).append(log));
+  } else if (!ReadWholeInput(log, bytes)) {
+    WriteNotice(NativeString(NATIVE("Path not found: ")).append(log));
+  } else {
+    // The whole log is read first: one that is no run's output changes nothing.
+    const NativeString text = TextOfLog(bytes);
+    Undo undo(dryRun);
+    size_t number = 0, start = 0;
+    for (size_t end; start < text.size(); start = end + 1) {
+      end = text.find(NATIVE('\n'), start);
+      if (end == text.npos) end = text.size();
+      NativeStringView line = NativeStringView(text).substr(start, end - start);
+      if (!line.empty() && line.back() == NATIVE('\r')) line.remove_suffix(1);
+      ++number;
+      if (undo.Read(line)) continue;
+      const std::string at = std::to_string(number);
+      WriteNotice(NativeString(NATIVE("Not a log of tvtidy or tvtidy-link, line "))
+                      .append(at.begin(), at.end())
+                      .append(NATIVE(": "))
+                      .append(line));
+      WriteNotice(usage);
+      return;
+    }
+    undo.Apply();
+    ExitStatus = undo.AnyFailed() ? 1 : 0;
+    return;
+  }
+  WriteNotice(usage);
 }

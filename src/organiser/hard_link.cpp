@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "episode/classifier.h"
+#include "episode/sample.h"
 #include "episode/sidecar.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
@@ -110,26 +111,6 @@ void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
 }
 
 namespace {
-
-bool IsSampleMark(NativeStringView lower, size_t at) {
-  const auto apart = [&](size_t i) {
-    return i >= lower.size() || lower[i] == NATIVE('.') || lower[i] == NATIVE('-') || lower[i] == NATIVE('_') ||
-           lower[i] == NATIVE(' ');
-  };
-  return (at == 0 || apart(at - 1)) && apart(at + 6);
-}
-
-
-// Looked for in place: no copy per name.
-bool MarkedAsSample(NativeStringView name) {
-  static constexpr char kSample[] = "sample";
-  for (size_t at = 0; at + 6 <= name.size(); ++at) {
-    size_t same = 0;
-    while (same < 6 && AsciiLower(name[at + same]) == NativeChar(kSample[same])) ++same;
-    if (same == 6 && IsSampleMark(name, at)) return true;
-  }
-  return false;
-}
 
 // A show folder holds episodes of its own show.
 bool IsShowFolder(const NativeString& folder, NativeStringView name) {

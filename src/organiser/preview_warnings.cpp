@@ -1,6 +1,7 @@
 #include "organiser/preview_warnings.h"
 
 #include "episode/classifier.h"
+#include "episode/sample.h"
 #include "episode/sidecar.h"
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
@@ -41,6 +42,31 @@ NativeString ComparisonKey(NativeStringView show) {
   return composed;
 }
 
+// A download in progress, by the names clients give one (Transmission,
+// qBittorrent, uTorrent, aria2, browsers).
+bool IsPartialDownload(NativeStringView name) {
+  const NativeString lower = Lower(name);
+  for (const NativeStringView end : {NATIVE(".part"), NATIVE(".!qb"), NATIVE(".!ut"), NATIVE(".aria2"),
+                                     NATIVE(".crdownload"), NATIVE(".parts")})
+    if (EndsWith(lower, end)) return true;
+  return false;
+}
+
+// A folder whose own name, or one above it, is a download client's.
+bool NamedAsDownloads(NativeStringView base) {
+  const NativeString lower = Lower(base);
+  for (const NativeStringView name : {NATIVE("downloads"), NATIVE("download"), NATIVE("torrents"), NATIVE("torrent"),
+                                      NATIVE("complete"), NATIVE("completed"), NATIVE("incomplete"),
+                                      NATIVE("seeding"), NATIVE("qbittorrent"), NATIVE("transmission"),
+                                      NATIVE("deluge"), NATIVE("rtorrent")})
+    for (size_t at = lower.find(name); at != lower.npos; at = lower.find(name, at + 1)) {
+      const size_t after = at + name.size();
+      if ((at == 0 || lower[at - 1] == kDelimiter) && (after == lower.size() || lower[after] == kDelimiter))
+        return true;
+    }
+  return false;
+}
+
 void Warn(NativeStringView what, NativeStringView path) {
   WriteNotice(NativeString(NATIVE("Warning: ")).append(what).append(NATIVE(": ")).append(path));
 }
@@ -51,10 +77,18 @@ void PreviewWarnings::Moving(NativeStringView source) {
   const NativeStringView extension = ExtensionOf(source);
   movedStems_.insert(TextKey(source.substr(0, source.size() - extension.size())));
   if (MayBeBeingWritten(NativeString(source))) written_.emplace_back(source);
+  const size_t nameAt = source.find_last_of(kDelimiter) + 1;
+  if (MarkedAsSample(source.substr(nameAt))) samples_.emplace_back(source);
+  if (base_.empty()) {
+    base_ = source.substr(0, nameAt);
+    if (seeding_.empty() && NamedAsDownloads(base_)) seeding_ = NATIVE("its name is a download folder's");
+  }
 }
 
 void PreviewWarnings::Skipped(NativeStringView base, NativeStringView name) {
   if (IsSidecarName(name, true)) sidecars_.push_back(NativeString(base).append(name));
+  if (IsPartialDownload(name))
+    seeding_ = NativeString(NATIVE("it holds ")).append(name).append(NATIVE(", a download in progress"));
 }
 
 void PreviewWarnings::Making(NativeStringView folder, NativeStringView showName) {
@@ -82,7 +116,13 @@ void PreviewWarnings::SubFolder(NativeStringView base, NativeStringView name) {
 }
 
 void PreviewWarnings::Write() const {
+  // Moved, a seeding torrent's files are gone for its client (a recheck drops it to 0%).
+  if (!seeding_.empty() && !base_.empty())
+    Warn(NativeString(NATIVE("a torrent client may still seed from this folder (")).append(seeding_).append(
+             NATIVE("): the run would move its episodes away from the client; tvtidy-link links them instead")),
+         base_);
   for (const auto& path : written_) Warn(NATIVE("still being written, and the run would move it"), path);
+  for (const auto& path : samples_) Warn(NATIVE("a sample clip, and the run would move it into its show folder"), path);
   for (const auto& path : sidecars_) {
     if (SidecarBelongs(NativeStringView(path), kDelimiter,
                        [&](NativeStringView stem) { return movedStems_.count(TextKey(stem)) > 0; }))

@@ -1,5 +1,6 @@
 // What a user wants to know before a run, beyond its lines: episodes still
-// being written, files left behind beside a moved episode, season packs in
+// being written, a folder a torrent client may still seed from, sample
+// clips, files left behind beside a moved episode, season packs in
 // sub-folders that the run does not enter, and show folder names that look
 // unintended. Said on standard error after the preview's lines, which stay
 // exactly the run's.
@@ -28,7 +29,10 @@ class PreviewWarnings {
   void Write() const;
 
  private:
-  std::vector<NativeString> written_, subFolders_, sidecars_, names_;
+  std::vector<NativeString> written_, samples_, subFolders_, sidecars_, names_;
+  // Why the base folder looks like one a client seeds from, and the folder;
+  // empty while nothing says so.
+  NativeString seeding_, base_;
   // Each moving episode's path without its extension, as TextKey: a few
   // bytes per file.
   std::unordered_set<std::uint64_t> movedStems_;

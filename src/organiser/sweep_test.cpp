@@ -25,6 +25,7 @@
 #include "organiser/hard_link.h"
 #include "organiser/preview.h"
 #include "organiser/relocation.h"
+#include "organiser/undo.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/test_support.h"
@@ -873,6 +874,53 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
 }
 
 }  // namespace differential
+
+#ifndef _WIN32  // names with ">", which Windows refuses
+// tvtidy-undo reads exactly what the runs print: a " -> " inside a name, a
+// symbolic link's own file, the summaries; anything else is refused.
+TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
+  console_testing::Reset(Capture, AsFile);
+  TempFolder tmp;
+  const std::string b = tmp.Path().string() + std::string(1, kDelimiter), s(1, kDelimiter);
+  fs::create_directories(tmp.Path() / "Odd -> Name");
+  WriteFile(tmp.Path() / "Odd -> Name.S01E01.mkv", "e");
+  std::error_code noLinks;
+  fs::create_hard_link(tmp.Path() / "Odd -> Name.S01E01.mkv", tmp.Path() / "Odd -> Name" / "Odd -> Name.S01E01.mkv",
+                       noLinks);
+  const struct {
+    std::string line;
+    bool read;
+    std::string said;  // by a dry run
+  } rows[] = {
+      {"Linked File: " + b + "Odd -> Name.S01E01.mkv -> " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv", true,
+       "Removed Link: " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv"},
+      {"Linked File: " + b + "Lnk.S01E01.mkv -> " + b + "Odd -> Name" + s + "Lnk.S01E01.mkv (the file the link leads to: " +
+           b + "Odd -> Name.S01E01.mkv)", true, "Already Removed: " + b + "Odd -> Name" + s + "Lnk.S01E01.mkv"},
+      {"Moved File: " + b + "Gone.S01E01.mkv", true,
+       "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      {"Created Folder: " + b + "Odd -> Name", true, "Kept Folder: " + b + "Odd -> Name (it holds files the run did not put there)"},
+      {"Moved 3 files", true, ""},
+      {"Linked -2147483648 files", true, ""},
+      {"Skipped File: notes.txt", true, ""},
+      {"", true, ""},
+      {"Would Move File: " + b + "x.S01E01.mkv -> " + b + "x" + s + "x.S01E01.mkv", false, ""},
+      {"Moved three files", false, ""},
+      {"Linked File: no arrow", false, ""},
+  };
+  for (const auto& row : rows) {
+    if (noLinks && row.line.rfind("Linked File: ", 0) == 0) continue;
+    Undo undo(true);
+    output.clear();
+    const NativeString line(row.line.begin(), row.line.end());
+    EXPECT_EQ(undo.Read(line), row.read) << row.line;
+    undo.Apply();
+    WritePendingOutput();
+    EXPECT_EQ(output, row.said.empty() ? "" : row.said + std::string(console_platform::kLineEnd)) << row.line;
+  }
+  EXPECT_TRUE(fs::exists(tmp.Path() / "Odd -> Name" / "Odd -> Name.S01E01.mkv"));  // a dry run
+  console_testing::Reset(nullptr, nullptr);
+}
+#endif
 
 TEST(Differential, PreviewRunAndFullChecksAgreeOnRandomFolders) {
   console_testing::Reset(Capture, AsFile);

@@ -29,6 +29,14 @@ NativeString SecondArgument();
 // The platform's own end of the process (process_posix.cpp, process_win32.cpp).
 [[noreturn]] void ExitProcessWith(std::int32_t status);
 
+// The bytes of a file, or of standard input for "-", as a saved log is
+// read; false with LastErrorCode() when it cannot be.
+bool ReadWholeInput(const NativeString& path, std::string& bytes);
+
+// A saved log's text: on Windows in the ANSI code page that output to a file
+// is written in (UTF-8 after a byte-order mark), on POSIX the bytes.
+NativeString TextOfLog(std::string_view bytes);
+
 // A line on standard error for what the user must find by hand (a file left
 // under a hidden name); standard output's lines stay as they are.
 void WriteNotice(NativeStringView text);

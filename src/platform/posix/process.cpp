@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -81,3 +82,18 @@ void ReportUnhandledFailure(const Exception& error) {
   WriteAllToStandardError(console_platform::kLineEnd);
   EndProcessWith(1);
 }
+
+bool ReadWholeInput(const NativeString& path, std::string& bytes) {
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char block[65536];
+  ssize_t got = 0;
+  while ((got = read(fd, block, sizeof block)) > 0 || (got < 0 && errno == EINTR))
+    if (got > 0) bytes.append(block, static_cast<size_t>(got));
+  const int error = errno;
+  if (fd != STDIN_FILENO) close(fd);
+  errno = error;
+  return got == 0;
+}
+
+NativeString TextOfLog(std::string_view bytes) { return NativeString(bytes); }

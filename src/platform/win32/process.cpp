@@ -75,3 +75,35 @@ void ReportUnhandledFailure(const Exception& error) {
   WriteToStandardError("\r\n", 2);
   EndProcessWith(1);
 }
+
+bool ReadWholeInput(const NativeString& path, std::string& bytes) {
+  const bool input = path == L"-";
+  const HANDLE file = input ? GetStdHandle(STD_INPUT_HANDLE)
+                            : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
+  char block[65536];
+  DWORD got = 0;
+  bool read = true;
+  while ((read = ReadFile(file, block, sizeof block, &got, nullptr) != 0) && got > 0) bytes.append(block, got);
+  // A pipe whose writer has closed ends the input.
+  if (!read && GetLastError() == ERROR_BROKEN_PIPE) read = true;
+  const DWORD error = GetLastError();
+  if (!input) CloseHandle(file);
+  SetLastError(error);
+  return read;
+}
+
+NativeString TextOfLog(std::string_view bytes) {
+  UINT page = AnsiCodePage();
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    page = CP_UTF8;
+    bytes.remove_prefix(3);
+  }
+  if (bytes.empty()) return {};
+  const int length = static_cast<int>(bytes.size());
+  const int size = MultiByteToWideChar(page, 0, bytes.data(), length, nullptr, 0);
+  NativeString text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) MultiByteToWideChar(page, 0, bytes.data(), length, text.data(), size);
+  return text;
+}
