@@ -93,8 +93,10 @@ class Run:
         self.failures = []
         self.program = os.path.join(self.work, "bin", "tvtidy-link")
         os.makedirs(os.path.dirname(self.program))
-        shutil.copy(program, self.program)
-        os.chmod(self.program, 0o755)
+        # tvtidy and tvtidy-undo beside it, for the mistake a new user makes.
+        for name in ("tvtidy-link", "tvtidy", "tvtidy-undo"):
+            shutil.copy(os.path.join(os.path.dirname(program), name), self.path("bin", name))
+            os.chmod(self.path("bin", name), 0o755)
 
     def path(self, *parts):
         return os.path.join(self.work, *parts)
@@ -378,6 +380,23 @@ def inside(program):
             run.check(wait_for(f"{name}'s recheck", lambda: all(
                 done == 1 and seeding for done, seeding in client.states().values()), 120),
                 f"{name}'s recheck passes at 100%, and it seeds on")
+        # The commonest mistake: plain tvtidy on the download folder, its
+        # lines kept; tvtidy-undo takes it back, and every torrent checks whole.
+        as_user = dict(user=USER, group=USER, extra_groups=[], capture_output=True)
+        tidy = subprocess.run([run.path("bin", "tvtidy"), download_qb], **as_user)
+        moved = tidy.stdout.decode().count("Moved File: ")
+        run.check(moved == len(SINGLE), f"tvtidy moved the {len(SINGLE)} single-file torrents' episodes ({moved})")
+        with open(run.path("home", "tidy.log"), "wb") as kept:
+            kept.write(tidy.stdout)
+        undo = subprocess.run([run.path("bin", "tvtidy-undo"), run.path("home", "tidy.log")], **as_user)
+        print(undo.stdout.decode(), end="", flush=True)
+        run.check(undo.returncode == 0 and undo.stdout.decode().count("Restored File: ") == len(SINGLE),
+                  "tvtidy-undo restores every moved file")
+        leecher.recheck()
+        time.sleep(2)
+        run.check(wait_for("qBittorrent's recheck after the undo", lambda: all(
+            done == 1 and seeding for done, seeding in leecher.states().values()), 120),
+            "after the undo, qBittorrent's recheck passes at 100% for every torrent")
     finally:
         run.stop_all()
         for name, _ in run.daemons:

@@ -28,6 +28,13 @@ class FolderIndex {
       if (at->isFolder == folders && take(NativeStringView(at->name))) return true;
     return false;
   }
+  // Calls `visit` with every folder's name.
+  template <typename Visit>
+  void ForEachFolder(Visit visit) {
+    Load();
+    for (const Entry& entry : names_)
+      if (entry.isFolder) visit(NativeStringView(entry.name));
+  }
   // The name as the folder stores it, where its file system ignores case:
   // the exact name if listed, else the first variant; the name itself when
   // none is listed.

@@ -16,6 +16,8 @@ class LinkEffects : public SweepEffects {
   // A plain file into a show folder the checks have accepted: the new link
   // alone, which refuses whatever the checks would.
   bool QuickMove(const NativeString& source, const NativeString& target) override;
+  // A library as people keep it: the show folder a person would take.
+  bool ReadsNamesAsAPerson() const override { return true; }
   // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
   bool Takes(NativeStringView name) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.

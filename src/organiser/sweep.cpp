@@ -4,6 +4,7 @@
 
 #include "episode/classifier.h"
 #include "organiser/folder_index.h"
+#include "organiser/read_alike.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
@@ -155,7 +156,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   const NativeString base = WithTrailingDelimiter(folderPath);
   const NativeString library = WithTrailingDelimiter(showFoldersIn);
   // Reused for every entry: no allocation per file once they have grown.
-  NativeString showName, source, showFolder, target, variant;
+  NativeString showName, source, showFolder, target, variant, cleanName;
   // The base folder's sub-folders by letter case ignored as NTFS and exFAT
   // ignore it, so that "the expanse" finds "The Expanse" where names keep
   // their case, as Windows finds it. Read on the first show folder missing
@@ -165,6 +166,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   // show name: only into those does a plain file take the quick rename, so
   // that it decides as the checks would. One entry per show.
   std::unordered_map<NativeString, NativeString> checkedFolders;
+  ReadAlikeFolders readAlike;  // read only where the exact rule finds no folder
 
   effects.Begin(base);
   FolderListing listing(base);
@@ -214,12 +216,33 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       showFolderExisted = true;
       target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     }
+    // tvtidy-link: the folder a person takes for the show, else one named cleanly.
+    NativeStringView made = showName;
+    if (!showFolderExisted && effects.ReadsNamesAsAPerson() && !EntryExists(showFolder)) {
+      const ShowReading reading = ReadShowName(showName);
+      const auto found = readAlike.Find(reading, folders, [&](NativeStringView name) {
+        variant.assign(library).append(name);
+        return effects.UsableFolder(variant);
+      }, cleanName);
+      if (found == ReadAlikeFolders::One) {
+        showFolderExisted = true;
+      } else if (found == ReadAlikeFolders::None) {
+        cleanName = CleanShowFolderName(reading);
+        showFolderExisted = !cleanName.empty() && effects.FolderExists(library + cleanName);
+      }
+      if (found != ReadAlikeFolders::Two && !cleanName.empty()) {
+        showFolder.assign(library).append(cleanName);
+        made = cleanName;
+        target.assign(showFolder).append(1, kDelimiter).append(entry.name);
+      }
+    }
     if (!showFolderExisted) {
       if (!effects.MakeFolder(showFolder)) {
         effects.FolderFailed(showFolder);
         continue;
       }
-      if (!kNamesIgnoreCase) folders.Add(showName, true);
+      if (!kNamesIgnoreCase) folders.Add(made, true);
+      readAlike.Add(made);
       effects.FolderCreated(showFolder);
     }
     const auto accepted = checkedFolders.try_emplace(showName, showFolder).first;

@@ -49,6 +49,10 @@ class SweepEffects {
     (void)name;
     return true;
   }
+  // Whether a show folder missing under the exact rule's name is looked for
+  // as a person reads names, and a new one named cleanly (tvtidy-link's
+  // library); tvtidy and its preview keep the exact rule.
+  virtual bool ReadsNamesAsAPerson() const { return false; }
   // Whether an episode is one to act on; false gives a skipped line.
   virtual bool Takes(NativeStringView name) {
     (void)name;
