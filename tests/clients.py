@@ -46,7 +46,7 @@ PACKS = {
 }
 EXPECTED = {  # show folder -> names linked there
     "Show Name": SINGLE[:2],
-    "Another Show 2019": SINGLE[2:],
+    "Another Show (2019)": SINGLE[2:],  # a year in brackets, as media servers name series
     "Pack Show": ["Pack.Show.S02E01.720p.WEB-GRP.mkv", "Pack.Show.S02E02.720p.WEB-GRP.mkv",
                   "Pack.Show.S02E01.720p.WEB-GRP.en.srt", "Pack.Show.S02E02.720p.WEB-GRP.en.forced.srt",
                   "Pack.Show.S02E02.720p.WEB-GRP.srt"],

@@ -479,7 +479,7 @@ def companions_follow_command_line_conventions(tmp):
     make(tmp, {"Show.S01E01.mkv": "e", "Fixed/Fixed.S01E01.mkv/inside": "a folder in the way",
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
-    for program, name, more in ((PREVIEW, "tvtidy-preview", " <folder>"), (LINK, "tvtidy-link", " <folder or file> [<library>]"),
+    for program, name, more in ((PREVIEW, "tvtidy-preview", " <folder>"), (LINK, "tvtidy-link", " [--dry-run] <folder or file> [<library>]"),
                                 (UNDO, "tvtidy-undo", " [--dry-run] <log>")):
         usage = line(f"Usage: {name}{more}")
         for arguments, out, err, rc in (
@@ -1536,7 +1536,8 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
              (f"Show.Name.S02E0{e}.{tag}.srt", pack) for e in (1, 2) for tag in ("en", "en.forced", "de", "pt-BR")]
     out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
     expect("library", (sorted(lines_of(out)), rc, err), (sorted(
-        [f"Created Folder: {l}Show Name", "Skipped File: readme.txt", "Skipped File: show.name.s02e01.sample.mkv",
+        [f"Created Folder: {l}Show Name", "Skipped File: readme.txt",
+         "Skipped File: show.name.s02e01.sample.mkv (a sample clip)", "Skipped Folder: Sample (sample clips)",
          "Skipped File: Other.S01E01.srt", f"Skipped File: Subs{SEP}Other.S09E09.srt", f"Linked {len(links)} files"] +
         [f"Linked File: {at}{n} -> {l}Show Name{SEP}{n}" for n, at in links]), 0, b""))
     expect("one file, two names", [inode(os.path.join(library, "Show Name", n)) for n, _ in links],
@@ -1559,7 +1560,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
     inside = os.path.join(downloads, "library")
     make(inside, {"Loose.S02E03.mkv": "already in the library", "notes.txt": "n"})
     out, err, rc = run(host_path(downloads), host_path(inside), program=LINK)
-    expect("library inside", ([x for x in lines_of(out) if "library" + SEP + "Loose" in x or "Skipped Folder" in x], rc),
+    expect("library inside", ([x for x in lines_of(out) if "library" + SEP + "Loose" in x or "(the library)" in x], rc),
            ([f"Skipped Folder: library (the library)"], 0))
     # A show folder that leads back to the download folder links nothing onto itself.
     if not WINE:
@@ -1577,9 +1578,9 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
             f"Linked File: {back}/Two.S01E02.mkv -> {shelf}/Two/Two.S01E02.mkv (the file the link leads to: "
             f"{single}/One.S01E02.mkv)"])
         expect("its file", inode(os.path.join(shelf, "Two", "Two.S01E02.mkv")), inode(os.path.join(single, "One.S01E02.mkv")))
-    missing = host_path(os.path.join(tmp, "no-library"))
+    missing = host_path(os.path.join(tmp, "no", "library"))  # a library is made one level deep, no more
     expect("no such library", run(host_path(downloads), missing, program=LINK),
-           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link <folder or file> [<library>]"), 2))
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] <folder or file> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".
@@ -1606,6 +1607,60 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
             continue
         out, err, rc = run(folder, program=LINK, user=65533)
         expect(name, (lines_of(out), rc), (wanted, 1))
+
+
+@scenario()
+def link_finds_the_show_folders_a_library_keeps(tmp):
+    """Release names in the styles people meet, against a library as a media
+    server keeps it: each link lands in the existing folder, new shows get
+    clean folders, and the dry run prints exactly the run's lines."""
+    downloads, library = os.path.join(tmp, "downloads"), os.path.join(tmp, "media", "tv")
+    pokemon_nfc, pokemon_nfd = "Pok\u00e9mon", "Poke\u0301mon"
+    releases = {"Doctor.Who.2005.S04E06.720p.mkv": "Doctor Who (2005)", "The.Office.US.S02E01.mkv": "The Office (US)",
+                "Severance - S01E02 - Half Loop.mkv": "Severance", "[TGx] Severance.S01E03.mkv": "Severance",
+                "Parks_and_Recreation-s03-e01.mkv": "Parks and Recreation", "Silo.2023.S01E01.mkv": "Silo (2023)",
+                "www.site.com - Westworld.S02E03.mkv": "Westworld",
+                "Show.Complete/Season 1/Show.S01E01.mkv": "Show", "Show.Complete/Season 2/Show.S02E01.mkv": "Show"}
+    if not WINE:  # Windows compares names as they are spelt
+        releases[pokemon_nfd + ".S01E01.mkv"] = pokemon_nfc
+    make(downloads, {**{n: n for n in releases}, "Show.Complete/Season 2/Extras/Show.S02E99.mkv": "extra",
+                     "Show.Complete/Sample/show.s01e01.sample.mkv": "clip"})
+    os.makedirs(os.path.dirname(library))
+    d, l = host_path(downloads) + SEP, host_path(library)
+    dry = run("--dry-run", host_path(downloads), l, program=LINK)
+    expect("the dry run changes nothing", os.path.exists(library), False)
+    out, err, rc = run(host_path(downloads), l, program=LINK)
+    expect("the dry run's lines are the run's", dry, (out, err, rc))
+    got = lines_of(out)
+    expect("the library made, one level", got[0], f"Created Folder: {l}")
+    expect("left out, with a reason", sorted(x for x in got if x.startswith("Skipped")),
+           ["Skipped Folder: Extras (extras)", "Skipped Folder: Sample (sample clips)"])
+    for name, folder in releases.items():
+        base = os.path.basename(name)
+        expect("linked into " + folder, inode(os.path.join(library, folder, base)), inode(os.path.join(downloads, name)))
+    # An existing library: the folders it keeps are found, however a release spells its show.
+    shutil.rmtree(library)
+    make(library, {"Doctor Who (2005)/.keep": "", "The Office (US)/.keep": "", "Severance/.keep": "",
+                   pokemon_nfc + "/.keep": "", "Doctor Who (1963)/.keep": "", "Doctor/.keep": ""})
+    out, err, rc = run(host_path(downloads), l, program=LINK)
+    expect("new folders only for new shows", (sorted(x for x in lines_of(out) if x.startswith("Created")), rc), (sorted(
+        f"Created Folder: {l}{SEP}{n}" for n in ("Parks and Recreation", "Silo (2023)", "Westworld", "Show")), 0))
+    # Two folders of one name but for the year, and a release without one: no guess.
+    make(downloads, {"Doctor.Who.S01E01.mkv": "which one?"})
+    out, err, rc = run(host_path(downloads), l, program=LINK)
+    expect("no guess", ([x for x in lines_of(out) if "Doctor.Who.S01E01" in x], lines_of(err)), (
+        [f"Linked File: {d}Doctor.Who.S01E01.mkv -> {l}{SEP}Doctor Who{SEP}Doctor.Who.S01E01.mkv"],
+        ['Warning: "Doctor Who" is as much "Doctor Who (1963)" as "Doctor Who (2005)": linked into a folder of '
+         'its own name instead']))
+    if WINE or os.geteuid() != 0:
+        return
+    # A catch-up run as root: the show folders it makes belong to the
+    # library's owner, so that the hooks that follow, as that user, can use them.
+    shutil.rmtree(library)
+    os.makedirs(library)
+    os.chown(library, 65533, 65533)
+    run(downloads, library, program=LINK)
+    expect("owned as the library", {os.stat(os.path.join(library, f)).st_uid for f in os.listdir(library)}, {65533})
 
 
 UNDO = os.path.join(os.path.dirname(PROGRAM), "tvtidy-undo" + (".exe" if WINE else ""))
@@ -1682,16 +1737,16 @@ def undo_takes_a_run_back_from_its_log(tmp):
     if WINE:
         # Output to a file is in the ANSI code page: a name outside it is
         # written with "?" and cannot be found again; its line says so.
-        greek = os.path.join(tmp, "greek")
-        make(greek, {"\u03a9mega.S01E01.mkv": "o"})
-        greek_log = os.path.join(tmp, "greek.log")
-        with open(greek_log, "wb") as f:
-            run(host_path(greek), stdout=f)
-        out, err, rc = run(host_path(greek_log), program=UNDO)
+        outside = os.path.join(tmp, "outside")
+        make(outside, {"\u4e2dmega.S01E01.mkv": "o"})  # no letter of the code page stands in for it
+        outside_log = os.path.join(tmp, "outside.log")
+        with open(outside_log, "wb") as f:
+            run(host_path(outside), stdout=f)
+        out, err, rc = run(host_path(outside_log), program=UNDO)
         expect("a name outside the code page", (sorted(lines_of(out)), rc), (sorted(
-            [f"Restore File FAILED: {host_path(greek)}{SEP}?mega.S01E01.mkv (the log's code page could not hold "
+            [f"Restore File FAILED: {host_path(outside)}{SEP}?mega.S01E01.mkv (the log's code page could not hold "
              "this name: it cannot be found)",
-             f"Remove Folder FAILED: {host_path(greek)}{SEP}?mega (the log's code page could not hold this name: it "
+             f"Remove Folder FAILED: {host_path(outside)}{SEP}?mega (the log's code page could not hold this name: it "
              "cannot be found)"]), 1))
 
 

@@ -63,9 +63,9 @@ bool TakeFolder(NativeString& folder) {
 // and write whole lines to a log.
 // The folder, or false once all is said.
 bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder,
-                         NativeStringView more = {}, bool takesFile = false) {
+                         NativeStringView more, bool takesFile = false, int at = 1) {
   WriteWholeLines();
-  folder = FirstArgument();
+  folder = ArgumentAt(at);
   const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(more);
   if (AnswersHelpOrVersion(folder, program, usage, about, kCompanionStatuses)) return false;
   ExitStatus = 2;
@@ -114,29 +114,44 @@ void RunPreview() {
 }
 
 void RunLink() {
+  const bool dryRun = ArgumentAt(1) == NATIVE("--dry-run");
+  const int at = dryRun ? 2 : 1;
+  const NativeStringView usage = NATIVE(" [--dry-run] <folder or file> [<library>]");
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
-                           NATIVE("Gives each episode in the folder, and in the torrents' own folders one level "
-                                  "down, a hard link in its show folder (in the library, when one is given) and "
-                                  "leaves it in place, so that a download client keeps seeding it."),
-                           folder, NATIVE(" <folder or file> [<library>]"), true))
+                           NATIVE("Gives each episode in the folder, and in the torrents' own folders below it, a "
+                                  "hard link in its show folder (in the library, when one is given; made when "
+                                  "missing) and leaves it in place, so that a download client keeps seeding it. "
+                                  "--dry-run prints the lines a run would print and changes nothing."),
+                           folder, usage, true, at))
     return;
-  // One file (a single-file torrent): that episode and its subtitles alone.
   LinkEffects effects;
+  if (dryRun) effects.DryRun();
+  // One file (a single-file torrent): that episode and its subtitles alone.
   const bool oneFile = FileEntryExists(folder);
   if (oneFile) {
-    const size_t at = folder.find_last_of(kDelimiter);
-    effects.OnlyFile(NativeStringView(folder).substr(at == folder.npos ? 0 : at + 1));
+    const size_t nameAt = folder.find_last_of(kDelimiter);
+    effects.OnlyFile(NativeStringView(folder).substr(nameAt == folder.npos ? 0 : nameAt + 1));
     folder = FolderPartOf(folder);
   }
-  NativeString library = SecondArgument();
+  NativeString library = ArgumentAt(at + 1);
+  const NativeString parent = FolderPartOf(NativeStringView(library).substr(0, library.find_last_not_of(kDelimiter) + 1));
   if (library.empty()) {
     library = folder;
-  } else if (FileEntryExists(library) || !FolderExists(library)) {
+  } else if (FileEntryExists(library) || (!FolderExists(library) && !FolderExists(parent.empty() ? NativeString(NATIVE(".")) : parent))) {
     WriteNotice(NativeString(FileEntryExists(library) ? NATIVE("Not a folder: ") : NATIVE("Path not found: "))
                     .append(library));
-    WriteNotice(NATIVE("Usage: tvtidy-link <folder or file> [<library>]"));
+    WriteNotice(NativeString(NATIVE("Usage: tvtidy-link")).append(usage));
     return;
+  } else if (!effects.FolderExists(library)) {
+    // A library not made yet, one level below one that is: the first hook makes it.
+    if (!effects.MakeFolder(library)) {
+      effects.FolderFailed(library);
+      WriteSummary(NATIVE("Linked "), 0);
+      ExitStatus = 1;
+      return;
+    }
+    effects.LibraryCreated(library);
   }
   // A library inside the download folder is not a torrent's folder.
   NativeString full;

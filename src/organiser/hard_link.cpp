@@ -13,10 +13,41 @@
 #include "platform/letter_case.h"
 
 
-bool LinkEffects::FolderExists(const NativeString& path) { return ::FolderExists(path); }
+namespace {
+NativeString FullFolderPath(const NativeString& path) {
+  NativeString full;
+  int code = 0;
+  FullPathName(path, full, code);
+  while (full.size() > 1 && full.back() == kDelimiter) full.pop_back();
+  return full;
+}
+}  // namespace
+
+bool LinkEffects::MadeInThought(const NativeString& path) const {
+  return dryRun_ && !madeInThought_.empty() && madeInThought_.count(FullFolderPath(path)) > 0;
+}
+
+bool LinkEffects::FolderExists(const NativeString& path) { return MadeInThought(path) || ::FolderExists(path); }
 
 bool LinkEffects::MakeFolder(const NativeString& path) {
-  if (::MakeFolder(path)) return true;
+  const NativeString parent = FolderPartOf(path);
+  if (dryRun_) {
+    // The run's own refusals, foreseen: a name taken, a parent it may not change.
+    if (!MadeInThought(parent.substr(0, parent.size() - 1)) && EntryExists(path)) {
+      reason_ = NATIVE("a file of that name is in the way");
+      return false;
+    }
+    if (!MadeInThought(parent.substr(0, parent.size() - 1)) && (!FolderPathFits(path) || !MayChangeEntriesIn(parent))) {
+      reason_ = SystemErrorText(LastErrorCode());
+      return false;
+    }
+    madeInThought_.insert(FullFolderPath(path));
+    return true;
+  }
+  if (::MakeFolder(path)) {
+    GiveOwnerOf(path, parent);  // root's catch-up run: the hooks that follow can use it
+    return true;
+  }
   const int code = LastErrorCode();  // before the look below
   reason_ = EntryExists(path) ? NativeString(NATIVE("a file of that name is in the way")) : SystemErrorText(code);
   return false;
@@ -25,7 +56,33 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
 bool LinkEffects::QuickMove(const NativeString& source, const NativeString& target) {
   already_ = Already::No;
   leadsTo_.clear();
-  return QuickPathsPass(source, target) && MakeHardLink(source, target);
+  return !dryRun_ && QuickPathsPass(source, target) && MakeHardLink(source, target);
+}
+
+void LinkEffects::WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target) {
+  const NativeString folder = FolderPartOf(target);
+  const bool madeFolder = MadeInThought(folder.substr(0, folder.size() - 1));
+  // In the order the system asks: the file reached, the folder searched,
+  // the name taken, the folder written.
+  if (LookUpEntry(linked) == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
+  const Lookup there = madeFolder ? Lookup::Absent : LookUpEntry(target);
+  if (there == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
+  if (there == Lookup::There) {
+    RefuseTheFileItself(source, target, TheDisk());
+    if (SameFile(linked, target)) {
+      already_ = Already::Linked;
+      return;
+    }
+    if (MayBeOneFile(linked, target)) {
+      already_ = Already::MaybeLinked;
+      return;
+    }
+    throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+  }
+  if (!OnOneFileSystem(linked, folder)) throw EInOutError(SystemErrorText(kOtherDiskRefusal));
+  if (!madeFolder && !MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
+  if (LinkWouldBeRefusedAsOthersFile(linked))
+    throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
 }
 
 void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
@@ -39,7 +96,8 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   if (!leadsTo_.empty() && !FileEntryExists(leadsTo_))
     throw EInOutError(NativeString(NATIVE("a symbolic link that leads to no file")));
   const NativeString& linked = leadsTo_.empty() ? source : leadsTo_;
-  CheckMove(linked, target, TheDisk());
+  CheckMove(linked, target, InThought(*this));
+  if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;
   const int code = LastErrorCode();
   if (IsNameClash(code)) RefuseTheFileItself(source, target, TheDisk());
@@ -63,14 +121,20 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
 // A subtitle says Skipped only once it is known to follow no episode: a
 // linked one has its Linked line alone.
 void LinkEffects::Skipped(NativeStringView name) {
+  NativeString show;
   if (IsSidecarName(name, false))
     subtitles_.push_back(base_ + NativeString(name));
+  else if (MarkedAsSample(name) && ClassifyEpisodeFile(name, show))
+    WriteEventLine(line_, NATIVE("Skipped File: "), name, NATIVE("a sample clip"));
   else
     WriteEventLine(line_, NATIVE("Skipped File: "), name);
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
   made_ = folder;  // until something is linked into it
   showFoldersOfRun_.insert(made_ + kDelimiter);
+  WriteEventLine(line_, NATIVE("Created Folder: "), folder);
+}
+void LinkEffects::LibraryCreated(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Created Folder: "), folder);
 }
 void LinkEffects::FolderFailed(NativeStringView folder) {
@@ -105,7 +169,7 @@ void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
   // A show folder made for this episode alone is not left empty.
-  if (!made_.empty() && RemoveEmptyFolder(made_))
+  if (!made_.empty() && (dryRun_ ? madeInThought_.erase(FullFolderPath(made_)) > 0 : RemoveEmptyFolder(made_)))
     WriteEventLine(line_, NATIVE("Removed Folder: "), made_, NATIVE("nothing could be linked into it"));
   made_.clear();
 }
@@ -127,29 +191,39 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
 
 void LinkEffects::PassedFolder(NativeStringView name) {
-  if (!gathering_) return;
-  if (name == leftOut_)
-    WriteEventLine(line_, NATIVE("Skipped Folder: "), name, NATIVE("the library"));
-  else if (!MarkedAsSample(name) && CompareIgnoringCase(name, NATIVE("Subs")) != 0)
-    torrentFolders_.emplace_back(name);
+  if (!only_.empty()) return;  // one file: nothing more
+  if (depth_ == 0 && name == leftOut_) return WriteEventLine(line_, NATIVE("Skipped Folder: "), name, NATIVE("the library"));
+  if (CompareIgnoringCase(name, NATIVE("Subs")) == 0) return;  // its subtitles follow their episodes
+  // Inside a torrent's folder, a folder left out says so: its episodes are not linked.
+  const bool sample = MarkedAsSample(name), extras = CompareIgnoringCase(name, NATIVE("Extras")) == 0;
+  if ((sample || extras) && depth_ > 0)
+    WriteEventLine(line_, NATIVE("Skipped Folder: "), name, sample ? NATIVE("sample clips") : NATIVE("extras"));
+  if (!sample && !extras) torrentFolders_.emplace_back(base_ + NativeString(name), depth_ + 1);
 }
 
-std::vector<NativeString> LinkEffects::TakeTorrentFolders() {
-  gathering_ = false;
-  return std::move(torrentFolders_);
+bool LinkEffects::NextTorrentFolder(NativeString& path, int& depth) {
+  if (nextFolder_ == torrentFolders_.size()) return false;
+  path = torrentFolders_[nextFolder_].first;
+  depth = depth_ = torrentFolders_[nextFolder_++].second;
+  return true;
 }
 
 void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects) {
-  const NativeString base = WithTrailingDelimiter(source);
-  const std::vector<NativeString> folders = effects.TakeTorrentFolders();
+  (void)source;  // its sub-folders were gathered as it was gone through
   // A link to a folder is someone's arrangement (a show folder elsewhere),
-  // not a torrent: clients write real folders. Show folders this run has
-  // made or linked into are known without a look.
-  NativeString target;
-  for (const NativeString& name : folders)
-    if (!effects.ShowFolderOfRun(base + name + kDelimiter) && !LinkTargetOf(base + name, target) &&
-        !IsShowFolder(base + name, name))
-      SweepDirectory(base + name, library, effects);
+  // not a torrent's: clients write real folders, and links are never
+  // followed, so no folder is gone through twice. Show folders this run has
+  // made or linked into are known without a look; an old one beside the
+  // torrents is known by its episodes.
+  NativeString path, target;
+  int depth = 0;
+  while (effects.NextTorrentFolder(path, depth)) {
+    const NativeStringView name = NativeStringView(path).substr(path.find_last_of(kDelimiter) + 1);
+    if (effects.ShowFolderOfRun(path + kDelimiter) || LinkTargetOf(path, target) ||
+        (depth == 1 && IsShowFolder(path, name)))
+      continue;
+    SweepDirectory(path, library, effects);
+  }
 }
 
 void LinkEffects::Begin(NativeStringView base) {

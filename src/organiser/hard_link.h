@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -11,8 +12,14 @@
 
 class LinkEffects : public SweepEffects {
  public:
+  // Every line a link run would print, through the same decisions, and
+  // nothing changed: folders are made and links taken only in thought.
+  void DryRun() { dryRun_ = true; }
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
+  bool UsableFolder(const NativeString& path) override {
+    return MadeInThought(path) || SweepEffects::UsableFolder(path);
+  }
   // A plain file into a show folder the checks have accepted: the new link
   // alone, which refuses whatever the checks would.
   bool QuickMove(const NativeString& source, const NativeString& target) override;
@@ -25,13 +32,16 @@ class LinkEffects : public SweepEffects {
 
   void Skipped(NativeStringView name) override;
   void FolderCreated(NativeStringView folder) override;
+  // The library itself, made by this run: its line alone.
+  void LibraryCreated(NativeStringView folder);
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
   void ListingFailed(NativeStringView folder, int code) override;
   void Begin(NativeStringView base) override;
-  // The first folder's sub-folders that may be torrents' own, named by its
-  // own listing: the folder is read once.
+  // Sub-folders that may be torrents' own, or folders inside one (Season 1),
+  // named by the listing of the folder they lie in: each is read once.
+  // Sample, Samples, Subs and Extras folders are left out.
   void PassedFolder(NativeStringView name) override;
   // Only the named file and its subtitles (by the subtitles' own rule) are
   // looked at.
@@ -43,8 +53,9 @@ class LinkEffects : public SweepEffects {
   // is gone through.
   void End() override;
 
-  // The names gathered by the first sweep; later sweeps gather none.
-  std::vector<NativeString> TakeTorrentFolders();
+  // The next folder gathered to go through, and how deep it lies below the
+  // download folder (1: a torrent's own folder); false when none is left.
+  bool NextTorrentFolder(NativeString& path, int& depth);
   // Whether this run has made the folder (with its delimiter), or linked an
   // episode of the folder's own show into it.
   bool ShowFolderOfRun(const NativeString& folder) const { return showFoldersOfRun_.count(folder) != 0; }
@@ -71,10 +82,28 @@ class LinkEffects : public SweepEffects {
   std::vector<NativeString> showFolders_;
   std::unordered_map<NativeString, std::uint32_t> folderNumbers_;
   NativeString folder_;
-  std::vector<NativeString> torrentFolders_;
-  bool gathering_ = true;
+  std::vector<std::pair<NativeString, int>> torrentFolders_;
+  size_t nextFolder_ = 0;
+  int depth_ = 0;  // of the folder being gone through
   std::unordered_set<NativeString> showFoldersOfRun_;
 
+  // The folders a dry run has made in thought, by full path, and the disk
+  // as the checks of a move see it then.
+  bool dryRun_ = false;
+  std::set<NativeString> madeInThought_;
+  bool MadeInThought(const NativeString& path) const;
+  class InThought : public DiskView {
+   public:
+    explicit InThought(const LinkEffects& effects) : effects_(effects) {}
+    bool FolderExists(const NativeString& path) const override {
+      return effects_.MadeInThought(path) || ::FolderExists(path);
+    }
+
+   private:
+    const LinkEffects& effects_;
+  };
+  // Whether the link would be made: what the system would refuse, raised.
+  void WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target);
   // Where a symbolic-link episode leads: that file is the one linked.
   NativeString leadsTo_, shown_;
   NativeString reason_, line_;

@@ -837,9 +837,21 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
            a.st_ino == b.st_ino;
   };
   std::vector<std::string> linked;
+  LinkEffects inThought;  // a dry run first: exactly the lines of the run
+  inThought.DryRun();
+  const auto treeBefore = Tree(link);
+  const Outcome foreseen = Sweep(link, inThought);
+  if (Tree(link) != treeBefore) return "the dry run changed the folder";
   for (int pass = 0; pass < 2; ++pass) {
     LinkEffects effects;
     const Outcome outcome = Sweep(link, effects);
+    if (pass == 0 && (outcome.lines != foreseen.lines || outcome.count != foreseen.count)) {
+      size_t at = 0;
+      while (at < outcome.lines.size() && at < foreseen.lines.size() && outcome.lines[at] == foreseen.lines[at]) ++at;
+      return "the dry run and the link run differ at line " + std::to_string(at + 1) + ":\n" +
+             (at < foreseen.lines.size() ? foreseen.lines[at] : "(none)") + "\n" +
+             (at < outcome.lines.size() ? outcome.lines[at] : "(none)");
+    }
     for (const auto& line : outcome.lines) {
       const size_t arrow = line.find(" -> ");
       if (line.rfind("Linked File: ", 0) == 0) {

@@ -26,8 +26,15 @@ bool MakeFolder(const NativeString& path);
 // code); POSIX reaches a long path through its folders: true.
 bool FolderPathFits(const NativeString& path);
 
-// The error code of RemoveFile's refusal of a read-only file.
+// The error code of RemoveFile's refusal of a read-only file, and of a hard
+// link's refusal of another disk.
 extern const int kReadOnlyRefusal;
+extern const int kOtherDiskRefusal;
+
+// A folder root's run has made gets the owner and group of `owner` (the
+// folder it was made in), so that later runs as that user can use it. True
+// where nothing needs doing (Windows, a run that is not root's).
+bool GiveOwnerOf(const NativeString& path, const NativeString& owner);
 
 // Removes a file or a link (to a file or a folder); never a real folder, and
 // never a read-only file. On failure LastErrorCode() tells why the deletion failed.
@@ -49,6 +56,11 @@ bool MayBeBeingWritten(const NativeString& path);
 // dangling link or a FIFO is there too.
 bool EntryExists(const NativeString& path);
 
+// Whether an entry (not followed) is there, certainly absent, or hidden by a
+// refusal (a folder this user may not search): LastErrorCode() says which.
+enum class Lookup { There, Absent, Refused };
+Lookup LookUpEntry(const NativeString& path);
+
 // True when both paths name one entry of one folder: the same file reached
 // through a folder that leads back to the other path's folder. Two hard links
 // in different folders are two entries.
@@ -68,6 +80,8 @@ bool RemoveEmptyFolder(const NativeString& path);
 // because the file is another user's (Linux's fs.protected_hardlinks: only
 // the owner, or one who may read and write it, may link it). Windows: false.
 bool LinkRefusedAsOthersFile(const NativeString& existing, int code);
+// Whether a link of `existing` would be refused so, before any is tried.
+bool LinkWouldBeRefusedAsOthersFile(const NativeString& existing);
 
 // Whether two names of the same size and modification time may be one file
 // that the file system cannot show as one: a FUSE file system that numbers

@@ -17,6 +17,8 @@ void StartUp(int argc, char** argv);
 NativeString FirstArgument();
 // The second; empty when there is none (tvtidy-link's library).
 NativeString SecondArgument();
+// The n-th (1 for the first, as the companions read options); empty when none.
+NativeString ArgumentAt(int n);
 
 // Runs the program's body and ends the process: a failure that nothing
 // handled, of whatever kind, ends in the report and exit status 1.

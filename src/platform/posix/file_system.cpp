@@ -135,7 +135,18 @@ bool SameFile(const NativeString& a, const NativeString& b) {
 bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }
 
 bool LinkRefusedAsOthersFile(const NativeString& existing, int code) {
-  return code == EPERM && ProtectedFromLinks(existing.c_str());
+  return code == EPERM && LinkWouldBeRefusedAsOthersFile(existing);
+}
+
+bool LinkWouldBeRefusedAsOthersFile(const NativeString& existing) {
+  static const bool protectedLinks = [] {
+    char setting = '0';
+    const int fd = open("/proc/sys/fs/protected_hardlinks", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && read(fd, &setting, 1) != 1) setting = '0';
+    if (fd >= 0) close(fd);
+    return setting == '1';
+  }();
+  return protectedLinks && ProtectedFromLinks(existing.c_str());
 }
 
 bool MayBeOneFile(const NativeString& a, const NativeString& b) {
@@ -233,7 +244,21 @@ bool LinkTargetOf(const NativeString& path, NativeString& target) {
   return true;
 }
 
+Lookup LookUpEntry(const NativeString& path) {
+  struct stat info;
+  if (LstatAt(path.c_str(), info) == 0) return Lookup::There;
+  return errno == ENOENT || errno == ENOTDIR ? Lookup::Absent : Lookup::Refused;
+}
+
 const int kReadOnlyRefusal = EACCES;
+const int kOtherDiskRefusal = EXDEV;
+
+bool GiveOwnerOf(const NativeString& path, const NativeString& owner) {
+  struct stat from, now;
+  if (geteuid() != 0) return true;
+  if (stat(owner.c_str(), &from) != 0 || lstat(path.c_str(), &now) != 0) return false;
+  return (now.st_uid == from.st_uid && now.st_gid == from.st_gid) || lchown(path.c_str(), from.st_uid, from.st_gid) == 0;
+}
 
 bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
   struct stat file, there;

@@ -39,7 +39,10 @@ void StartUp(int argc, char** argv) {
 bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && closedAtStart[fd]; }
 
 NativeString FirstArgument() { return arguments.size() >= 2 ? arguments[1] : NativeString(); }
-NativeString SecondArgument() { return arguments.size() >= 3 ? arguments[2] : NativeString(); }
+NativeString SecondArgument() { return ArgumentAt(2); }
+NativeString ArgumentAt(int n) {
+  return n >= 1 && arguments.size() > static_cast<size_t>(n) ? arguments[static_cast<size_t>(n)] : NativeString();
+}
 
 void ExitProcessWith(std::int32_t status) { std::exit(status); }
 

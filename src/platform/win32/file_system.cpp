@@ -131,6 +131,7 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 bool RemoveEmptyFolder(const NativeString& path) { return RemoveDirectoryW(path.c_str()) != 0; }
 
 bool LinkRefusedAsOthersFile(const NativeString&, int) { return false; }
+bool LinkWouldBeRefusedAsOthersFile(const NativeString&) { return false; }
 
 // A writer that shares neither writing nor deletion refuses this open.
 bool MayBeBeingWritten(const NativeString& path) {
@@ -234,7 +235,18 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
   return file.volume == place.volume;
 }
 
+Lookup LookUpEntry(const NativeString& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Lookup::There;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME
+             ? Lookup::Absent
+             : Lookup::Refused;
+}
+
 const int kReadOnlyRefusal = ERROR_ACCESS_DENIED;
+const int kOtherDiskRefusal = ERROR_NOT_SAME_DEVICE;
+
+bool GiveOwnerOf(const NativeString&, const NativeString&) { return true; }
 
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);

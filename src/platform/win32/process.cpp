@@ -21,6 +21,7 @@ unsigned AnsiCodePage() { return ansiCodePage; }
 
 NativeString FirstArgument() { return FirstArgumentOf<wchar_t>(commandLine); }
 NativeString SecondArgument() { return ArgumentOf<wchar_t>(commandLine, 2); }
+NativeString ArgumentAt(int n) { return ArgumentOf<wchar_t>(commandLine, n); }
 
 void ExitProcessWith(std::int32_t status) { ExitProcess(static_cast<UINT>(status)); }
 
