@@ -20,6 +20,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -43,6 +44,8 @@ PACKS = {
                                    "Sample/pack.show.s02e01.sample.mkv", "Pack.Show.S02.nfo"],
     "Second.Pack.S01.1080p": ["Second.Pack.S01E01.1080p.mkv", "Second.Pack.S01E02.1080p.mkv",
                               "Second.Pack.S01E03.1080p.mkv"],
+    # A complete series: its seasons two levels down.
+    "Whole.Show.Complete.1080p": ["Season 1/Whole.Show.S01E01.1080p.mkv", "Season 2/Whole.Show.S02E01.1080p.mkv"],
 }
 EXPECTED = {  # show folder -> names linked there
     "Show Name": SINGLE[:2],
@@ -51,7 +54,10 @@ EXPECTED = {  # show folder -> names linked there
                   "Pack.Show.S02E01.720p.WEB-GRP.en.srt", "Pack.Show.S02E02.720p.WEB-GRP.en.forced.srt",
                   "Pack.Show.S02E02.720p.WEB-GRP.srt"],
     "Second Pack": PACKS["Second.Pack.S01.1080p"],
+    "Whole Show": ["Whole.Show.S01E01.1080p.mkv", "Whole.Show.S02E01.1080p.mkv"],
 }
+# Already downloaded before the hooks were set up: linked by a catch-up run as root.
+CAUGHT_UP = "Show.Name.S01E09.720p.WEB.x264-GRP.mkv"
 TORRENTS = SINGLE + list(PACKS)
 
 
@@ -112,9 +118,9 @@ class Run:
         if not ok:
             self.failures.append(what)
 
-    def start(self, argv, name, user=True, env=None):
+    def start(self, argv, name, user=True, env=None, home=None):
         log = open(self.path(name + ".out"), "wb")
-        environment = dict(os.environ, HOME=self.path("home"), **(env or {}))
+        environment = dict(os.environ, HOME=home or self.path("home"), **(env or {}))
         process = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT, env=environment,
                                    user=USER if user else None, group=USER if user else None,
                                    extra_groups=[] if user else None, start_new_session=True)
@@ -238,7 +244,10 @@ class Transmission:
         with open(os.path.join(config, "settings.json"), "w") as out:
             json.dump(settings, out)
         subprocess.run(["chown", "-R", f"{USER}:{USER}", config], check=True)
-        run.start(["transmission-daemon", "-f", "-g", config], name)
+        # As Debian's service runs it: a HOME of root's that its user may not write.
+        home = run.path("transmission-home")
+        os.makedirs(home, mode=0o755, exist_ok=True)
+        run.start(["transmission-daemon", "-f", "-g", config], name, home=home)
         self.session = ""
         until_answered(lambda: self.call("session-get"), "transmission-daemon")
 
@@ -276,6 +285,36 @@ class Transmission:
         return {t["name"]: (t["percentDone"], t["status"] == 6) for t in torrents}
 
 
+class SystemLog:
+    """/dev/log for the test's run, as syslog keeps it: each message the
+    hooks' logger sends, its text appended to a file."""
+
+    def __init__(self, path):
+        self.path, self.socket = path, None
+        if os.path.exists("/dev/log"):
+            return  # the system's own log takes them; read it there
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.socket.bind("/dev/log")
+        os.chmod("/dev/log", 0o666)
+        self.socket.setblocking(False)
+
+    def collect(self):
+        while self.socket is not None:
+            try:
+                message = self.socket.recv(65536).decode("utf-8", "replace")
+            except BlockingIOError:
+                return
+            text = re.sub(r"^<\d+>.*?tvtidy-link(?:\[\d+\])?: ", "", message.rstrip("\n"), count=1)
+            with open(self.path, "a") as out:
+                out.write(text + "\n")
+
+    def close(self):
+        if self.socket is not None:
+            self.socket.close()
+            os.remove("/dev/log")
+            self.socket = None
+
+
 def wait_for(what, test, seconds, poke=None):
     end = time.time() + seconds
     while time.time() < end:
@@ -298,6 +337,7 @@ def linked_once(run, library, download):
             inodes[info.st_ino] = inodes.get(info.st_ino, 0) + 1
             found.add(os.path.relpath(os.path.join(folder, name), library))
     wanted = {os.path.join(show, name) for show, names in EXPECTED.items() for name in names}
+    wanted.add(os.path.join("Show Name", CAUGHT_UP))
     run.check(found == wanted, f"{library}: exactly the episodes and subtitles "
               f"(missing {sorted(wanted - found)}, extra {sorted(found - wanted)})")
     downloads = {}
@@ -313,6 +353,7 @@ def linked_once(run, library, download):
 
 def inside(program):
     run = Run(program)
+    syslog = None
     try:
         qbit_field, qbit_script, transmission_script = hook_lines()
         run.own_folder("home")
@@ -331,8 +372,22 @@ def inside(program):
         run.check(wait_for("the seeder's check", lambda: len(seeder.states()) == len(TORRENTS) and all(
             done == 1 and seeding for done, seeding in seeder.states().values()), 120),
             "qBittorrent seeds every torrent")
-        library_tr, library_qb = run.own_folder("library-tr"), run.own_folder("library-qb")
+        # The libraries do not exist yet: the first hook makes each, in a
+        # folder the clients' user owns.
+        run.own_folder("media")
+        library_tr, library_qb = run.path("media", "tv-tr"), run.path("media", "tv-qb")
         download_tr, download_qb = run.own_folder("transmission"), run.own_folder("qbittorrent")
+        # A catch-up run as root over what is already there: its show folder
+        # must stay usable by the hooks that follow, as the clients' user.
+        for download, library in ((download_tr, library_tr), (download_qb, library_qb)):
+            with open(os.path.join(download, CAUGHT_UP), "wb") as out:
+                out.write(b"downloaded before the hooks were set up")
+            os.chown(os.path.join(download, CAUGHT_UP), USER, USER)
+            caught = subprocess.run([run.program, download, library], capture_output=True)
+            run.check(caught.returncode == 0 and os.stat(os.path.join(library, "Show Name")).st_uid == USER,
+                      f"a catch-up run as root links into {library}, owned as the library")
+        log = run.path("home", "tvtidy-link.log")
+        syslog = SystemLog(log)
         transmission = Transmission(run, "transmission-config", 51413, download_tr,
                                     put_in(transmission_script, run.program, library_tr))
         hook = run.path("bin", "tvtidy-hook")
@@ -360,11 +415,10 @@ def inside(program):
             run.check(wait_for(f"{name}'s downloads", lambda: len(client.states()) == len(TORRENTS) and all(
                 done == 1 for done, _ in client.states().values()), 300, poke=poke),
                 f"{name} downloads every torrent")
-        log = run.path("home", "tvtidy-link.log")
         # Each hook ends with its summary line; both clients write to one log.
         summaries = lambda: len(re.findall(r"^Linked \d+ files$", open(log).read() if os.path.exists(log) else "",
                                            re.MULTILINE))
-        run.check(wait_for("the hooks", lambda: summaries() >= 2 * len(TORRENTS), 60),
+        run.check(wait_for("the hooks", lambda: syslog.collect() or summaries() >= 2 * len(TORRENTS), 60),
                   f"a hook ran for every torrent of both clients ({summaries()} of {2 * len(TORRENTS)})")
         text = open(log).read() if os.path.exists(log) else ""
         print(text, end="", flush=True)
@@ -385,12 +439,13 @@ def inside(program):
         as_user = dict(user=USER, group=USER, extra_groups=[], capture_output=True)
         tidy = subprocess.run([run.path("bin", "tvtidy"), download_qb], **as_user)
         moved = tidy.stdout.decode().count("Moved File: ")
-        run.check(moved == len(SINGLE), f"tvtidy moved the {len(SINGLE)} single-file torrents' episodes ({moved})")
+        run.check(moved == len(SINGLE) + 1, f"tvtidy moved the {len(SINGLE)} single-file torrents' episodes and "
+                  f"the one caught up ({moved})")
         with open(run.path("home", "tidy.log"), "wb") as kept:
             kept.write(tidy.stdout)
         undo = subprocess.run([run.path("bin", "tvtidy-undo"), run.path("home", "tidy.log")], **as_user)
         print(undo.stdout.decode(), end="", flush=True)
-        run.check(undo.returncode == 0 and undo.stdout.decode().count("Restored File: ") == len(SINGLE),
+        run.check(undo.returncode == 0 and undo.stdout.decode().count("Restored File: ") == moved,
                   "tvtidy-undo restores every moved file")
         leecher.recheck()
         time.sleep(2)
@@ -399,6 +454,8 @@ def inside(program):
             "after the undo, qBittorrent's recheck passes at 100% for every torrent")
     finally:
         run.stop_all()
+        if syslog is not None:
+            syslog.close()
         for name, _ in run.daemons:
             output = run.path(name + ".out")
             if run.failures and os.path.exists(output):
