@@ -1,17 +1,12 @@
 #include "organiser/hard_link.h"
 
-#include <algorithm>
-#include <iterator>
-#include <vector>
-
 #include "episode/classifier.h"
 #include "episode/sample.h"
 #include "episode/sidecar.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
 #include "platform/errors.h"
-#include "platform/letter_case.h"
-
+#include "platform/file_system.h"
 
 namespace {
 NativeString FullFolderPath(const NativeString& path) {
@@ -172,141 +167,4 @@ void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   if (!made_.empty() && (dryRun_ ? madeInThought_.erase(FullFolderPath(made_)) > 0 : RemoveEmptyFolder(made_)))
     WriteEventLine(line_, NATIVE("Removed Folder: "), made_, NATIVE("nothing could be linked into it"));
   made_.clear();
-}
-
-namespace {
-
-// A show folder holds episodes of its own show.
-bool IsShowFolder(const NativeString& folder, NativeStringView name) {
-  NativeString show;
-  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
-    if (!listing.Entry().isFolder && ClassifyEpisodeFile(listing.Entry().name, show) &&
-        CompareIgnoringCase(show, name) == 0)
-      return true;
-  return false;
-}
-
-}  // namespace
-
-bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
-
-void LinkEffects::PassedFolder(NativeStringView name) {
-  if (!only_.empty()) return;  // one file: nothing more
-  if (depth_ == 0 && name == leftOut_) return WriteEventLine(line_, NATIVE("Skipped Folder: "), name, NATIVE("the library"));
-  if (CompareIgnoringCase(name, NATIVE("Subs")) == 0) return;  // its subtitles follow their episodes
-  // Inside a torrent's folder, a folder left out says so: its episodes are not linked.
-  const bool sample = MarkedAsSample(name), extras = CompareIgnoringCase(name, NATIVE("Extras")) == 0;
-  if ((sample || extras) && depth_ > 0)
-    WriteEventLine(line_, NATIVE("Skipped Folder: "), name, sample ? NATIVE("sample clips") : NATIVE("extras"));
-  if (!sample && !extras) torrentFolders_.emplace_back(base_ + NativeString(name), depth_ + 1);
-}
-
-bool LinkEffects::NextTorrentFolder(NativeString& path, int& depth) {
-  if (nextFolder_ == torrentFolders_.size()) return false;
-  path = torrentFolders_[nextFolder_].first;
-  depth = depth_ = torrentFolders_[nextFolder_++].second;
-  return true;
-}
-
-void LinkTorrentFolders(const NativeString& source, const NativeString& library, LinkEffects& effects) {
-  (void)source;  // its sub-folders were gathered as it was gone through
-  // A link to a folder is someone's arrangement (a show folder elsewhere),
-  // not a torrent's: clients write real folders, and links are never
-  // followed, so no folder is gone through twice. Show folders this run has
-  // made or linked into are known without a look; an old one beside the
-  // torrents is known by its episodes.
-  NativeString path, target;
-  int depth = 0;
-  while (effects.NextTorrentFolder(path, depth)) {
-    const NativeStringView name = NativeStringView(path).substr(path.find_last_of(kDelimiter) + 1);
-    if (effects.ShowFolderOfRun(path + kDelimiter) || LinkTargetOf(path, target) ||
-        (depth == 1 && IsShowFolder(path, name)))
-      continue;
-    SweepDirectory(path, library, effects);
-  }
-}
-
-void LinkEffects::Begin(NativeStringView base) {
-  base_ = base;
-  subtitles_.clear();
-  episodes_.clear();
-  // A Subs folder beside the episodes holds theirs.
-  for (const NativeStringView subs : {NATIVE("Subs"), NATIVE("subs"), NATIVE("SUBS")}) {
-    const NativeString folder = base_ + NativeString(subs) + kDelimiter;
-    FolderListing listing(folder);
-    for (; listing.HasEntry(); listing.Advance())
-      if (!listing.Entry().isFolder && IsSidecarName(listing.Entry().name, false) && Considers(listing.Entry().name))
-        subtitles_.push_back(folder + NativeString(listing.Entry().name));
-    if (listing.Failure() == 0) break;
-  }
-}
-
-// Show.Name.S01E01.en.forced.srt belongs to Show.Name.S01E01.mkv: its
-// language tags are dropped one by one until an episode's name is found.
-void LinkEffects::End() {
-  // Sorted only when there are subtitles to place: most folders have none.
-  const auto byKey = [](const Episode& a, const Episode& b) { return a.key < b.key; };
-  if (!subtitles_.empty()) std::stable_sort(episodes_.begin(), episodes_.end(), byKey);
-  for (const NativeString& subtitle : subtitles_) {
-    // One in the Subs folder belongs to the episode beside that folder.
-    const NativeStringView name = NativeStringView(subtitle).substr(subtitle.find_last_of(kDelimiter) + 1);
-    const NativeString beside = base_ + NativeString(name);
-    const bool belongs = SidecarBelongs(NativeStringView(beside), kDelimiter, [&](NativeStringView stem) {
-      // The last of an episode's names to be linked, as it was linked last.
-      const auto after = std::upper_bound(episodes_.begin(), episodes_.end(), Episode{TextKey(stem), 0}, byKey);
-      if (after == episodes_.begin() || std::prev(after)->key != TextKey(stem)) return false;
-      LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
-      return true;
-    });
-    if (!belongs) WriteEventLine(line_, NATIVE("Skipped File: "), NativeStringView(subtitle).substr(base_.size()));
-  }
-  subtitles_.clear();
-  episodes_.clear();
-  showFolders_.clear();
-  folderNumbers_.clear();
-}
-
-void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {
-  folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
-  const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
-  if (added) {
-    showFolders_.push_back(folder_);
-    showFoldersOfRun_.insert(folder_);
-  }
-  episodes_.push_back(Episode{TextKey(stem), at->second});
-}
-
-// A subtitle's own line; its failure never touches the episode's outcome.
-void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& showFolder) {
-  const NativeString target = showFolder + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
-  try {
-    Move(subtitle, target, true);
-  } catch (const Exception& error) {
-    MoveFailed(subtitle, &error);
-    return;
-  }
-  SayLinked(subtitle, target);  // not an episode: nothing to remember
-}
-
-void LinkEffects::OnlyFile(NativeStringView name) {
-  onlyName_ = name;
-  only_ = name.substr(0, name.size() - ExtensionOf(name).size());
-}
-
-// A subtitle whose language tags, dropped one by one, reach another episode
-// lying beside it first is that episode's ("One.S01E01.720p.srt").
-bool LinkEffects::Considers(NativeStringView name) {
-  if (only_.empty() || name == onlyName_) return true;
-  if (!IsSidecarName(name, false) || !SidecarBelongs(name, kDelimiter, [&](NativeStringView stem) { return stem == only_; }))
-    return false;
-  NativeString episode;
-  bool mine = false;
-  SidecarBelongs(name, kDelimiter, [&](NativeStringView stem) {
-    if (stem == only_) return mine = true;
-    for (const NativeStringView extension : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi"), NATIVE(".MKV"),
-                                             NATIVE(".MP4"), NATIVE(".AVI")})
-      if (FileEntryExists(episode.assign(base_).append(stem).append(extension))) return true;
-    return false;
-  });
-  return mine;
 }

@@ -53,6 +53,8 @@ class LinkEffects : public SweepEffects {
   // is gone through.
   void End() override;
 
+  // A folder left out, with its line.
+  void SkippedFolder(NativeStringView name, NativeStringView why);
   // The next folder gathered to go through, and how deep it lies below the
   // download folder (1: a torrent's own folder); false when none is left.
   bool NextTorrentFolder(NativeString& path, int& depth);
