@@ -61,7 +61,9 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
     const NativeStringView name = NativeStringView(path).substr(path.find_last_of(kDelimiter) + 1);
     if (effects.ShowFolderOfRun(path + kDelimiter) || (depth == 1 && IsShowFolder(path, name))) continue;
     if (LinkTargetOf(path, target)) {
-      effects.SkippedFolder(name, NATIVE("a link to a folder"));
+      // Inside a torrent's folder its episodes are left out: said. Beside
+      // the torrents it is the user's arrangement (a show folder elsewhere).
+      if (depth > 1) effects.SkippedFolder(name, NATIVE("a link to a folder"));
       continue;
     }
     SweepDirectory(path, library, effects);
