@@ -1621,8 +1621,7 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
                 "Parks_and_Recreation-s03-e01.mkv": "Parks and Recreation", "Silo.2023.S01E01.mkv": "Silo (2023)",
                 "www.site.com - Westworld.S02E03.mkv": "Westworld",
                 "Show.Complete/Season 1/Show.S01E01.mkv": "Show", "Show.Complete/Season 2/Show.S02E01.mkv": "Show"}
-    if not WINE:  # Windows compares names as they are spelt
-        releases[pokemon_nfd + ".S01E01.mkv"] = pokemon_nfc
+    releases[pokemon_nfd + ".S01E01.mkv"] = pokemon_nfc  # a name written on a Mac
     make(downloads, {**{n: n for n in releases}, "Show.Complete/Season 2/Extras/Show.S02E99.mkv": "extra",
                      "Show.Complete/Sample/show.s01e01.sample.mkv": "clip", "Elsewhere/Show.S09E09.mkv": "e"})
     if not WINE:  # a link to a folder inside a torrent's: never followed, and said

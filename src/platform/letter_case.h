@@ -21,7 +21,7 @@ int CompareCaseKeys(NativeStringView a, NativeStringView b);
 
 // The name in Unicode's composed form (NFC), so that two names that differ
 // only in how their accents are encoded compare equal; a name that is not
-// UTF-8 stays as it is. Windows: the name as it is.
+// UTF-8 (POSIX) or not valid UTF-16 (Windows, NormalizeString) stays as it is.
 void ComposedForm(NativeStringView name, NativeString& composed);
 
 struct IgnoringCaseLess {
