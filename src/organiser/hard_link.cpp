@@ -27,15 +27,7 @@ bool LinkEffects::FolderExists(const NativeString& path) { return MadeInThought(
 bool LinkEffects::MakeFolder(const NativeString& path) {
   const NativeString parent = FolderPartOf(path);
   if (dryRun_) {
-    // The run's own refusals, foreseen: a name taken, a parent it may not change.
-    if (!MadeInThought(parent.substr(0, parent.size() - 1)) && EntryExists(path)) {
-      reason_ = NATIVE("a file of that name is in the way");
-      return false;
-    }
-    if (!MadeInThought(parent.substr(0, parent.size() - 1)) && (!FolderPathFits(path) || !MayChangeEntriesIn(parent))) {
-      reason_ = SystemErrorText(LastErrorCode());
-      return false;
-    }
+    if (!FolderCouldBeMade(path, MadeInThought(parent), reason_)) return false;
     madeInThought_.insert(FullFolderPath(path));
     return true;
   }
@@ -44,7 +36,7 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
     return true;
   }
   const int code = LastErrorCode();  // before the look below
-  reason_ = EntryExists(path) ? NativeString(NATIVE("a file of that name is in the way")) : SystemErrorText(code);
+  reason_ = EntryExists(path) ? NativeString(kNameInTheWay) : SystemErrorText(code);
   return false;
 }
 
@@ -56,28 +48,35 @@ bool LinkEffects::QuickMove(const NativeString& source, const NativeString& targ
 
 void LinkEffects::WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target) {
   const NativeString folder = FolderPartOf(target);
-  const bool madeFolder = MadeInThought(folder.substr(0, folder.size() - 1));
+  const bool madeFolder = MadeInThought(folder);
   // In the order the system asks: the file reached, the folder searched,
   // the name taken, the folder written.
   if (LookUpEntry(linked) == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
   const Lookup there = madeFolder ? Lookup::Absent : LookUpEntry(target);
   if (there == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
-  if (there == Lookup::There) {
-    RefuseTheFileItself(source, target, TheDisk());
-    if (SameFile(linked, target)) {
-      already_ = Already::Linked;
-      return;
-    }
-    if (MayBeOneFile(linked, target)) {
-      already_ = Already::MaybeLinked;
-      return;
-    }
-    throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
-  }
+  if (there == Lookup::There) return NameTaken(source, linked, target);
   if (!OnOneFileSystem(linked, folder)) throw EInOutError(SystemErrorText(kOtherDiskRefusal));
   if (!madeFolder && !MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
-  if (LinkWouldBeRefusedAsOthersFile(linked))
-    throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
+  if (LinkWouldBeRefusedAsOthersFile(linked)) RefuseAsOthersFile();
+}
+
+void LinkEffects::NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target) {
+  RefuseTheFileItself(source, target, TheDisk());
+  // Run again, or by a second hook: the show folder holds this very file.
+  if (SameFile(linked, target)) {
+    already_ = Already::Linked;
+    return;
+  }
+  // sshfs shows each name of a file as a file of its own: said as it is.
+  if (MayBeOneFile(linked, target)) {
+    already_ = Already::MaybeLinked;
+    return;
+  }
+  throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+}
+
+void LinkEffects::RefuseAsOthersFile() {
+  throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
 }
 
 void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
@@ -95,21 +94,8 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;
   const int code = LastErrorCode();
-  if (IsNameClash(code)) RefuseTheFileItself(source, target, TheDisk());
-  // Run again, or by a second hook: the show folder holds this very file.
-  if (IsNameClash(code) && SameFile(linked, target)) {
-    already_ = Already::Linked;
-    return;
-  }
-  // sshfs shows each name of a file as a file of its own: said as it is.
-  if (IsNameClash(code) && MayBeOneFile(linked, target)) {
-    already_ = Already::MaybeLinked;
-    return;
-  }
-  if (IsNameClash(code))
-    throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
-  if (LinkRefusedAsOthersFile(linked, code))
-    throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
+  if (IsNameClash(code)) return NameTaken(source, linked, target);
+  if (LinkRefusedAsOthersFile(linked, code)) RefuseAsOthersFile();
   throw EInOutError(SystemErrorText(code));
 }
 

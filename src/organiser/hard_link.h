@@ -106,6 +106,10 @@ class LinkEffects : public SweepEffects {
   };
   // Whether the link would be made: what the system would refuse, raised.
   void WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target);
+  // The show folder holds a file of the link's name: this very file (already
+  // linked), perhaps it, or another (raised); the run and the dry run alike.
+  void NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target);
+  [[noreturn]] static void RefuseAsOthersFile();
   // Where a symbolic-link episode leads: that file is the one linked.
   NativeString leadsTo_, shown_;
   NativeString reason_, line_;

@@ -129,16 +129,7 @@ bool PreviewEffects::UsableFolder(const NativeString& path) {
 }
 
 bool PreviewEffects::MakeFolder(const NativeString& path) {
-  reason_.clear();
-  if (EntryExists(path)) {
-    reason_ = NATIVE("a file of that name is in the way");
-    return false;
-  }
-  folder_ = FolderPartOf(path);
-  if (!FolderPathFits(path) || (!disk_.Made(folder_) && !MayChangeEntriesIn(folder_))) {
-    reason_ = SystemErrorText(LastErrorCode());
-    return false;
-  }
+  if (!FolderCouldBeMade(path, disk_.Made(FolderPartOf(path)), reason_)) return false;
   disk_.Make(path);
   return true;
 }

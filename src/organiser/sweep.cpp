@@ -136,6 +136,18 @@ void TidyEffects::Moved(NativeStringView source, NativeStringView target) {
 void TidyEffects::MoveFailed(NativeStringView source, const Exception*) {
   WriteEventLine(line_, NATIVE("Move File FAILED: "), source);
 }
+bool FolderCouldBeMade(const NativeString& path, bool parentMade, NativeString& reason) {
+  reason.clear();
+  if (parentMade) return true;
+  if (EntryExists(path)) {
+    reason = kNameInTheWay;
+    return false;
+  }
+  if (FolderPathFits(path) && MayChangeEntriesIn(FolderPartOf(path))) return true;
+  reason = SystemErrorText(LastErrorCode());
+  return false;
+}
+
 void WriteEventLine(NativeString& line, NativeStringView prefix, NativeStringView what,
                     NativeStringView reason) {
   line.assign(prefix).append(what);
@@ -204,9 +216,13 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     bool showFolderExisted = effects.FolderExists(showFolder);
     // Any entry under the exact name that is not a folder blocks the folder:
     // a file, a FIFO, a dangling link, a link to a folder that cannot be opened.
+    // (Asked only where a spelling or a reading is looked for next: Windows
+    // finds every spelling itself.)
+    const bool blocked = !showFolderExisted && (!kNamesIgnoreCase || effects.ReadsNamesAsAPerson()) &&
+                         EntryExists(showFolder);
     // Of several folders that match, the first in byte order that this user
     // can enter and write: repeatable runs, and no third spelling.
-    if (!showFolderExisted && !kNamesIgnoreCase && !EntryExists(showFolder) &&
+    if (!showFolderExisted && !kNamesIgnoreCase && !blocked &&
         folders.FirstVariant(showName, true, [&](NativeStringView name) {
           if (name == showName) return false;
           variant.assign(library).append(name);
@@ -218,7 +234,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     }
     // tvtidy-link: the folder a person takes for the show, else one named cleanly.
     NativeStringView made = showName;
-    if (!showFolderExisted && effects.ReadsNamesAsAPerson() && !EntryExists(showFolder)) {
+    if (!showFolderExisted && effects.ReadsNamesAsAPerson() && !blocked) {
       const ShowReading reading = ReadShowName(showName);
       const auto found = readAlike.Find(reading, folders, [&](NativeStringView name) {
         variant.assign(library).append(name);

@@ -72,6 +72,14 @@ class SweepEffects {
   }
 };
 
+// Why a show folder cannot be made: a name taken, as a run says it.
+inline constexpr NativeStringView kNameInTheWay = NATIVE("a file of that name is in the way");
+
+// Whether the folder could be made now, as a preview foresees it; false
+// with the reason the run would give. parentMade: its parent is one the
+// previewed run will have made, of which the disk knows nothing yet.
+bool FolderCouldBeMade(const NativeString& path, bool parentMade, NativeString& reason);
+
 // Writes prefix + what, and " (reason)" when there is one, through line (reused).
 void WriteEventLine(NativeString& line, NativeStringView prefix, NativeStringView what,
                     NativeStringView reason = {});

@@ -57,7 +57,8 @@ bool MayBeBeingWritten(const NativeString& path);
 bool EntryExists(const NativeString& path);
 
 // Whether an entry (not followed) is there, certainly absent, or hidden by a
-// refusal (a folder this user may not search): LastErrorCode() says which.
+// refusal (a folder this user may not search: LastErrorCode() says which).
+// EntryExists is "not certainly absent".
 enum class Lookup { There, Absent, Refused };
 Lookup LookUpEntry(const NativeString& path);
 

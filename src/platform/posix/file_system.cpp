@@ -105,9 +105,12 @@ bool IsRemovableEntry(const NativeString& path) {
 
 bool IsNameClash(int code) { return code == EEXIST; }
 
-bool EntryExists(const NativeString& path) {
+bool EntryExists(const NativeString& path) { return LookUpEntry(path) != Lookup::Absent; }
+
+Lookup LookUpEntry(const NativeString& path) {
   struct stat info;
-  return lstat(path.c_str(), &info) == 0 || !MeansAbsent(errno);
+  if (lstat(path.c_str(), &info) == 0) return Lookup::There;
+  return MeansAbsent(errno) ? Lookup::Absent : Lookup::Refused;
 }
 
 namespace {
@@ -242,12 +245,6 @@ bool LinkTargetOf(const NativeString& path, NativeString& target) {
   target.assign(text, static_cast<size_t>(length));
   if (target[0] != '/') target.insert(0, FolderPartOf(path));
   return true;
-}
-
-Lookup LookUpEntry(const NativeString& path) {
-  struct stat info;
-  if (LstatAt(path.c_str(), info) == 0) return Lookup::There;
-  return errno == ENOENT || errno == ENOTDIR ? Lookup::Absent : Lookup::Refused;
 }
 
 const int kReadOnlyRefusal = EACCES;

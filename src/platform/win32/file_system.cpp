@@ -99,11 +99,15 @@ bool IsRemovableEntry(const NativeString& path) {
 
 bool IsNameClash(int code) { return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS; }
 
-bool EntryExists(const NativeString& path) {
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+bool EntryExists(const NativeString& path) { return LookUpEntry(path) != Lookup::Absent; }
+
+Lookup LookUpEntry(const NativeString& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Lookup::There;
   const DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-         error != ERROR_INVALID_NAME && error != ERROR_BAD_PATHNAME;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+                 error == ERROR_BAD_PATHNAME
+             ? Lookup::Absent
+             : Lookup::Refused;
 }
 
 namespace {
@@ -233,14 +237,6 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
   while (!parent.empty() && parent.back() == L'\\') parent.pop_back();
   if (!IdentityOf(folder, false, place) && !IdentityOf(FolderPartOf(parent), false, place)) return true;
   return file.volume == place.volume;
-}
-
-Lookup LookUpEntry(const NativeString& path) {
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Lookup::There;
-  const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME
-             ? Lookup::Absent
-             : Lookup::Refused;
 }
 
 const int kReadOnlyRefusal = ERROR_ACCESS_DENIED;
