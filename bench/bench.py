@@ -23,9 +23,10 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TVTIDY = os.path.join(ROOT, "build", "native", "tvtidy")
-LINK = os.path.join(ROOT, "build", "native", "tvtidy-link")
-FLOOR = os.path.join(ROOT, "build", "native", "bench_floor")
+BUILD = os.environ.get("BENCH_BUILD", os.path.join(ROOT, "build", "native"))  # another build to time
+TVTIDY = os.path.join(BUILD, "tvtidy")
+LINK = os.path.join(BUILD, "tvtidy-link")
+FLOOR = os.path.join(BUILD, "bench_floor")
 SCRIPT = os.path.join(ROOT, "bench", "script.py")
 CAREFUL = os.path.join(ROOT, "bench", "careful.py")
 

@@ -93,10 +93,10 @@ bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinat
 }
 
 bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
-                      bool& nameTaken) {
+                      bool& nameTaken, MoveSteps* steps) {
   nameTaken = false;
   if (!QuickPathsPass(sourcePath, destinationPath)) return false;
-  if (RenameNoReplaceOnly(sourcePath, destinationPath)) return true;
+  if (RenameNoReplaceOnly(sourcePath, destinationPath, steps)) return true;
   nameTaken = IsNameClash(LastErrorCode());
   return false;
 }

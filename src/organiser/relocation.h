@@ -22,7 +22,7 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
 // nameTaken: whether the rename was made and refused only because the
 // destination's name is taken.
 bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
-                      bool& nameTaken);
+                      bool& nameTaken, MoveSteps* steps = nullptr);
 
 // Whether the paths' text passes the checks, so that a single call that
 // refuses on its own (a no-replace rename, a new link) may stand in for the

@@ -92,7 +92,7 @@ bool TidyEffects::FolderExists(const NativeString& path) {
 bool TidyEffects::MakeFolder(const NativeString& path) { return ::MakeFolder(path); }
 bool TidyEffects::QuickMove(const NativeString& source, const NativeString& target) {
   bool nameTaken = false;
-  if (TryQuickRelocate(source, target, nameTaken)) return true;
+  if (TryQuickRelocate(source, target, nameTaken, this)) return true;
   if (nameTaken) refused_.assign(source).append(1, NATIVE('\0')).append(target);
   return false;
 }

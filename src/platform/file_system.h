@@ -176,10 +176,12 @@ bool MoveByCopy(const NativeString& source, const NativeString& destination, Mov
 // move itself says so.
 bool CopiableAcross(const NativeString& path);
 
-// Only the platform's own no-replace rename, with no fallback, or false at
-// once where there is none (Windows, a file system that refuses it). It
-// answers by itself what the checks of a move would find out.
-bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination);
+// Only the way this device is known to take a name without replacing (the
+// no-replace rename, a link then an unlink, a placeholder), between folders
+// held open for the run, with no fallback; false at once where there is
+// none (Windows, another disk, a way not learned yet). It answers by itself
+// what the checks of a move would find out.
+bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps = nullptr);
 
 // A replace: the old file at `path` renamed to `aside` (a free name in its
 // own folder) without replacing anything, and either put back under its own

@@ -54,11 +54,15 @@ int LstatAt(const char* path, struct stat& info) {
 }
 
 int FreshLstat(const char* path, struct stat& info) {
-#if defined(__linux__) && defined(STATX_BASIC_STATS)
   const PathAt at(path);
+  return FreshLstat(at, info);
+}
+
+int FreshLstat(const PathAt& at, struct stat& info) {
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
   struct statx now;
   if (statx(at.dir(), at.name(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &now) != 0)
-    return errno == ENOSYS ? LstatAt(path, info) : -1;  // a kernel without statx
+    return errno == ENOSYS ? fstatat(at.dir(), at.name(), &info, AT_SYMLINK_NOFOLLOW) : -1;  // no statx
   info = {};
   info.st_dev = makedev(now.stx_dev_major, now.stx_dev_minor);
   info.st_ino = now.stx_ino;
@@ -70,8 +74,24 @@ int FreshLstat(const char* path, struct stat& info) {
   info.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
   return 0;
 #else
-  return LstatAt(path, info);
+  return fstatat(at.dir(), at.name(), &info, AT_SYMLINK_NOFOLLOW);
 #endif
+}
+
+bool CachedLooksMayBeStale(dev_t device) {
+  static struct {
+    dev_t device;
+    bool stale;
+  } known[16];
+  static size_t count = 0;
+  for (size_t i = 0; i < count; ++i)
+    if (known[i].device == device) return known[i].stale;
+  const std::string type = MountTypeOf(device);
+  // Not found in the table: assume the worst.
+  const bool stale = type.empty() || type.compare(0, 5, "fuse.") == 0 || type == "fuse" || type == "nfs" ||
+                     type == "nfs4" || type == "cifs" || type == "smb3" || type == "9p";
+  if (count < sizeof known / sizeof known[0]) known[count++] = {device, stale};
+  return stale;
 }
 
 // The mount is asked only when the numbers differ: none more where they hold.

@@ -24,6 +24,8 @@ class PathAt {
  public:
   explicit PathAt(const char* path);
   explicit PathAt(const std::string& path) : PathAt(path.c_str()) {}
+  // A name in a folder the caller holds open.
+  PathAt(int dir, const char* name) : dir_(dir), name_(name) {}
   ~PathAt();
   PathAt(const PathAt&) = delete;
   PathAt& operator=(const PathAt&) = delete;
@@ -49,6 +51,13 @@ int LstatAt(const char* path, struct stat& info);
 // kernel keeps a file's size and times for a while (smbnetfs), and a write
 // on the server's side meanwhile would not show.
 int FreshLstat(const char* path, struct stat& info);
+int FreshLstat(const PathAt& at, struct stat& info);
+
+// Whether the kernel's cached look at a file on that device may miss a
+// change: through FUSE, unless the file system lives on a block device of
+// this machine (exFAT, NTFS), all of whose changes pass the kernel. A pool
+// (mergerfs) or a share may be changed behind it. Asked once per device.
+bool CachedLooksMayBeStale(dev_t device);
 
 // Whether two looks under `path` found one file as far as its number tells:
 // the same number, or any where numbers do not hold (NumbersByPath).

@@ -111,10 +111,8 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   return errno == EXDEV && MoveByCopy(source, destination, steps);
 }
 
-// Once a device here has refused the flag, every move takes the full way,
-// which knows the devices: no refused call per file.
-bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination) {
-  return !AnyWayLearned() && RenameWithFlag(source.c_str(), destination.c_str());
+bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  return RenameByLearnedWayOnly(source, destination, steps);
 }
 
 namespace {

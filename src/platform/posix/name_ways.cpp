@@ -9,6 +9,7 @@
 #endif
 
 #include "platform/posix/file_facts.h"
+#include "platform/posix/held_folders.h"
 #include "platform/posix/learned_ways.h"
 #include "platform/posix/placeholder.h"
 #include "platform/posix/writers.h"
@@ -133,4 +134,49 @@ bool RenameToFreshName(const char* source, const char* fresh) {
   }
   if (errno != ENOENT) return false;
   return renameat(from.dir(), from.name(), to.dir(), to.name()) == 0;
+}
+
+bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, MoveSteps* steps) {
+  const size_t sourceName = source.rfind('/') + 1, destinationName = destination.rfind('/') + 1;
+  if (sourceName == 0 || destinationName == 0) return false;
+  const std::string_view sourceFolder(source.data(), sourceName);
+  const std::string_view destinationFolder(destination.data(), destinationName);
+  HeldFolder from, to;
+  if (!HeldFolderOf(sourceFolder, from) || !HeldFolderOf(destinationFolder, to)) return false;
+  if (from.device != to.device) {
+    errno = EXDEV;
+    return false;
+  }
+  const PathAt fromAt(from.fd, source.c_str() + sourceName), toAt(to.fd, destination.c_str() + destinationName);
+  bool moved = false;
+  switch (WayFor(from.device)) {
+    case Way::RenameFlag:
+#if defined(__linux__) && defined(SYS_renameat2)
+      moved = syscall(SYS_renameat2, from.fd, fromAt.name(), to.fd, toAt.name(), RENAME_NOREPLACE) == 0;
+#else
+      errno = EINVAL;
+#endif
+      break;
+    case Way::Link:
+      if (linkat(from.fd, fromAt.name(), to.fd, toAt.name(), 0) != 0) break;
+      moved = unlinkat(from.fd, fromAt.name(), 0) == 0;
+      if (!moved) {
+        ErrnoKeeper keep;
+        unlinkat(to.fd, toAt.name(), 0);
+      }
+      break;
+    case Way::Placeholder:
+    case Way::ClosedPlaceholder:
+      moved = RenameOverPlaceholder(source.c_str(), destination.c_str(), fromAt, toAt, steps,
+                                    WayFor(from.device) == Way::Placeholder);
+      break;
+    case Way::CheckedRename:
+      return false;
+  }
+  // Refused: either folder may be another by now; the full way looks by path.
+  if (!moved && errno != EEXIST) {
+    LetGoOf(sourceFolder);
+    LetGoOf(destinationFolder);
+  }
+  return moved;
 }

@@ -5,6 +5,8 @@
 // fits in its folder.
 #pragma once
 
+#include <string>
+
 #include "platform/file_system.h"
 
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps = nullptr);
@@ -19,3 +21,10 @@ bool RenameWithFlag(const char* source, const char* destination);
 // checked free: a link then an unlink, or a placeholder, would take two
 // steps, between which a newer file could take the old name and go instead.
 bool RenameToFreshName(const char* source, const char* fresh);
+
+// The way this device is known to take, alone, between folders held open
+// for the run: the kernel's no-replace rename, a new link and the old name
+// removed, or a placeholder. False, with nothing changed, wherever that way
+// alone does not answer (another disk, a way not learned yet, a cloud mount):
+// the full way decides then.
+bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, MoveSteps* steps);

@@ -37,9 +37,11 @@ enum class Holder { Us, Another, Unknown };
 
 class Placeholder {
  public:
-  explicit Placeholder(const char* path) : path_(path), at_(path) {
+  explicit Placeholder(const PathAt& at) : at_(at) {
     fd_ = openat(at_.dir(), at_.name(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     for (int attempt = 0; fd_ >= 0 && !known_ && attempt < 3; ++attempt) known_ = fstat(fd_, &mine_) == 0;
+    // Where every change passes this kernel, its cached look is the truth.
+    fresh_ = known_ && CachedLooksMayBeStale(mine_.st_dev);
   }
   ~Placeholder() { Close(); }
   Placeholder(const Placeholder&) = delete;
@@ -58,14 +60,25 @@ class Placeholder {
     return closed;
   }
 
+  // Whether nobody has opened the placeholder since it was leased: then
+  // nobody can have written into it either.
+  bool LeaseWhole() const {
+#ifdef __linux__
+    return leased_ && fd_ >= 0 && fcntl(fd_, F_GETLEASE) == F_WRLCK;
+#else
+    return false;
+#endif
+  }
+
   // Still ours and empty, by its name as the file system has it now and by
   // its descriptor; Unknown when a look itself failed.
   Holder Check() {
     struct stat now, through;
     if (!known_) return Holder::Unknown;
-    if (FreshLstat(path_, now) != 0) return errno == ENOENT ? Holder::Another : Holder::Unknown;
+    if ((fresh_ ? FreshLstat(at_, now) : fstatat(at_.dir(), at_.name(), &now, AT_SYMLINK_NOFOLLOW)) != 0)
+      return errno == ENOENT ? Holder::Another : Holder::Unknown;
     if (!SameFile(now, mine_) || !S_ISREG(now.st_mode) || now.st_size != 0) return Holder::Another;
-    if (fd_ < 0) return Holder::Us;
+    if (fd_ < 0 || LeaseWhole()) return Holder::Us;
     if (fstat(fd_, &through) != 0) return Holder::Unknown;
     if (through.st_size != 0 || through.st_mtim.tv_sec != mine_.st_mtim.tv_sec ||
         through.st_mtim.tv_nsec != mine_.st_mtim.tv_nsec)
@@ -103,7 +116,7 @@ class Placeholder {
     if (!known_) {
       // Its identity never known: an empty file of ours under the name is it.
       struct stat now;
-      if (FreshLstat(path_, now) == 0 && S_ISREG(now.st_mode) && now.st_size == 0 && now.st_uid == geteuid())
+      if (FreshLstat(at_, now) == 0 && S_ISREG(now.st_mode) && now.st_size == 0 && now.st_uid == geteuid())
         unlinkat(at_.dir(), at_.name(), 0);
       errno = error;
       return false;
@@ -126,10 +139,9 @@ class Placeholder {
   }
 
  private:
-  const char* path_;
-  PathAt at_;
+  const PathAt& at_;
   int fd_ = -1;
-  bool known_ = false, leased_ = false;
+  bool known_ = false, leased_ = false, fresh_ = true;
   struct stat mine_ {};
 };
 
@@ -137,8 +149,14 @@ class Placeholder {
 
 bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps,
                            bool keepOpen, bool mayGoBack) {
+  const PathAt from(source), to(destination);
+  return RenameOverPlaceholder(source, destination, from, to, steps, keepOpen, mayGoBack);
+}
+
+bool RenameOverPlaceholder(const char* source, const char* destination, const PathAt& from, const PathAt& to,
+                           MoveSteps* steps, bool keepOpen, bool mayGoBack) {
   EndingSignalsHeld held;  // a signal never ends the run with the placeholder or its bytes out
-  Placeholder placeholder(destination);
+  Placeholder placeholder(to);
   if (!placeholder.Made()) return false;  // EEXIST: the name is taken
   if (!keepOpen && !placeholder.Close()) return placeholder.GiveUp(errno);
   if (steps) steps->AtStep(MoveStep::Reserved, destination);
@@ -149,7 +167,6 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
     case Holder::Unknown: return placeholder.GiveUp(errno);
   }
   if (steps) steps->AtStep(MoveStep::Renaming, destination);
-  const PathAt from(source);
   const auto renameOver = [&] {
     return renameat(from.dir(), from.name(), placeholder.at().dir(), placeholder.at().name()) == 0;
   };
@@ -164,8 +181,10 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
   }
   if (!renamed) return placeholder.GiveUp(errno);
   struct stat through;
-  if (!placeholder.Open() || fstat(placeholder.fd(), &through) != 0 || through.st_size == 0) return true;
-  const bool back = mayGoBack && RenameOverPlaceholder(destination, source, nullptr, true, false);
+  if (!placeholder.Open() || placeholder.LeaseWhole() || fstat(placeholder.fd(), &through) != 0 ||
+      through.st_size == 0)
+    return true;
+  const bool back = mayGoBack && RenameOverPlaceholder(destination, source, to, from, nullptr, true, false);
   KeepWrittenBytes(placeholder.fd(), through, destination);
   if (!back) return true;  // the episode stays moved; the bytes wait under a hidden name
   errno = EEXIST;

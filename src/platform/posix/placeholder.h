@@ -19,3 +19,7 @@
 // stays unreplaced. Whatever fails, our own placeholder never stays.
 bool RenameOverPlaceholder(const char* source, const char* destination, MoveSteps* steps,
                            bool keepOpen, bool mayGoBack = true);
+// The same with both names reached through folders the caller holds open.
+class PathAt;
+bool RenameOverPlaceholder(const char* source, const char* destination, const PathAt& from, const PathAt& to,
+                           MoveSteps* steps, bool keepOpen, bool mayGoBack = true);

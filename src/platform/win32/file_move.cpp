@@ -211,7 +211,7 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
 }
 
 // The Windows build makes its calls exactly as named: no shortcut.
-bool RenameNoReplaceOnly(const NativeString&, const NativeString&) { return false; }
+bool RenameNoReplaceOnly(const NativeString&, const NativeString&, MoveSteps*) { return false; }
 
 // A program holding the old file open with delete sharing may see it renamed
 // aside; its removal then waits for that program (RemoveAside).
