@@ -5,6 +5,9 @@
 // rename where the disk has it, else a link then an unlink, else an
 // exclusive placeholder then a rename over it (learned on the first file).
 // --unsafe: one plain rename per episode, which would replace.
+// --replace: the fewest calls of a replace that keeps the old file until the
+// new one has arrived: the old one renamed to a hidden name, the new one
+// renamed in, the old one removed (no-replace renames).
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -45,12 +48,13 @@ void SafeMove(int folder, const char* name, const char* target) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argc > 2 ? argv[1] : "";
-  const bool link = mode == "--link", safe = mode == "--safe", unsafe = mode == "--unsafe";
+  const bool link = mode == "--link", safe = mode == "--safe", unsafe = mode == "--unsafe",
+             replace = mode == "--replace";
   const int folder = open(argv[argc > 2 ? 2 : 1], O_RDONLY | O_DIRECTORY);
   DIR* dir = fdopendir(folder);
   if (dir == nullptr) return 2;
   std::unordered_set<std::string> made;
-  std::string show, target;
+  std::string show, target, aside;
   while (const dirent* entry = readdir(dir)) {
     if (entry->d_type == DT_DIR) continue;
     if (!ClassifyEpisodeFile<char>(entry->d_name, show)) continue;
@@ -62,6 +66,12 @@ int main(int argc, char** argv) {
       SafeMove(folder, entry->d_name, target.c_str());
     else if (unsafe)
       renameat(folder, entry->d_name, folder, target.c_str());
+    else if (replace) {
+      aside.assign(show).append("/.tvtidy-old-000000");
+      if (syscall(SYS_renameat2, folder, target.c_str(), folder, aside.c_str(), RENAME_NOREPLACE) == 0 &&
+          syscall(SYS_renameat2, folder, entry->d_name, folder, target.c_str(), RENAME_NOREPLACE) == 0)
+        unlinkat(folder, aside.c_str(), 0);
+    }
     else
       syscall(SYS_renameat2, folder, entry->d_name, folder, target.c_str(), RENAME_NOREPLACE);
   }

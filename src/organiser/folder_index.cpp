@@ -19,6 +19,14 @@ NativeStringView FolderIndex::StoredSpelling(NativeStringView name) {
   return first != last ? NativeStringView(first->name) : name;
 }
 
+bool FolderIndex::HoldsExactly(NativeStringView name) {
+  Load();
+  const auto [first, last] = names_.equal_range(Probe(name));
+  for (auto at = first; at != last; ++at)
+    if (at->name == name) return true;
+  return false;
+}
+
 void FolderIndex::Add(NativeStringView name, bool isFolder) {
   if (!loaded_ || (foldersOnly_ && !isFolder)) return;  // the listing will find it
   Entry entry{{}, NativeString(name), isFolder};

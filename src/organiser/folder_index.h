@@ -39,6 +39,9 @@ class FolderIndex {
   // the exact name if listed, else the first variant; the name itself when
   // none is listed.
   NativeStringView StoredSpelling(NativeStringView name);
+  // Whether the folder held that exact name when it was read, with what the
+  // run has added and removed since.
+  bool HoldsExactly(NativeStringView name);
 
   void Add(NativeStringView name, bool isFolder);
   void Remove(NativeStringView name);

@@ -191,6 +191,8 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
   }
   if (disk.FolderExists(destination))
     throw EInOutError(NativeString(NATIVE("a folder of that name is in the way")));
+  // Gone since the name was found taken: a plain move.
+  if (!disk.FileEntryExists(destination)) return false;
   throw EInOutError(NativeString(NATIVE("a read-only file of that name is in the way")));
 }
 

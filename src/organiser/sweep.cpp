@@ -56,7 +56,11 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   if (!setAside) throw EInOutError(SystemErrorText(LastErrorCode()));
   steps.AtStep(MoveStep::AsideSet, aside);
   try {
-    RelocateFile(source, target, &steps, disk);
+    // The plan's checks stand for the move's: the quick way first, which
+    // refuses on its own whatever they would find; else the full way decides.
+    steps.AtStep(MoveStep::Checked, target);
+    bool nameTaken = false;
+    if (!TryQuickRelocate(source, target, nameTaken, &steps)) RelocateFile(source, target, &steps, disk);
   } catch (...) {
     if (!PutBack(aside, own)) KeptAside(aside);
     throw;
@@ -91,7 +95,19 @@ bool TidyEffects::FolderExists(const NativeString& path) {
 }
 bool TidyEffects::MakeFolder(const NativeString& path) { return ::MakeFolder(path); }
 bool TidyEffects::QuickMove(const NativeString& source, const NativeString& target) {
+  // A folder a replace has read says, without a call, that the name is taken:
+  // no rename that is bound to fail. Only where a quick rename would be tried.
   bool nameTaken = false;
+  if (!showFolders_.empty()) {
+    const size_t nameAt = target.find_last_of(kDelimiter) + 1;
+    folder_.assign(target, 0, nameAt);
+    const auto found = showFolders_.find(folder_);
+    if (found != showFolders_.end() && found->second.HoldsExactly(NativeStringView(target).substr(nameAt)) &&
+        QuickPathsPass(source, target)) {
+      refused_.assign(source).append(1, NATIVE('\0')).append(target);
+      return false;
+    }
+  }
   if (TryQuickRelocate(source, target, nameTaken, this)) return true;
   if (nameTaken) refused_.assign(source).append(1, NATIVE('\0')).append(target);
   return false;

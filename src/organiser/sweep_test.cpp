@@ -327,23 +327,29 @@ TEST_F(Sweep, ReplacesAtThePathLengthLimit) {
   }
 }
 
-// The show folder's index is read once per run; another program renames or
-// creates names in it later. A failed replace puts the old file back under
-// the name it had when it was set aside, never under one the index recalls.
+// The show folder's index is read once per run; another program renames,
+// removes or creates names in it later. A failed replace puts the old file
+// back under the name it had when it was set aside, never under one the
+// index recalls; a name the index recalls but that is free now takes a
+// plain move.
 TEST_F(Sweep, AFailedReplacePutsTheOldFileBackUnderTheNameItHadThen) {
   const struct {
     const char* what;
-    const char *indexed, *now;  // the second episode's old file: when the index is read, later
+    const char *indexed, *now;  // the second episode's old file: when the index is read, later ("": gone)
     bool renamed;               // renamed by the other program, else a file of its own created
+    bool freed = false;         // the new file's name is free by then: moved, nothing fails
   } rows[] = {
       {"a name created beside a variant", "s.s01e02.mkv", "S.S01E02.mkv", false},
       {"renamed into the new file's case", "s.s01e02.mkv", "S.S01E02.mkv", true},
       {"renamed out of it", "S.S01E02.mkv", "s.s01e02.mkv", true},
+      {"removed since", "S.S01E02.mkv", "", true, true},
+      {"renamed away since", "S.S01E02.mkv", "S.S01E02.old.mkv", true, true},
   };
   WriteFile(tmp.Path() / "probe", "");
   const bool namesIgnoreCase = fs::exists(tmp.Path() / "PROBE");
   for (const auto& row : rows) {
-    if (row.renamed != namesIgnoreCase) continue;  // on ext4 one name cannot become the other's variant
+    // On ext4 one name cannot become the other's variant.
+    if (row.renamed != namesIgnoreCase && !row.freed) continue;
     const fs::path base = tmp.Path() / "stale", show = base / "S";
     fs::remove_all(base);
     fs::create_directories(show);
@@ -355,17 +361,27 @@ TEST_F(Sweep, AFailedReplacePutsTheOldFileBackUnderTheNameItHadThen) {
       if (fail) throw EInOutError(NativeString(NATIVE("refused")));
     });
     SweepDirectory(base.native(), effects);  // the first replace reads the index
-    if (row.renamed)
+    const bool gone = *row.now == '\0';
+    if (gone)
+      fs::remove(show / row.indexed);
+    else if (row.renamed)
       fs::rename(show / row.indexed, show / row.now);
     else
       WriteFile(show / row.now, "created");
     WriteFile(base / "S.S01E02.mkv", "new 2");
-    fail = true;
+    fail = !row.freed;
     SweepDirectory(base.native(), effects);
-    std::multiset<std::string> wanted = {"S.S01E01.mkv", row.now};
+    std::multiset<std::string> wanted = {"S.S01E01.mkv"};
+    if (!gone) wanted.insert(row.now);
     if (!row.renamed) wanted.insert(row.indexed);
+    if (row.freed) wanted.insert("S.S01E02.mkv");
     EXPECT_EQ(Names(show), wanted) << row.what;
-    EXPECT_EQ(ReadFile(show / row.now), row.renamed ? "old 2" : "created") << row.what;
+    if (!gone) {
+      EXPECT_EQ(ReadFile(show / row.now), row.renamed ? "old 2" : "created") << row.what;
+    }
+    if (row.freed) {
+      EXPECT_EQ(ReadFile(show / "S.S01E02.mkv"), "new 2") << row.what;
+    }
   }
 }
 

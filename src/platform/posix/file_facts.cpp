@@ -59,6 +59,9 @@ int FreshLstat(const char* path, struct stat& info) {
 }
 
 int FreshLstat(const PathAt& at, struct stat& info) {
+  // The kernel's own look first: where every change passes it, that is the truth.
+  if (fstatat(at.dir(), at.name(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !CachedLooksMayBeStale(info.st_dev))
+    return 0;
 #if defined(__linux__) && defined(STATX_BASIC_STATS)
   struct statx now;
   if (statx(at.dir(), at.name(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &now) != 0)
@@ -235,12 +238,19 @@ bool IgnoresCase(dev_t device, const NativeString& folder) {
 }  // namespace
 
 bool StoredNameNow(const NativeString& path, NativeString& stored) {
-  stored = path;
   struct stat info;
+  if (LstatAt(path.c_str(), info) != 0) {
+    stored = path;
+    return false;
+  }
+  return StoredNameNowOn(info.st_dev, path, stored);
+}
+
+bool StoredNameNowOn(dev_t device, const NativeString& path, NativeString& stored) {
+  stored = path;
   const size_t nameAt = path.rfind('/') + 1;
   const NativeString folder = nameAt > 0 ? path.substr(0, nameAt) : NativeString("./");
-  if (LstatAt(path.c_str(), info) != 0) return false;
-  if (!IgnoresCase(info.st_dev, folder)) return true;
+  if (!IgnoresCase(device, folder)) return true;
   // One listed name at most equals it with case ignored; the exact one wins.
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return false;

@@ -40,6 +40,11 @@ class PathAt {
 
 bool SameFile(const struct stat& a, const struct stat& b);
 
+// The read-only attribute as file servers map it: no write permission at all.
+inline bool IsReadOnly(const struct stat& info) {
+  return !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 // The same file with the same content as far as the system tells: a writer,
 // a truncation or a replacement between the two looks changes one of these.
 bool Unchanged(const struct stat& a, const struct stat& b);
@@ -49,7 +54,8 @@ int LstatAt(const char* path, struct stat& info);
 
 // lstat as the file system has it now, not as cached: through FUSE the
 // kernel keeps a file's size and times for a while (smbnetfs), and a write
-// on the server's side meanwhile would not show.
+// on the server's side meanwhile would not show. Where every change passes
+// this kernel (CachedLooksMayBeStale false), its cached look is that.
 int FreshLstat(const char* path, struct stat& info);
 int FreshLstat(const PathAt& at, struct stat& info);
 
@@ -101,6 +107,10 @@ bool ProtectedFromLinks(const char* path);
 // protected links keep from this user. Such a refusal says nothing of the
 // ways the device takes.
 bool RefusedForThisFile(const char* path, int error, bool link);
+
+// StoredNameNow for a file known to lie on that device: where names keep
+// their case, no call at all.
+bool StoredNameNowOn(dev_t device, const std::string& path, std::string& stored);
 
 // The type of the mount that holds the device ("ext4", "fuse.mergerfs"), as
 // the mount table names it; empty when it is not found.

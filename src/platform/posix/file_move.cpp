@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "platform/file_system.h"
 #include "platform/move_across.h"
 #include "platform/posix/copy_across.h"
@@ -117,50 +119,82 @@ bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destina
 
 namespace {
 // The old file of the replace under way, as it looks under its hidden name:
-// it is removed only while it is still that file, untouched.
+// it is removed only while it is still that file, untouched. It stays open
+// from before it was set aside until it goes or goes back, leased while it
+// is set aside and again just before its removal: nobody who opens it while
+// the new file arrives (a long copy, maybe) waits on us.
 struct {
   NativeString path;
   struct stat known;
+  std::unique_ptr<HeldFromWriters> writers;
 } setAside;
 }  // namespace
 
 bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeString& own) {
   EndingSignalsHeld held;
-  HeldFromWriters writers(path.c_str());  // through the rename
-  if (writers.BeingWritten()) {
+  setAside.writers.reset();
+  setAside.path.clear();
+  auto writers = std::make_unique<HeldFromWriters>(path.c_str());  // until it goes or goes back
+  if (writers->BeingWritten()) {
     errno = EBUSY;
     return false;
   }
-  StoredNameNow(path, own);
+  // The file held is the one to set aside, as its descriptor tells: should
+  // another take its name first, the removal finds that one is not it.
+  const bool open = writers->Open() && fstat(writers->fd(), &setAside.known) == 0;
+  if (open)
+    StoredNameNowOn(setAside.known.st_dev, path, own);
+  else
+    StoredNameNow(path, own);
   // By the name looked up, which a file system that ignores case may cache.
-  if (!writers.Do([&] { return RenameToFreshName(path.c_str(), aside.c_str()); })) return false;
+  if (!writers->Do([&] { return RenameToFreshName(path.c_str(), aside.c_str(), open ? &setAside.known : nullptr); }))
+    return false;
   // A program that found it by its name meanwhile and waits to write: back
   // under that name, where its bytes belong. Should the name be taken by
   // now, the replace goes on, and the removal finds that writer.
-  if (!writers.OpenerWaiting() || !RenameNoReplace(aside.c_str(), path.c_str())) {
-    setAside.path = FreshLstat(aside.c_str(), setAside.known) == 0 ? aside : NativeString();
-    return true;
+  if (writers->OpenerWaiting() && RenameNoReplace(aside.c_str(), path.c_str())) {
+    errno = EBUSY;
+    return false;
   }
-  errno = EBUSY;
-  return false;
+  if (open || FreshLstat(aside.c_str(), setAside.known) == 0) setAside.path = aside;
+  writers->Pause();
+  setAside.writers = std::move(writers);
+  return true;
 }
 
+// Let go first: a server that refuses to rename an open file (SMB) takes it
+// back then.
 bool PutBack(const NativeString& aside, const NativeString& own) {
   EndingSignalsHeld held;
+  setAside.writers.reset();
   return RenameNoReplace(aside.c_str(), own.c_str());
 }
 
 // An old file that someone still writes (one whose writer no lease can
 // show: written within the last minute) is not removed: the replace unwinds.
+// It goes only while its name still holds it, as the one look shows, and
+// only while that look finds it writable.
 bool RemoveAside(const NativeString& aside) {
   EndingSignalsHeld held;
-  HeldFromWriters writers(aside.c_str());
-  if (writers.BeingWritten() || writers.OpenerWaiting() ||
-      (setAside.path == aside && !StillTheFile(aside.c_str(), setAside.known))) {
+  std::unique_ptr<HeldFromWriters> writers;
+  if (setAside.path == aside && setAside.writers) {
+    writers = std::move(setAside.writers);
+    writers->Resume();
+  }
+  if (!writers) writers = std::make_unique<HeldFromWriters>(aside.c_str());
+  struct stat now;
+  if (writers->BeingWritten() || writers->OpenerWaiting() ||
+      (setAside.path == aside && !StillTheFile(aside.c_str(), setAside.known, &now))) {
     errno = EBUSY;
     return false;
   }
-  return writers.Do([&] { return RemoveFile(aside); });
+  if (setAside.path != aside) return writers->Do([&] { return RemoveFile(aside); });
+  if (IsReadOnly(now)) {
+    errno = EACCES;
+    return false;
+  }
+  const PathAt at(aside);
+  return writers->Do([&] { return unlinkat(at.dir(), at.name(), 0) == 0; });
 }
 
 // The source is first renamed to a hidden name of its own, so that a newer
@@ -168,6 +202,8 @@ bool RemoveAside(const NativeString& aside) {
 // is checked to be a link of the target's file, which the target still holds.
 OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& target, MoveSteps* steps) {
   struct stat from, to;
+  // The target first: a file of one link is never the source's.
+  if (LstatAt(target.c_str(), to) != 0 || to.st_nlink < 2) return OwnLinkReplace::NotOneFile;
   // One link count above one: a file system that gives each name a number of
   // its own (mergerfs, sshfs) or knows no links (FAT) never passes for one file.
   const auto oneFile = [](const struct stat& a, const struct stat& b) {
@@ -176,7 +212,7 @@ OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& 
   };
   // The show folder is left alone, but must be one this user may change:
   // the way succeeds exactly where the usual one would.
-  if (LstatAt(source.c_str(), from) != 0 || LstatAt(target.c_str(), to) != 0 || !oneFile(from, to) ||
+  if (LstatAt(source.c_str(), from) != 0 || !oneFile(from, to) ||
       !MayChangeEntriesIn(FolderPartOf(target)))
     return OwnLinkReplace::NotOneFile;
   EndingSignalsHeld held;

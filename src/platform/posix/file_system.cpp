@@ -79,13 +79,6 @@ bool FolderPathFits(const NativeString&) { return true; }
 
 bool MakeFolder(const NativeString& path) { return mkdir(path.c_str(), 0777) == 0; }
 
-namespace {
-// The read-only attribute as file servers map it: no write permission at all.
-bool IsReadOnly(const struct stat& info) {
-  return !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-}  // namespace
-
 // unlink removes a link of either kind and refuses a real folder; a read-only
 // file is refused as Windows refuses to delete one.
 bool RemoveFile(const NativeString& path) {

@@ -1,9 +1,11 @@
 #include "platform/posix/held_folders.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -17,8 +19,16 @@ constexpr int kFolderOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no OPEN reques
 constexpr int kFolderOnly = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// Few descriptors: a run with a show per file lets the oldest go.
-constexpr std::size_t kMostHeld = 256;
+// A quarter of the descriptors this process may open, at most 256: a run
+// with more show folders than that lets them all go and starts again.
+std::size_t MostHeld() {
+  static const std::size_t most = [] {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::size_t{256};
+    return std::min<std::size_t>(256, static_cast<std::size_t>(limit.rlim_cur / 4));
+  }();
+  return most;
+}
 
 struct Hash {
   using is_transparent = void;
@@ -39,7 +49,7 @@ bool HeldFolderOf(std::string_view folder, HeldFolder& result) {
     result = found->second;
     return true;
   }
-  if (held.size() >= kMostHeld) LetAllGo();
+  if (held.size() >= MostHeld()) LetAllGo();
   const std::string path(folder);
   HeldFolder opened;
   opened.fd = open(path.c_str(), kFolderOnly);

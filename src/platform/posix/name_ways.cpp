@@ -116,13 +116,16 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
   return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
 }
 
-bool RenameToFreshName(const char* source, const char* fresh) {
+bool RenameToFreshName(const char* source, const char* fresh, const struct stat* known) {
   const PathAt from(source), to(fresh);
   // Until a device refuses the flag, every device takes it: no look first.
   if (!AnyWayLearned() && RenameWithFlag(source, fresh)) return true;
   if (!AnyWayLearned() && AnswersTheMove(errno, source)) return false;
   struct stat info;
-  if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (known)
+    info.st_dev = known->st_dev;
+  else if (fstatat(from.dir(), from.name(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
   if (WayFor(info.st_dev) == Way::RenameFlag) {
     if (RenameWithFlag(source, fresh)) return true;
     if (AnswersTheMove(errno, source)) return false;

@@ -5,6 +5,8 @@
 // fits in its folder.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/file_system.h"
@@ -20,7 +22,8 @@ bool RenameWithFlag(const char* source, const char* destination);
 // kernel's no-replace rename is refused, a plain rename onto the fresh name
 // checked free: a link then an unlink, or a placeholder, would take two
 // steps, between which a newer file could take the old name and go instead.
-bool RenameToFreshName(const char* source, const char* fresh);
+// known: a look at the file under `source`, where the caller holds one.
+bool RenameToFreshName(const char* source, const char* fresh, const struct stat* known = nullptr);
 
 // The way this device is known to take, alone, between folders held open
 // for the run: the kernel's no-replace rename, a new link and the old name

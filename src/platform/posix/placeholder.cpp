@@ -40,8 +40,6 @@ class Placeholder {
   explicit Placeholder(const PathAt& at) : at_(at) {
     fd_ = openat(at_.dir(), at_.name(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     for (int attempt = 0; fd_ >= 0 && !known_ && attempt < 3; ++attempt) known_ = fstat(fd_, &mine_) == 0;
-    // Where every change passes this kernel, its cached look is the truth.
-    fresh_ = known_ && CachedLooksMayBeStale(mine_.st_dev);
   }
   ~Placeholder() { Close(); }
   Placeholder(const Placeholder&) = delete;
@@ -75,8 +73,7 @@ class Placeholder {
   Holder Check() {
     struct stat now, through;
     if (!known_) return Holder::Unknown;
-    if ((fresh_ ? FreshLstat(at_, now) : fstatat(at_.dir(), at_.name(), &now, AT_SYMLINK_NOFOLLOW)) != 0)
-      return errno == ENOENT ? Holder::Another : Holder::Unknown;
+    if (FreshLstat(at_, now) != 0) return errno == ENOENT ? Holder::Another : Holder::Unknown;
     if (!SameFile(now, mine_) || !S_ISREG(now.st_mode) || now.st_size != 0) return Holder::Another;
     if (fd_ < 0 || LeaseWhole()) return Holder::Us;
     if (fstat(fd_, &through) != 0) return Holder::Unknown;
@@ -141,7 +138,7 @@ class Placeholder {
  private:
   const PathAt& at_;
   int fd_ = -1;
-  bool known_ = false, leased_ = false, fresh_ = true;
+  bool known_ = false, leased_ = false;
   struct stat mine_ {};
 };
 

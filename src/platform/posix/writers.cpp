@@ -126,6 +126,17 @@ HeldFromWriters::~HeldFromWriters() {
   LetGo();
 }
 
+void HeldFromWriters::Pause() {
+#ifdef __linux__
+  if (leased_) fcntl(fd_, F_SETLEASE, F_UNLCK);
+#endif
+  leased_ = false;
+}
+
+void HeldFromWriters::Resume() {
+  if (fd_ >= 0) beingWritten_ = MayBeWritten(fd_, &leased_);
+}
+
 // Closing the only descriptor gives the lease up with it.
 void HeldFromWriters::LetGo() {
   if (fd_ >= 0) close(fd_);

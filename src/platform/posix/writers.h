@@ -73,6 +73,13 @@ class HeldFromWriters {
   HeldFromWriters(const HeldFromWriters&) = delete;
   HeldFromWriters& operator=(const HeldFromWriters&) = delete;
   bool BeingWritten() const { return beingWritten_; }
+  // Whether it was opened, and its descriptor.
+  bool Open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Gives the lease up while the file stays open (an opener meanwhile need
+  // not wait on us), and takes it again: BeingWritten() then answers anew.
+  void Pause();
+  void Resume();
   // Whether a program that found the file by its name before it was taken
   // out of reach now waits on the lease to open it for writing: removed,
   // the file would take that program's bytes with it. Asked last, just
