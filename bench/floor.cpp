@@ -25,23 +25,21 @@ namespace {
 enum class Way { Flag, Link, Placeholder };
 Way way = Way::Flag;
 
-void SafeMove(int folder, const char* name, const char* target) {
+bool SafeMove(int folder, const char* name, const char* target) {
   if (way == Way::Flag) {
-    if (syscall(SYS_renameat2, folder, name, folder, target, RENAME_NOREPLACE) == 0 || errno != EINVAL) return;
+    if (syscall(SYS_renameat2, folder, name, folder, target, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL) return false;
     way = Way::Link;
   }
   if (way == Way::Link) {
-    if (linkat(folder, name, folder, target, 0) == 0) {
-      unlinkat(folder, name, 0);
-      return;
-    }
-    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return;
+    if (linkat(folder, name, folder, target, 0) == 0) return unlinkat(folder, name, 0) == 0;
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return false;
     way = Way::Placeholder;
   }
   const int fd = openat(folder, target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   close(fd);
-  renameat(folder, name, folder, target);
+  return renameat(folder, name, folder, target) == 0;
 }
 }  // namespace
 
@@ -68,8 +66,7 @@ int main(int argc, char** argv) {
       renameat(folder, entry->d_name, folder, target.c_str());
     else if (replace) {
       aside.assign(show).append("/.tvtidy-old-000000");
-      if (syscall(SYS_renameat2, folder, target.c_str(), folder, aside.c_str(), RENAME_NOREPLACE) == 0 &&
-          syscall(SYS_renameat2, folder, entry->d_name, folder, target.c_str(), RENAME_NOREPLACE) == 0)
+      if (SafeMove(folder, target.c_str(), aside.c_str()) && SafeMove(folder, entry->d_name, target.c_str()))
         unlinkat(folder, aside.c_str(), 0);
     }
     else

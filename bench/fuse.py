@@ -5,7 +5,8 @@ sshfs through a relay that holds each chunk for 1 ms inside a network
 namespace made for the run. Each against the safe floor (bench_floor --safe:
 the fewest calls that never replace) and the unsafe one (--unsafe: a plain
 rename per file); then replace runs against plain-move runs on ext4 and
-exFAT. Rounds alternate the contenders; medians, ratios within one run,
+exFAT, beside the floors of each (bench_floor --replace: the old file renamed
+to a hidden name, the new one in, the old one removed). Rounds alternate the contenders; medians, ratios within one run,
 system calls per file (strace -c -f) and, on sshfs, requests per file as
 the relay counts them.
 
@@ -217,17 +218,22 @@ def main():
     if args.no_replace:
         return
     print()
-    print("| file system | files | plain-move run s | replace run s | replace / plain | calls per file, plain / replace |")
-    print("|---|---:|---:|---:|---:|---|")
-    runs = {"plain": ([TVTIDY], prepare_plain), "replace": ([TVTIDY], prepare_replace)}
+    print("| file system | files | plain-move run s | replace run s | replace / plain | "
+          "careful replace floor / plain floor | replace run / careful replace floor | "
+          "calls per file, plain / replace |")
+    print("|---|---:|---:|---:|---:|---:|---:|---|")
+    runs = {"plain": ([TVTIDY], prepare_plain), "replace": ([TVTIDY], prepare_replace),
+            "plain floor": ([FLOOR, "--safe"], prepare_plain), "replace floor": ([FLOOR, "--replace"], prepare_replace)}
     for kind, files in (("ext4", args.replace_files), ("exfat", args.files)):
         work = tempfile.mkdtemp(prefix=f"tvtidy-bench-{kind}-", dir="/var/tmp")
         try:
             with (mounted(kind, work) if kind != "ext4" else contextlib.nullcontext((work, None))) as (mount, _):
                 medians, calls, _ = rounds(runs, os.path.join(mount, "tv"), files, args.runs, None)
             print(f"| {kind} | {files} | {medians['plain']:.4f} | {medians['replace']:.4f} | "
-                  f"{medians['replace'] / medians['plain']:.2f} | {calls['plain']:.1f} / {calls['replace']:.1f} |",
-                  flush=True)
+                  f"{medians['replace'] / medians['plain']:.2f} | "
+                  f"{medians['replace floor'] / medians['plain floor']:.2f} | "
+                  f"{medians['replace'] / medians['replace floor']:.2f} | "
+                  f"{calls['plain']:.1f} / {calls['replace']:.1f} |", flush=True)
         finally:
             shutil.rmtree(work, ignore_errors=True)
 

@@ -108,10 +108,6 @@ bool ProtectedFromLinks(const char* path);
 // ways the device takes.
 bool RefusedForThisFile(const char* path, int error, bool link);
 
-// StoredNameNow for a file known to lie on that device: where names keep
-// their case, no call at all.
-bool StoredNameNowOn(dev_t device, const std::string& path, std::string& stored);
-
 // The type of the mount that holds the device ("ext4", "fuse.mergerfs"), as
 // the mount table names it; empty when it is not found.
 std::string MountTypeOf(dev_t device);

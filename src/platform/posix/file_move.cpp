@@ -13,6 +13,7 @@
 #include "platform/posix/file_facts.h"
 #include "platform/posix/learned_ways.h"
 #include "platform/posix/name_ways.h"
+#include "platform/posix/stored_names.h"
 #include "platform/posix/writers.h"
 
 namespace {
