@@ -482,6 +482,9 @@ TEST_F(Sweep, QuickRenamesGiveTheSameLinesAndFilesAsTheFullSequence) {
       const std::string show = "Show." + std::to_string(i % 40);
       WriteFile(base / (show + ".S01E" + std::to_string(i) + ".mkv"), std::to_string(i));
       if (i % 40 < 10) fs::create_directories(base / (show.substr(0, 4) + " " + show.substr(5)));
+      // Replaces into one show folder: the first learns that the name is
+      // taken from the rename, the others from the folder's listing.
+      if (i % 40 == 3 && i < 600) WriteFile(base / "Show 3" / (show + ".S01E" + std::to_string(i) + ".mkv"), "old");
       if (i % 97 == 0) WriteFile(base / ("notes" + std::to_string(i) + ".txt"), "n");
     }
     WriteFile(base / "Show 1" / "Show.1.S01E1.mkv", "old");  // replaced

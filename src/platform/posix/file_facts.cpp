@@ -81,6 +81,12 @@ int FreshLstat(const PathAt& at, struct stat& info) {
 #endif
 }
 
+bool LooksMayBeStaleOn(std::string_view type) {
+  // Not found in the table: assume the worst.
+  return type.empty() || type.starts_with("fuse.") || type == "fuse" || type == "nfs" || type == "nfs4" ||
+         type == "cifs" || type == "smb3" || type == "9p";
+}
+
 bool CachedLooksMayBeStale(dev_t device) {
   static struct {
     dev_t device;
@@ -89,10 +95,7 @@ bool CachedLooksMayBeStale(dev_t device) {
   static size_t count = 0;
   for (size_t i = 0; i < count; ++i)
     if (known[i].device == device) return known[i].stale;
-  const std::string type = MountTypeOf(device);
-  // Not found in the table: assume the worst.
-  const bool stale = type.empty() || type.compare(0, 5, "fuse.") == 0 || type == "fuse" || type == "nfs" ||
-                     type == "nfs4" || type == "cifs" || type == "smb3" || type == "9p";
+  const bool stale = LooksMayBeStaleOn(MountTypeOf(device));
   if (count < sizeof known / sizeof known[0]) known[count++] = {device, stale};
   return stale;
 }

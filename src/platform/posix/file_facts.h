@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 // Keeps errno across clean-up calls, so the caller reports the first failure.
 struct ErrnoKeeper {
@@ -64,6 +65,8 @@ int FreshLstat(const PathAt& at, struct stat& info);
 // this machine (exFAT, NTFS), all of whose changes pass the kernel. A pool
 // (mergerfs) or a share may be changed behind it. Asked once per device.
 bool CachedLooksMayBeStale(dev_t device);
+// The same, by the mount table's type for the device ("fuseblk", "fuse.sshfs").
+bool LooksMayBeStaleOn(std::string_view type);
 
 // Whether two looks under `path` found one file as far as its number tells:
 // the same number, or any where numbers do not hold (NumbersByPath).
