@@ -25,8 +25,10 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(os.path.dirname(HERE), "tests")]
 from bench import FLOOR, TVTIDY, make_folder, syscalls  # noqa: E402
+import sshd_config  # noqa: E402
 
 RELAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "relay.py")
 NAMESPACE = f"tvtidy-bench-{os.getpid()}"
@@ -86,14 +88,9 @@ def share(work, mount):
     try:
         subprocess.run(inside + ["ip", "link", "set", "lo", "up"], check=True)
         server_port, relay_port = free_port(), free_port()
-        for key in ("host", "user"):
-            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", f"{work}/{key}"], check=True)
-        with open(f"{work}/sshd_config", "w") as f:
-            f.write(f"Port {server_port}\nListenAddress 127.0.0.1\nHostKey {work}/host\n"
-                    f"AuthorizedKeysFile {work}/user.pub\nPermitRootLogin prohibit-password\n"
-                    "PasswordAuthentication no\nStrictModes no\nUsePAM no\nSubsystem sftp internal-sftp\n")
+        config = sshd_config.write(work, server_port)
         os.makedirs("/run/sshd", exist_ok=True)
-        processes.append(subprocess.Popen(inside + ["/usr/sbin/sshd", "-D", "-f", f"{work}/sshd_config"], **QUIET))
+        processes.append(subprocess.Popen(inside + ["/usr/sbin/sshd", "-D", "-f", config], **QUIET))
         counts = os.path.join(work, "requests")
         processes.append(subprocess.Popen(inside + [sys.executable, RELAY, str(relay_port), str(server_port), "1",
                                                     counts], **QUIET))
@@ -141,27 +138,29 @@ def fresh(folder, files):
     make_folder(folder, files)
 
 
-def prepare_plain(folder, files):
-    """Show folders made, empty: every move is a plain one."""
+def tidied_then(folder, files, each):
+    """A fresh folder tidied once, then `each(show folder, name)` for every
+    episode in the show folders."""
     fresh(folder, files)
     subprocess.run([TVTIDY, folder], **QUIET)
     for show in os.listdir(folder):
         path = os.path.join(folder, show)
         if os.path.isdir(path):
             for name in os.listdir(path):
-                os.rename(os.path.join(path, name), os.path.join(folder, name))
+                each(path, name)
+
+
+def prepare_plain(folder, files):
+    """Show folders made, empty: every move is a plain one."""
+    tidied_then(folder, files, lambda path, name: os.rename(os.path.join(path, name), os.path.join(folder, name)))
 
 
 def prepare_replace(folder, files):
     """Every show folder already holds each episode's name: every move replaces."""
-    fresh(folder, files)
-    subprocess.run([TVTIDY, folder], **QUIET)
-    for show in os.listdir(folder):
-        path = os.path.join(folder, show)
-        if os.path.isdir(path):
-            for name in os.listdir(path):
-                with open(os.path.join(folder, name), "wb") as f:
-                    f.write(b"new")
+    def new_beside(path, name):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"new")
+    tidied_then(folder, files, new_beside)
 
 
 def rounds(contenders, folder, files, runs, counter):

@@ -19,6 +19,8 @@ import time
 import resource
 import signal
 
+import sshd_config  # the SSH server the tests share with the benchmark
+
 PROGRAM = os.path.abspath(sys.argv[1])
 WINE = "--wine" in sys.argv
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -182,14 +184,9 @@ def sftp_server(work):
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
-    for key in ("host", "user"):
-        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", f"{work}/{key}"], check=True)
-    with open(f"{work}/sshd_config", "w") as f:
-        f.write(f"Port {port}\nListenAddress 127.0.0.1\nHostKey {work}/host\nPidFile {work}/sshd.pid\n"
-                f"AuthorizedKeysFile {work}/user.pub\nPermitRootLogin prohibit-password\n"
-                "PasswordAuthentication no\nStrictModes no\nUsePAM no\nSubsystem sftp internal-sftp\n")
+    config = sshd_config.write(work, port)
     os.makedirs("/run/sshd", exist_ok=True)
-    subprocess.run(["/usr/sbin/sshd", "-f", f"{work}/sshd_config", "-E", f"{work}/sshd.log"], check=True)
+    subprocess.run(["/usr/sbin/sshd", "-f", config, "-E", f"{work}/sshd.log"], check=True)
     try:
         for _ in range(100):
             if os.path.exists(f"{work}/sshd.pid"):

@@ -98,19 +98,21 @@ bool TidyEffects::QuickMove(const NativeString& source, const NativeString& targ
   // A folder a replace has read says, without a call, that the name is taken:
   // no rename that is bound to fail. Only where a quick rename would be tried.
   bool nameTaken = false;
-  if (!showFolders_.empty()) {
-    const size_t nameAt = target.find_last_of(kDelimiter) + 1;
-    folder_.assign(target, 0, nameAt);
-    const auto found = showFolders_.find(folder_);
-    if (found != showFolders_.end() && found->second.HoldsExactly(NativeStringView(target).substr(nameAt)) &&
-        QuickPathsPass(source, target)) {
-      refused_.assign(source).append(1, NATIVE('\0')).append(target);
-      return false;
-    }
+  FolderIndex* read = IndexReadFor(target);
+  if (read && read->HoldsExactly(NativeStringView(target).substr(target.find_last_of(kDelimiter) + 1)) &&
+      QuickPathsPass(source, target)) {
+    refused_.assign(source).append(1, NATIVE('\0')).append(target);
+    return false;
   }
   if (TryQuickRelocate(source, target, nameTaken, this)) return true;
   if (nameTaken) refused_.assign(source).append(1, NATIVE('\0')).append(target);
   return false;
+}
+FolderIndex* TidyEffects::IndexReadFor(NativeStringView target) {
+  if (showFolders_.empty()) return nullptr;
+  folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
+  const auto found = showFolders_.find(folder_);
+  return found != showFolders_.end() ? &found->second : nullptr;
 }
 FolderIndex& TidyEffects::IndexOf(const NativeString& target) {
   folder_.assign(target, 0, target.find_last_of(kDelimiter) + 1);
@@ -139,12 +141,7 @@ void TidyEffects::FolderFailed(NativeStringView folder) {
 }
 void TidyEffects::Moved(NativeStringView source, NativeStringView target) {
   // Only where a replace has read the folder: one lookup, no listing.
-  if (!showFolders_.empty()) {
-    const size_t nameAt = target.find_last_of(kDelimiter) + 1;
-    folder_.assign(target.substr(0, nameAt));
-    const auto found = showFolders_.find(folder_);
-    if (found != showFolders_.end()) found->second.Add(target.substr(nameAt), false);
-  }
+  if (FolderIndex* read = IndexReadFor(target)) read->Add(target.substr(target.find_last_of(kDelimiter) + 1), false);
   CountOne(MovedFileCount);
   WriteEventLine(line_, NATIVE("Moved File: "), source);
 }

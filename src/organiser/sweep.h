@@ -100,6 +100,8 @@ class TidyEffects : public SweepEffects, public MoveSteps {
  private:
   // The index of the target's folder, read on its first replace.
   FolderIndex& IndexOf(const NativeString& target);
+  // The index of the target's folder where a replace has read it already.
+  FolderIndex* IndexReadFor(NativeStringView target);
 
   // The source and target, NUL between, of the last quick rename refused
   // only because the name was taken.

@@ -88,16 +88,8 @@ bool LooksMayBeStaleOn(std::string_view type) {
 }
 
 bool CachedLooksMayBeStale(dev_t device) {
-  static struct {
-    dev_t device;
-    bool stale;
-  } known[16];
-  static size_t count = 0;
-  for (size_t i = 0; i < count; ++i)
-    if (known[i].device == device) return known[i].stale;
-  const bool stale = LooksMayBeStaleOn(MountTypeOf(device));
-  if (count < sizeof known / sizeof known[0]) known[count++] = {device, stale};
-  return stale;
+  static PerDevice<bool> stale;
+  return stale.Of(device, [&] { return LooksMayBeStaleOn(MountTypeOf(device)); });
 }
 
 // The mount is asked only when the numbers differ: none more where they hold.

@@ -41,6 +41,28 @@ class PathAt {
 
 bool SameFile(const struct stat& a, const struct stat& b);
 
+// One answer per device for the run, asked of the device once: a run meets
+// few devices, so a fixed room, no allocation (past 16, asked each time).
+template <typename Answer>
+class PerDevice {
+ public:
+  template <typename Ask>
+  Answer Of(dev_t device, Ask ask) {
+    for (size_t i = 0; i < count_; ++i)
+      if (known_[i].device == device) return known_[i].answer;
+    const Answer answer = ask();
+    if (count_ < sizeof known_ / sizeof known_[0]) known_[count_++] = {device, answer};
+    return answer;
+  }
+
+ private:
+  struct Known {
+    dev_t device;
+    Answer answer;
+  } known_[16];
+  size_t count_ = 0;
+};
+
 // The read-only attribute as file servers map it: no write permission at all.
 inline bool IsReadOnly(const struct stat& info) {
   return !S_ISLNK(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;

@@ -62,18 +62,34 @@ bool RenameOntoCheckedName(const PathAt& from, const char* destination, MoveStep
   return false;
 }
 
-}  // namespace
-
-bool RenameWithFlag(const char* source, const char* destination) {
+bool RenameWithFlagAt(const PathAt& from, const PathAt& to) {
 #if defined(__linux__) && defined(SYS_renameat2)
-  const PathAt from(source), to(destination);
   return syscall(SYS_renameat2, from.dir(), from.name(), to.dir(), to.name(), RENAME_NOREPLACE) == 0;
 #else
-  (void)source;
-  (void)destination;
+  (void)from;
+  (void)to;
   errno = EINVAL;
   return false;
 #endif
+}
+
+// A new link fails on an existing name; only then is the old name removed,
+// and should that fail, the new link goes again. refused: the link itself
+// was refused (errno says why), so another way may serve.
+bool LinkThenUnlink(const PathAt& from, const PathAt& to, bool& refused) {
+  refused = linkat(from.dir(), from.name(), to.dir(), to.name(), 0) != 0;
+  if (refused) return false;
+  if (unlinkat(from.dir(), from.name(), 0) == 0) return true;
+  ErrnoKeeper keep;
+  unlinkat(to.dir(), to.name(), 0);
+  return false;
+}
+
+}  // namespace
+
+bool RenameWithFlag(const char* source, const char* destination) {
+  const PathAt from(source), to(destination);
+  return RenameWithFlagAt(from, to);
 }
 
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps) {
@@ -97,14 +113,10 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     Learn(device, way = Way::Link);
   }
   if (way == Way::Link) {
-    // A new link fails on an existing name; only then is the old name removed.
     const PathAt to(destination);
-    if (linkat(from.dir(), from.name(), to.dir(), to.name(), 0) == 0) {
-      if (unlinkat(from.dir(), from.name(), 0) == 0) return true;
-      ErrnoKeeper keep;
-      unlinkat(to.dir(), to.name(), 0);
-      return false;
-    }
+    bool refused = false;
+    if (LinkThenUnlink(from, to, refused)) return true;
+    if (!refused) return false;
     // Across disks (or branches of a pool) no way could take the name: the
     // move is a copy, and no placeholder is made on the other disk.
     if (errno == EXDEV) return false;
@@ -151,22 +163,13 @@ bool RenameByLearnedWayOnly(const std::string& source, const std::string& destin
     return false;
   }
   const PathAt fromAt(from.fd, source.c_str() + sourceName), toAt(to.fd, destination.c_str() + destinationName);
-  bool moved = false;
+  bool moved = false, refused = false;
   switch (WayFor(from.device)) {
     case Way::RenameFlag:
-#if defined(__linux__) && defined(SYS_renameat2)
-      moved = syscall(SYS_renameat2, from.fd, fromAt.name(), to.fd, toAt.name(), RENAME_NOREPLACE) == 0;
-#else
-      errno = EINVAL;
-#endif
+      moved = RenameWithFlagAt(fromAt, toAt);
       break;
     case Way::Link:
-      if (linkat(from.fd, fromAt.name(), to.fd, toAt.name(), 0) != 0) break;
-      moved = unlinkat(from.fd, fromAt.name(), 0) == 0;
-      if (!moved) {
-        ErrnoKeeper keep;
-        unlinkat(to.fd, toAt.name(), 0);
-      }
+      moved = LinkThenUnlink(fromAt, toAt, refused);
       break;
     case Way::Placeholder:
     case Way::ClosedPlaceholder:

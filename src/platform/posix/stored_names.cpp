@@ -16,19 +16,10 @@
 namespace {
 
 // Whether each device ignores letter case, asked once per device in a run.
-struct CaseRule {
-  dev_t device;
-  bool ignored;
-};
-CaseRule caseRules[16];
-size_t caseRuleCount = 0;
+PerDevice<bool> caseIgnored;
 
 bool IgnoresCase(dev_t device, const NativeString& folder) {
-  for (size_t i = 0; i < caseRuleCount; ++i)
-    if (caseRules[i].device == device) return caseRules[i].ignored;
-  const bool ignored = NamesIgnoreCaseIn(folder);
-  if (caseRuleCount < sizeof caseRules / sizeof caseRules[0]) caseRules[caseRuleCount++] = {device, ignored};
-  return ignored;
+  return caseIgnored.Of(device, [&] { return NamesIgnoreCaseIn(folder); });
 }
 
 bool ListInto(const std::string& folder, std::unordered_set<std::string>& names) {
