@@ -169,7 +169,7 @@ def another_file_system():
 # through fusefat, a Samba share through smbnetfs: tests/longer).
 FUSE_KINDS = tuple(os.environ.get("TVTIDY_FUSE_KINDS", "exfat ntfs mergerfs xfs btrfs overlay sshfs rclone "
                                   "rclone-writes").split())
-REMOTE_KINDS = ("sshfs", "rclone", "rclone-writes", "smb")
+REMOTE_KINDS = ("sshfs", "sshfs-nolinks", "rclone", "rclone-writes", "smb")
 # Names that differ only in letter case are one name there, as on Windows.
 CASELESS_KINDS = ("exfat", "fat32", "smb")
 # No hard links there.
@@ -246,7 +246,7 @@ def fuse_folder(kind):
              "ntfs": ["mkntfs", "ntfs-3g", "losetup"], "mergerfs": ["mergerfs"], "mergerfs-default": ["mergerfs"],
              "mergerfs-path-hash": ["mergerfs"],
              "xfs": ["mkfs.xfs", "losetup"], "btrfs": ["mkfs.btrfs", "losetup"], "overlay": ["mount"],
-             "sshfs": ["sshfs", "/usr/sbin/sshd"], "rclone": ["rclone", "/usr/sbin/sshd"],
+             "sshfs": ["sshfs", "/usr/sbin/sshd"], "sshfs-nolinks": ["sshfs", "/usr/sbin/sshd"], "rclone": ["rclone", "/usr/sbin/sshd"],
              "rclone-writes": ["rclone", "/usr/sbin/sshd"], "fat32": ["mkfs.fat", "fusefat"],
              "smb": ["smbd", "smbnetfs"]}[kind]
     missing = [t for t in tools if not shutil.which(t)]
@@ -274,9 +274,12 @@ def fuse_folder(kind):
             port, key = server.enter_context(sftp_server(work))
             remote = os.path.join(work, "remote")
             os.mkdir(remote)
-            if kind == "sshfs":
+            if kind.startswith("sshfs"):
+                # Without hard links, as to an SFTP server that refuses them.
+                links = ",disable_hardlink" if kind == "sshfs-nolinks" else ""
                 done = subprocess.run(["sshfs", "-p", str(port), "-o", f"IdentityFile={key},StrictHostKeyChecking=no,"
-                                       "UserKnownHostsFile=/dev/null", f"root@127.0.0.1:{remote}", mount], **quiet)
+                                       f"UserKnownHostsFile=/dev/null{links}", f"root@127.0.0.1:{remote}", mount],
+                                      **quiet)
             else:
                 env = dict(os.environ, RCLONE_CONFIG_R_TYPE="sftp", RCLONE_CONFIG_R_HOST="127.0.0.1",
                            RCLONE_CONFIG_R_PORT=str(port), RCLONE_CONFIG_R_USER="root",
@@ -1398,6 +1401,80 @@ def a_hundred_thousand_files(tmp):
            (100000 + len(shows) + 1, len(shows), 99000, "Moved 99000 files"))
     expect("every line once", len(set(got)), len(got))
     expect("all accounted for", sum(len(f) for _, _, f in os.walk(tmp)), 100000)
+
+
+def conserved(folder, shows, nofile, seed):
+    """tvtidy on a folder of `shows` show folders' new episodes, some show
+    folders holding an older file of the same name (spread through the
+    listing), at that open-file limit: what is wrong afterwards, or None.
+    Every content is still somewhere (a replaced old file aside), a `Moved
+    File` episode is whole in its show folder and gone from the top, any other
+    stays with the old file it would have replaced, and no empty file or
+    hidden name of the run's is left."""
+    import random
+    rng = random.Random(seed)
+    base = os.path.join(folder, "tv")
+    entries, old = {}, {}
+    for n in range(shows):
+        show = f"Show{n:04d}"
+        for e in range(1, 1 + rng.choice((1, 1, 2))):
+            name = f"{show}.S01E0{e}.mkv"
+            entries[name] = f"new {name}"
+            roll = rng.random()
+            if roll < 0.3:
+                old[name] = entries[f"{show}/{name}"] = f"old {name}"
+            elif roll < 0.5:
+                entries[show] = None
+    make(base, entries)
+    before = files_under(base)
+    limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
+    out, err, rc = run(base, preexec=limit)
+    moved = {l[len("Moved File: ") + len(base) + 1:] for l in lines_of(out) if l.startswith("Moved File: ")}
+    after = files_under(base)
+    problems = []
+    for (name, content), count in before.items():
+        replaced = content.startswith(b"old ") and name in moved
+        if not replaced and after[(name, content)] < count:
+            problems.append(f"lost {name}: {content!r}")
+    for name in (n for n in entries if "/" not in n and entries[n] is not None):
+        show_file = os.path.join(base, name.split(".")[0], name)
+        top = os.path.join(base, name)
+        if name in moved:
+            if os.path.exists(top) or not os.path.isfile(show_file) or open(show_file).read() != entries[name]:
+                problems.append(f"Moved File said, but {name} is not whole in its show folder alone")
+        elif not os.path.isfile(top) or (name in old and open(show_file).read() != old[name]):
+            problems.append(f"{name} neither moved nor left as it was")
+    for where, _, names in os.walk(base):
+        for name in names:
+            if name.startswith(".tvtidy-") or os.path.getsize(os.path.join(where, name)) == 0:
+                problems.append(f"left: {os.path.join(where, name)}")
+    if rc != 1 or f"Moved {len(moved)} files".encode() not in out:
+        problems.append(f"status {rc}, or a count that is not the lines': {out[-60:]!r} {err[-200:]!r}")
+    return "; ".join(problems[:5]) or None
+
+
+@scenario(native_only=True)
+def nothing_lost_past_the_held_folders_limit(tmp):
+    # More show folders than the run holds open, at low open-file limits:
+    # every folder a move uses stays its own, on every way of taking a name
+    # (exFAT and sshfs without links take the placeholder).
+    cases = [(kind, shows, nofile) for kind in ("local", "tmpfs", "exfat", "sshfs-nolinks")
+             for shows, nofile in ((300, None), (120, 8), (120, 20))]
+    skipped = []
+    for number, (kind, shows, nofile) in enumerate(cases):
+        try:
+            with (contextlib.nullcontext(tmp) if kind == "local" else another_file_system() if kind == "tmpfs"
+                  else fuse_folder(kind)) as root:
+                folder = os.path.join(root, f"c{number}")
+                os.mkdir(folder)
+                problem = conserved(folder, shows, nofile, seed=number)
+                if problem:
+                    raise Failure(f"{kind}, {shows} shows, open-file limit {nofile}: {problem}")
+                shutil.rmtree(folder)
+        except Skipped as reason:
+            skipped.append(str(reason))
+    if skipped:
+        raise Skipped("; ".join(sorted(set(skipped))))
 
 
 @scenario(native_only=True)

@@ -92,11 +92,11 @@ bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinat
 #endif
 }
 
-bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath, QuickWay& quick,
                       bool& nameTaken, MoveSteps* steps) {
   nameTaken = false;
   if (!QuickPathsPass(sourcePath, destinationPath)) return false;
-  if (RenameNoReplaceOnly(sourcePath, destinationPath, steps)) return true;
+  if (quick.RenameNoReplaceOnly(sourcePath, destinationPath, steps)) return true;
   nameTaken = IsNameClash(LastErrorCode());
   return false;
 }

@@ -21,7 +21,7 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
 // is not enough. RelocateFile then decides. The POSIX build only.
 // nameTaken: whether the rename was made and refused only because the
 // destination's name is taken.
-bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath,
+bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath, QuickWay& quick,
                       bool& nameTaken, MoveSteps* steps = nullptr);
 
 // Whether the paths' text passes the checks, so that a single call that

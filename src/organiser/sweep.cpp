@@ -24,7 +24,7 @@ void KeptAside(const NativeString& aside) { WriteNotice(NativeString(NATIVE("Old
 // is set aside first, and goes only once the new one has arrived; when the
 // move fails it is back under its own name, spelt as before. Nothing is
 // touched when the move is bound to fail.
-void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
+void ReplaceInShowFolder(const NativeString& source, const NativeString& target, QuickWay& quick,
                          MoveSteps& steps, FolderIndex& showFolder, const DiskView& disk) {
   if (!PlanReplace(source, target, disk)) {
     RelocateFile(source, target, &steps, disk);
@@ -60,7 +60,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     // refuses on its own whatever they would find; else the full way decides.
     steps.AtStep(MoveStep::Checked, target);
     bool nameTaken = false;
-    if (!TryQuickRelocate(source, target, nameTaken, &steps)) RelocateFile(source, target, &steps, disk);
+    if (!TryQuickRelocate(source, target, quick, nameTaken, &steps)) RelocateFile(source, target, &steps, disk);
   } catch (...) {
     if (!PutBack(aside, own)) KeptAside(aside);
     throw;
@@ -104,7 +104,7 @@ bool TidyEffects::QuickMove(const NativeString& source, const NativeString& targ
     refused_.assign(source).append(1, NATIVE('\0')).append(target);
     return false;
   }
-  if (TryQuickRelocate(source, target, nameTaken, this)) return true;
+  if (TryQuickRelocate(source, target, quick_, nameTaken, this)) return true;
   if (nameTaken) refused_.assign(source).append(1, NATIVE('\0')).append(target);
   return false;
 }
@@ -128,9 +128,9 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
                          refused_.compare(source.size() + 1, target.size(), target) == 0;
   refused_.clear();
   if (folderExisted && nameTaken)
-    ReplaceInShowFolder(source, target, *this, IndexOf(target), TakenNameView(source, target, folderFacts_));
+    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), TakenNameView(source, target, folderFacts_));
   else if (folderExisted)
-    ReplaceInShowFolder(source, target, *this, IndexOf(target), TheDisk());
+    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), TheDisk());
   else
     RelocateFile(source, target, this);
 }

@@ -110,6 +110,8 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   NativeString line_, folder_;  // reused: no allocation per line once they have grown
   // Show folders that a replace has read, by path with delimiter.
   std::unordered_map<NativeString, FolderIndex> showFolders_;
+  // The folders this run's quick moves hold open, for as long as the run.
+  QuickWay quick_;
 };
 
 // Goes once through the folder's entries and moves every episode file lying

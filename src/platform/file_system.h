@@ -1,6 +1,9 @@
 // File-system queries and changes as plain answers: none of them prints or raises.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+
 #include "platform/ending.h"  // EndingSignalsHeld, for every move
 #include "platform/text.h"
 
@@ -176,12 +179,28 @@ bool MoveByCopy(const NativeString& source, const NativeString& destination, Mov
 // move itself says so.
 bool CopiableAcross(const NativeString& path);
 
-// Only the way this device is known to take a name without replacing (the
-// no-replace rename, a link then an unlink, a placeholder), between folders
-// held open for the run, with no fallback; false at once where there is
-// none (Windows, another disk, a way not learned yet). It answers by itself
-// what the checks of a move would find out.
-bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps = nullptr);
+// A run's quick way: only the way each device is known to take a name
+// without replacing (the no-replace rename, a link then an unlink, a
+// placeholder), between folders held open for as long as this object lives,
+// with no fallback; false at once where there is none (Windows, another
+// disk, a way not learned yet). It answers by itself what the checks of a
+// move would find out. A move holds the folders it uses until it is done.
+class QuickWay {
+ public:
+  QuickWay();
+  explicit QuickWay(std::size_t mostHeld);  // how many folders stay open unused
+  ~QuickWay();
+  QuickWay(const QuickWay&) = delete;
+  QuickWay& operator=(const QuickWay&) = delete;
+  bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination,
+                           MoveSteps* steps = nullptr);
+  // How many folders the run holds open now.
+  std::size_t FoldersHeld() const;
+
+ private:
+  struct Folders;
+  std::unique_ptr<Folders> folders_;
+};
 
 // A replace: the old file at `path` renamed to `aside` (a free name in its
 // own folder) without replacing anything, and either put back under its own

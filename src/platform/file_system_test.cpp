@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include "platform/posix/file_facts.h"
+#include "platform/posix/held_folders.h"
 #endif
 
 namespace {
@@ -308,14 +309,61 @@ TEST_F(FileSystem, TheQuickWayLetsGoOfAFolderMadeAgain) {
   fs::create_directory(tmp.Path() / "Show");
   for (const char* name : {"a.mkv", "b.mkv"}) WriteFile(tmp.Path() / name, name);
   const NativeString show = tmp / (fs::path("Show") / "");
+  QuickWay quick;
   // Not learned yet where the kernel's flag is refused (exFAT).
-  if (!RenameNoReplaceOnly(tmp / "a.mkv", show + "a.mkv")) GTEST_SKIP() << "no quick way learned here";
+  if (!quick.RenameNoReplaceOnly(tmp / "a.mkv", show + "a.mkv")) GTEST_SKIP() << "no quick way learned here";
   fs::remove_all(tmp.Path() / "Show");
   fs::create_directory(tmp.Path() / "Show");
-  if (!RenameNoReplaceOnly(tmp / "b.mkv", show + "b.mkv")) {
+  if (!quick.RenameNoReplaceOnly(tmp / "b.mkv", show + "b.mkv")) {
     EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), "b.mkv");
-    EXPECT_TRUE(RenameNoReplaceOnly(tmp / "b.mkv", show + "b.mkv"));
+    EXPECT_TRUE(quick.RenameNoReplaceOnly(tmp / "b.mkv", show + "b.mkv"));
   }
   EXPECT_EQ(ReadFile(tmp.Path() / "Show" / "b.mkv"), "b.mkv");  // in the folder there now, not the one gone
+}
+
+// A folder a move holds stays open, whatever else is let go of: past the
+// limit only the folders nobody holds are closed, the oldest first, and no
+// two folders ever share a descriptor.
+TEST_F(FileSystem, AHeldFolderInUseSurvivesTheEvictionOfAllOthers) {
+  const auto numberOf = [](int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 ? info.st_ino : 0;
+  };
+  for (std::size_t most : {std::size_t{1}, std::size_t{2}, std::size_t{8}}) {
+    HeldFolders folders(most);
+    std::vector<HeldFolders::Held> holding;
+    std::vector<ino_t> numbers;
+    for (int i = 0; i < 24; ++i) {
+      const fs::path folder = tmp.Path() / ("F" + std::to_string(i));
+      fs::create_directories(folder);
+      if (i % 3 == 0) {  // every third held on, as a move holds its two
+        holding.push_back(folders.Of((folder / "").native()));
+        numbers.push_back(fs::status(folder).type() == fs::file_type::directory ? numberOf(holding.back().fd()) : 0);
+      } else {
+        EXPECT_TRUE(folders.Of((folder / "").native())) << most;
+      }
+      EXPECT_LE(folders.Kept(), std::max(most, holding.size() + 1)) << most;
+    }
+    for (std::size_t i = 0; i < holding.size(); ++i) {
+      struct stat info {};
+      ASSERT_EQ(stat((tmp.Path() / ("F" + std::to_string(i * 3))).c_str(), &info), 0);
+      EXPECT_EQ(numberOf(holding[i].fd()), info.st_ino) << "most " << most << ", folder " << i * 3;
+    }
+    // Let go of by path while held: the holder keeps it, the next use opens anew.
+    const NativeString first = (tmp.Path() / "F0" / "").native();
+    folders.LetGoOf(first);
+    EXPECT_EQ(numberOf(holding[0].fd()), numbers[0]);
+    EXPECT_NE(folders.Of(first).fd(), holding[0].fd());
+  }
+}
+
+// A rename of one entry onto itself (a show folder that leads back) is no
+// move: refused before the call, the file where it was.
+TEST_F(FileSystem, TheQuickWayNeverRenamesAnEntryOntoItself) {
+  WriteFile(tmp.Path() / "a.mkv", "a");
+  fs::create_directory_symlink(".", tmp.Path() / "Back");
+  QuickWay quick(1);
+  EXPECT_FALSE(quick.RenameNoReplaceOnly(tmp / "a.mkv", tmp / (fs::path("Back") / "a.mkv")));
+  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "a");
 }
 #endif

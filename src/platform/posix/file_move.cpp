@@ -114,9 +114,16 @@ bool MoveFileNoReplace(const NativeString& source, const NativeString& destinati
   return errno == EXDEV && MoveByCopy(source, destination, steps);
 }
 
-bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
-  return RenameByLearnedWayOnly(source, destination, steps);
+struct QuickWay::Folders : HeldFolders {
+  using HeldFolders::HeldFolders;
+};
+QuickWay::QuickWay() : folders_(std::make_unique<Folders>()) {}
+QuickWay::QuickWay(std::size_t mostHeld) : folders_(std::make_unique<Folders>(mostHeld)) {}
+QuickWay::~QuickWay() = default;
+bool QuickWay::RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
+  return RenameByLearnedWayOnly(source, destination, *folders_, steps);
 }
+std::size_t QuickWay::FoldersHeld() const { return folders_->Kept(); }
 
 namespace {
 // The old file of the replace under way, as it looks under its hidden name:

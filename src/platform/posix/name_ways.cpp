@@ -151,20 +151,35 @@ bool RenameToFreshName(const char* source, const char* fresh, const struct stat*
   return renameat(from.dir(), from.name(), to.dir(), to.name()) == 0;
 }
 
-bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, MoveSteps* steps) {
+bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, HeldFolders& folders,
+                            MoveSteps* steps) {
   const size_t sourceName = source.rfind('/') + 1, destinationName = destination.rfind('/') + 1;
   if (sourceName == 0 || destinationName == 0) return false;
   const std::string_view sourceFolder(source.data(), sourceName);
   const std::string_view destinationFolder(destination.data(), destinationName);
-  HeldFolder from, to;
-  if (!HeldFolderOf(sourceFolder, from) || !HeldFolderOf(destinationFolder, to)) return false;
-  if (from.device != to.device) {
+  // Both held until the move is done: neither can be closed, and so neither
+  // number handed on, while the other is opened.
+  const HeldFolders::Held from = folders.Of(sourceFolder);
+  if (!from) return false;
+  const HeldFolders::Held to = folders.Of(destinationFolder);
+  if (!to) return false;
+  if (from.device() != to.device()) {
     errno = EXDEV;
     return false;
   }
-  const PathAt fromAt(from.fd, source.c_str() + sourceName), toAt(to.fd, destination.c_str() + destinationName);
+  const char* name = source.c_str() + sourceName;
+  const char* newName = destination.c_str() + destinationName;
+  // One entry under both names (a show folder that leads back): a rename
+  // onto itself succeeds and moves nothing. The full way says why it fails.
+  if (from.SameFolderAs(to) && strcmp(name, newName) == 0) {
+    folders.LetGoOf(sourceFolder);
+    folders.LetGoOf(destinationFolder);
+    errno = EINVAL;
+    return false;
+  }
+  const PathAt fromAt(from.fd(), name), toAt(to.fd(), newName);
   bool moved = false, refused = false;
-  switch (WayFor(from.device)) {
+  switch (WayFor(from.device())) {
     case Way::RenameFlag:
       moved = RenameWithFlagAt(fromAt, toAt);
       break;
@@ -174,15 +189,15 @@ bool RenameByLearnedWayOnly(const std::string& source, const std::string& destin
     case Way::Placeholder:
     case Way::ClosedPlaceholder:
       moved = RenameOverPlaceholder(source.c_str(), destination.c_str(), fromAt, toAt, steps,
-                                    WayFor(from.device) == Way::Placeholder);
+                                    WayFor(from.device()) == Way::Placeholder);
       break;
     case Way::CheckedRename:
       return false;
   }
   // Refused: either folder may be another by now; the full way looks by path.
   if (!moved && errno != EEXIST) {
-    LetGoOf(sourceFolder);
-    LetGoOf(destinationFolder);
+    folders.LetGoOf(sourceFolder);
+    folders.LetGoOf(destinationFolder);
   }
   return moved;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/posix/held_folders.h"
 
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps = nullptr);
 
@@ -30,4 +31,5 @@ bool RenameToFreshName(const char* source, const char* fresh, const struct stat*
 // removed, or a placeholder. False, with nothing changed, wherever that way
 // alone does not answer (another disk, a way not learned yet, a cloud mount):
 // the full way decides then.
-bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, MoveSteps* steps);
+bool RenameByLearnedWayOnly(const std::string& source, const std::string& destination, HeldFolders& folders,
+                            MoveSteps* steps);

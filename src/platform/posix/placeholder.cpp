@@ -177,6 +177,12 @@ bool RenameOverPlaceholder(const char* source, const char* destination, const Pa
     renamed = renameOver();
   }
   if (!renamed) return placeholder.GiveUp(errno);
+  // Through FUSE a rename of one entry onto itself answers success and does
+  // nothing: only a source name now free shows that the file has arrived,
+  // before anything (an old file's removal) is done on the strength of it.
+  struct stat left;
+  if (fstatat(from.dir(), from.name(), &left, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    return placeholder.GiveUp(EBUSY);
   struct stat through;
   if (!placeholder.Open() || placeholder.LeaseWhole() || fstat(placeholder.fd(), &through) != 0 ||
       through.st_size == 0)
