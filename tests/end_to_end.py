@@ -1812,6 +1812,28 @@ def undo_takes_a_run_back_from_its_log(tmp):
          "downloaded file)", f"Kept Folder: {l}Other (it holds files the run did not put there)"]), 1))
     expect("the downloads untouched", sorted(os.listdir(downloads)),
            ["Other.S01E01.mkv", "Show.S01E01.en.srt", "Show.S01E01.mkv"])
+    if not WINE:
+        # A link that is the file's only name stays: the season moved into the
+        # library by hand, a link left where its folder was (so that the client
+        # keeps seeding), and a line naming one entry twice through ".".
+        dl, lib = os.path.join(tmp, "dl"), os.path.join(tmp, "lib")
+        make(dl, {"Pack.S01/Pack.S01E01.mkv": "only copy", "Dot.S01E01.mkv": "d"})
+        os.mkdir(lib)
+        season_log = os.path.join(tmp, "season.log")
+        with open(season_log, "wb") as f:
+            expect("the season's link run", run(os.path.join(dl, "Pack.S01"), lib, program=LINK, stdout=f)[2], 0)
+        shutil.rmtree(os.path.join(dl, "Pack.S01"))
+        os.symlink("../lib/Pack", os.path.join(dl, "Pack.S01"))
+        with open(season_log, "a") as f:
+            f.write(f"Linked File: {dl}/Dot.S01E01.mkv -> {dl}/./Dot.S01E01.mkv\n")
+        for dry in ([], ["--dry-run"]):
+            out, err, rc = run(*dry, season_log, program=UNDO)
+            expect("only names kept" + " (dry run)" * bool(dry), (sorted(lines_of(out)), rc), (sorted(
+                [f"Remove Link FAILED: {lib}/Pack/Pack.S01E01.mkv (it is the file's only name here)",
+                 f"Remove Link FAILED: {dl}/./Dot.S01E01.mkv (it is the file's only name here)",
+                 f"Kept Folder: {lib}/Pack (it holds files the run did not put there)"]), 1))
+        expect("the only copies kept", [open(os.path.join(lib, "Pack", "Pack.S01E01.mkv")).read(),
+                                        open(os.path.join(dl, "Dot.S01E01.mkv")).read()], ["only copy", "d"])
     if WINE:
         # Output to a file is in the ANSI code page: a name outside it is
         # written with "?" and cannot be found again; its line says so.

@@ -132,6 +132,9 @@ void Undo::RemoveLink(const Link& link) {
   // The download's own name gone: the link may be all that is left of it.
   if (!EntryExists(file)) return Fail(kFailed, link.link, NATIVE("its download is gone: this may be the file's last name"));
   if (!SameFile(file, link.link)) return Fail(kFailed, link.link, NATIVE("no longer a name of the downloaded file"));
+  // One entry reached two ways (a torrent's folder replaced by a link to
+  // the library, "." in a path): removing it would remove the file.
+  if (!TwoNamesOfOneFile(file, link.link)) return Fail(kFailed, link.link, NATIVE("it is the file's only name here"));
   if (!dryRun_ && !RemoveFile(link.link)) return Fail(kFailed, link.link, SystemErrorText(LastErrorCode()));
   takenOut_.insert(link.link);
   Say(NATIVE("Removed Link: "), link.link);

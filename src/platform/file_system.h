@@ -77,6 +77,11 @@ bool SameFolder(const NativeString& a, const NativeString& b);
 // index): two hard links of it, say. Links as the last name are not followed.
 bool SameFile(const NativeString& a, const NativeString& b);
 
+// Whether both paths are two names of one file: one file (SameFile) with
+// more than one name, under two entries, not one entry reached through a
+// link to its folder, "." or "..". Removing one of them leaves the file.
+bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b);
+
 // Removes a folder that is empty (rmdir, RemoveDirectoryW); false otherwise.
 bool RemoveEmptyFolder(const NativeString& path);
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 #include "platform/posix/file_facts.h"
 
 namespace {
@@ -126,6 +127,19 @@ bool OneFile(const struct stat& a, const struct stat& b) {
 bool SameFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
+}
+
+// Two names in one folder are one entry where they differ only in letter
+// case: asked as though the folder ignored it, which can only keep a name.
+bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {
+  struct stat first, second;
+  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 || !OneFile(first, second) ||
+      first.st_nlink < 2 || second.st_nlink < 2)
+    return false;
+  if (!SameFolder(FolderPartOf(a), FolderPartOf(b))) return true;
+  const NativeStringView nameA = NativeStringView(a).substr(a.rfind('/') + 1);
+  const NativeStringView nameB = NativeStringView(b).substr(b.rfind('/') + 1);
+  return !nameA.empty() && !IsSelfOrParent(nameA) && CompareIgnoringCase(nameA, nameB) != 0;
 }
 
 bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 
 namespace {
 
@@ -113,7 +114,10 @@ Lookup LookUpEntry(const NativeString& path) {
 namespace {
 struct Identity {
   DWORD volume = 0, high = 0, low = 0;
-  bool operator==(const Identity&) const = default;
+  DWORD links = 0;  // not part of what the file is
+  bool operator==(const Identity& other) const {
+    return volume == other.volume && high == other.high && low == other.low;
+  }
 };
 
 // The volume and file index of what the path names; a link itself when
@@ -127,7 +131,7 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
   const bool known = GetFileInformationByHandle(handle, &information) != 0;
   CloseHandle(handle);
   identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
-              information.nFileIndexLow};
+              information.nFileIndexLow, information.nNumberOfLinks};
   return known;
 }
 }  // namespace
@@ -202,6 +206,17 @@ bool SameFolder(const NativeString& a, const NativeString& b) {
 // One file; one entry only when both folders are one folder too.
 bool SameEntry(const NativeString& a, const NativeString& b) {
   return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
+}
+
+// Names in one folder that differ only in case are one entry here.
+bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {
+  Identity first, second;
+  if (!IdentityOf(a, true, first) || !IdentityOf(b, true, second) || !(first == second) || first.links < 2)
+    return false;
+  if (!SameFolder(FolderPartOf(a), FolderPartOf(b))) return true;
+  const NativeStringView nameA = NativeStringView(a).substr(a.find_last_of(kDelimiter) + 1);
+  const NativeStringView nameB = NativeStringView(b).substr(b.find_last_of(kDelimiter) + 1);
+  return !nameA.empty() && !IsSelfOrParent(nameA) && CompareIgnoringCase(nameA, nameB) != 0;
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {
