@@ -355,6 +355,32 @@ TEST_F(CrossFileSystem, ASourceThatChangesOrStaysTakesItsCopyBack) {
   }
 }
 
+// The copy is made, named and removed in the show folder as it was opened:
+// one renamed during the copy receives a whole move, and keeps nothing of a
+// failed one.
+TEST_F(CrossFileSystem, AShowFolderRenamedDuringTheCopyKeepsNothingOfAFailedMove) {
+  const std::string content(200000, 'r');
+  for (const bool sourceChanges : {false, true}) {
+    fs::create_directory(other / "Show");
+    const fs::path from = tmp.Path() / "a.mkv";
+    WriteFile(from, content);
+    StepAt<> renamer(MoveStep::Copied, [&](const NativeString& path) {
+      fs::rename(other / "Show", other / "Renamed");
+      if (sourceChanges) Append(path.c_str());
+    });
+    const auto raised = Attempt(from.native(), (other / "Show" / "a.mkv").native(), &renamer);
+    EXPECT_EQ(raised.first, sourceChanges ? "EInOutError" : "") << sourceChanges;
+    if (sourceChanges) {
+      EXPECT_EQ(ReadFile(from), content + "more");
+      EXPECT_EQ(std::distance(fs::directory_iterator(other / "Renamed"), {}), 0);
+    } else {
+      EXPECT_FALSE(fs::exists(from));
+      EXPECT_EQ(ReadFile(other / "Renamed" / "a.mkv"), content);
+    }
+    fs::remove_all(other / "Renamed");
+  }
+}
+
 // A user at the limit of inotify instances: no watch can be had, and the
 // times and contents decide alone. Ended in a child: the instances go with it.
 TEST_F(CrossFileSystem, WithoutAWatchAMoveStillChecksTheSource) {

@@ -12,26 +12,30 @@
 
 namespace {
 
+const char* NameOf(const std::string& path) { return path.c_str() + path.rfind('/') + 1; }
+
 // The temporary file of a copy in progress, under a short hidden name that
-// fits beside any name that fits.
+// fits beside any name that fits, made, renamed and removed through the
+// folder it was made in, whatever that folder is called meanwhile.
 class Temporary {
  public:
-  explicit Temporary(const std::string& destination) {
-    for (int attempt = 0; attempt < 64; ++attempt) {
-      HiddenNameBeside(destination, ".tvtidy-", path_);
-      const PathAt at(path_);
-      fd_ = openat(at.dir(), at.name(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-      if (fd_ >= 0 || errno != EEXIST) return;
+  Temporary(const std::string& destination, int folder) : folder_(folder) {
+    std::string path;
+    for (int attempt = 0; folder_ >= 0 && attempt < 64; ++attempt) {
+      HiddenNameBeside(destination, ".tvtidy-", path);
+      name_ = path.substr(path.rfind('/') + 1);
+      fd_ = openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ >= 0 || errno != EEXIST) break;
     }
+    if (fd_ < 0) name_.clear();
   }
-  ~Temporary() {
-    if (fd_ >= 0 || !path_.empty()) Remove();
-  }
+  ~Temporary() { Remove(); }
   Temporary(const Temporary&) = delete;
   Temporary& operator=(const Temporary&) = delete;
 
   int fd() const { return fd_; }
-  const std::string& Path() const { return path_; }
+  int folder() const { return folder_; }
+  const char* Name() const { return name_.c_str(); }
   bool Close() {
     if (fd_ < 0) return true;
     const bool closed = close(fd_) == 0;
@@ -39,7 +43,7 @@ class Temporary {
     return closed;
   }
   // It holds the destination's name now: nothing left to remove.
-  void Forget() { path_.clear(); }
+  void Forget() { name_.clear(); }
 
   // Removed once closed. Through FUSE a close returns before the file system
   // has let go of the file: an SMB server refuses to remove a file still open
@@ -48,20 +52,20 @@ class Temporary {
   void Remove() {
     ErrnoKeeper keep;
     if (fd_ >= 0) Close();
-    if (path_.empty()) return;
-    const PathAt at(path_);
+    if (name_.empty()) return;
     for (int attempt = 0; attempt < kLetGoAttempts; ++attempt) {
-      const int fd = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      const bool writtenOut = ListedButUnopened(fd, path_.c_str());
+      const int fd = openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      const bool writtenOut = ListedButUnopened(fd, folder_, name_.c_str());
       if (fd >= 0) close(fd);
-      if (!writtenOut && (unlinkat(at.dir(), at.name(), 0) == 0 || errno != EBUSY)) break;
+      if (!writtenOut && (unlinkat(folder_, name_.c_str(), 0) == 0 || errno != EBUSY)) break;
       WaitToLetGo();
     }
-    path_.clear();
+    name_.clear();
   }
 
  private:
-  std::string path_;
+  int folder_;
+  std::string name_;
   int fd_ = -1;
 };
 
@@ -90,8 +94,7 @@ bool ReadsAsTheCopy(int from, Temporary& temporary, off_t size) {
   if (SameContent(from, temporary.fd(), size)) return true;
   if (errno != EPERM && errno != EBADF) return false;
   if (!temporary.Close()) return false;
-  const PathAt at(temporary.Path());
-  const int copy = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int copy = openat(temporary.folder(), temporary.Name(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (copy < 0) return false;
   const bool same = SameContent(from, copy, size);
   close(copy);
@@ -102,8 +105,8 @@ bool ReadsAsTheCopy(int from, Temporary& temporary, off_t size) {
 // the destination, then moved into place without replacing anything. It fails,
 // leaving nothing behind, when the source changed while it was being copied.
 bool CopyIntoPlace(int from, const struct stat& start, const std::string& sourcePath,
-                   const std::string& destination, struct stat& copy, MoveSteps* steps) {
-  Temporary temporary(destination);
+                   const std::string& destination, const OwnedFolder& into, struct stat& copy, MoveSteps* steps) {
+  Temporary temporary(destination, into.fd());
   if (temporary.fd() < 0) return false;
   const int to = temporary.fd();
   bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
@@ -124,25 +127,26 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
     errno = EINTR;  // the copy never takes the name: the move unwinds
   }
   if (!temporary.Close() && ok) ok = false;
-  if (!ok || !RenameNoReplace(temporary.Path().c_str(), destination.c_str())) return false;
+  const PathAt hidden(into.fd(), temporary.Name()), placedAt(into.fd(), NameOf(destination));
+  if (!ok || !RenameNoReplaceAt(hidden, placedAt, temporary.Name(), destination.c_str())) return false;
   temporary.Forget();
   // Known from now on as it looks under its own name: where numbers follow
   // the path (mergerfs, sshfs) the temporary name's number is not its own
   // any more, and a file system may keep the times coarser than they were set.
   struct stat placed;
-  if (FreshLstat(destination.c_str(), placed) == 0 && S_ISREG(placed.st_mode) && placed.st_size == copy.st_size &&
-      NumbersAgree(destination.c_str(), copy, placed))
+  if (FreshLstat(placedAt, placed) == 0 && S_ISREG(placed.st_mode) && placed.st_size == copy.st_size &&
+      NumbersAgree(placedAt, copy, placed))
     copy = placed;
-  if (!FlushFolderOf(destination)) {
+  if (!into.Flush()) {
     ErrnoKeeper keep;
-    RemoveIfStill(destination.c_str(), copy);
+    RemoveIfStill(placedAt, copy);
     return false;
   }
   return true;
 }
 
-bool CopyLinkIntoPlace(const char* source, const struct stat& info,
-                       const std::string& destination, struct stat& copy) {
+bool CopyLinkIntoPlace(const char* source, const struct stat& info, const std::string& destination,
+                       const OwnedFolder& into, struct stat& copy) {
   // A link's size may be 0 or stale (procfs, some FUSE file systems): a
   // buffer that comes back full is read again, larger.
   std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
@@ -159,9 +163,8 @@ bool CopyLinkIntoPlace(const char* source, const struct stat& info,
     }
     target.resize(target.size() * 2);
   }
-  const PathAt at(destination);
-  if (symlinkat(target.c_str(), at.dir(), at.name()) != 0) return false;  // never over a name
-  return fstatat(at.dir(), at.name(), &copy, AT_SYMLINK_NOFOLLOW) == 0;
+  if (symlinkat(target.c_str(), into.fd(), NameOf(destination)) != 0) return false;  // never over a name
+  return fstatat(into.fd(), NameOf(destination), &copy, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 }  // namespace
@@ -173,10 +176,11 @@ bool CopiableAcross(const NativeString& path) {
   return false;
 }
 
-bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
-                struct stat& copy, MoveSteps* steps) {
+bool CopyAcross(const std::string& source, const std::string& destination, const OwnedFolder& into,
+                struct stat& start, struct stat& copy, MoveSteps* steps) {
   if (LstatAt(source.c_str(), start) != 0) return false;
-  if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, copy);
+  if (into.fd() < 0) return false;  // the destination's folder cannot be reached: errno says why
+  if (S_ISLNK(start.st_mode)) return CopyLinkIntoPlace(source.c_str(), start, destination, into, copy);
   if (!S_ISREG(start.st_mode)) return CopiableAcross(source);  // false, and why
   const int from = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (from < 0) return false;
@@ -186,7 +190,7 @@ bool CopyAcross(const std::string& source, const std::string& destination, struc
     ok = false;
     errno = EBUSY;  // still being written: not worth a copy
   }
-  ok = ok && CopyIntoPlace(from, start, source, destination, copy, steps);
+  ok = ok && CopyIntoPlace(from, start, source, destination, into, copy, steps);
   ErrnoKeeper keep;
   close(from);
   return ok;

@@ -8,10 +8,12 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/posix/file_facts.h"
 
-// Copies the file or link at `source` to `destination`: its state at the
-// start in `start`, the copy's identity in `copy`. It fails, leaving nothing
-// behind, when the source is being written, changed while it was copied, or
-// an ending signal came (EINTR).
-bool CopyAcross(const std::string& source, const std::string& destination, struct stat& start,
-                struct stat& copy, MoveSteps* steps);
+// Copies the file or link at `source` to `destination`, in the folder
+// `into` holds open (the destination's, when it was opened): its state at
+// the start in `start`, the copy's identity in `copy`. It fails, leaving
+// nothing behind, when the source is being written, changed while it was
+// copied, or an ending signal came (EINTR).
+bool CopyAcross(const std::string& source, const std::string& destination, const OwnedFolder& into,
+                struct stat& start, struct stat& copy, MoveSteps* steps);

@@ -94,25 +94,63 @@ bool CachedLooksMayBeStale(dev_t device) {
 
 // The mount is asked only when the numbers differ: none more where they hold.
 bool NumbersAgree(const char* path, const struct stat& a, const struct stat& b) {
-  return SameFile(a, b) || NumbersByPath(path);
+  const PathAt at(path);
+  return NumbersAgree(at, a, b);
+}
+
+bool NumbersAgree(const PathAt& at, const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) || NumbersByPath(at);
 }
 
 bool IsStill(const char* path, const struct stat& known, const struct stat& now) {
+  const PathAt at(path);
+  return IsStill(at, known, now);
+}
+
+bool IsStill(const PathAt& at, const struct stat& known, const struct stat& now) {
   return (known.st_mode & S_IFMT) == (now.st_mode & S_IFMT) && known.st_size == now.st_size &&
          known.st_mtim.tv_sec == now.st_mtim.tv_sec && known.st_mtim.tv_nsec == now.st_mtim.tv_nsec &&
-         NumbersAgree(path, known, now);
+         NumbersAgree(at, known, now);
 }
 
 bool StillTheFile(const char* path, const struct stat& known, struct stat* now) {
+  const PathAt at(path);
+  return StillTheFile(at, known, now);
+}
+
+bool StillTheFile(const PathAt& at, const struct stat& known, struct stat* now) {
   struct stat look;
   if (now == nullptr) now = &look;
-  return FreshLstat(path, *now) == 0 && IsStill(path, known, *now);
+  return FreshLstat(at, *now) == 0 && IsStill(at, known, *now);
 }
 
 void RemoveIfStill(const char* path, const struct stat& mine) {
-  if (!StillTheFile(path, mine)) return;
   const PathAt at(path);
-  unlinkat(at.dir(), at.name(), 0);
+  RemoveIfStill(at, mine);
+}
+
+void RemoveIfStill(const PathAt& at, const struct stat& mine) {
+  if (StillTheFile(at, mine)) unlinkat(at.dir(), at.name(), 0);
+}
+
+OwnedFolder::OwnedFolder(const std::string& folder) {
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  readable_ = fd_ >= 0;
+#ifdef O_PATH
+  if (fd_ < 0 && errno == EACCES) fd_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+OwnedFolder::~OwnedFolder() {
+  if (fd_ >= 0) {
+    ErrnoKeeper keep;
+    close(fd_);
+  }
+}
+
+bool OwnedFolder::Flush() const {
+  if (!readable_) return true;  // a folder this user may not read is flushed by the file system alone
+  return fsync(fd_) == 0 || errno == EINVAL || errno == EROFS;
 }
 
 namespace {
@@ -168,8 +206,12 @@ bool TimesMayHideWrites(int fd) {
 }
 
 bool NumbersByPath(const char* path) {
-#ifdef __linux__
   const PathAt at(path);
+  return NumbersByPath(at);
+}
+
+bool NumbersByPath(const PathAt& at) {
+#ifdef __linux__
   const int fd = openat(at.dir(), at.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct statfs system;
@@ -177,7 +219,7 @@ bool NumbersByPath(const char* path) {
   close(fd);
   return fuse;
 #else
-  (void)path;
+  (void)at;
   return false;
 #endif
 }

@@ -90,9 +90,29 @@ bool CachedLooksMayBeStale(dev_t device);
 // The same, by the mount table's type for the device ("fuseblk", "fuse.sshfs").
 bool LooksMayBeStaleOn(std::string_view type);
 
+// A folder held open by its one owner, so that names in it are made,
+// renamed and removed there whatever the folder is called meanwhile. Opened
+// to read where it may (a folder is flushed through such a descriptor),
+// else only to be searched.
+class OwnedFolder {
+ public:
+  explicit OwnedFolder(const std::string& folder);
+  ~OwnedFolder();
+  OwnedFolder(const OwnedFolder&) = delete;
+  OwnedFolder& operator=(const OwnedFolder&) = delete;
+  int fd() const { return fd_; }
+  // Its names on disk, as FlushFolderOf.
+  bool Flush() const;
+
+ private:
+  int fd_ = -1;
+  bool readable_ = false;
+};
+
 // Whether two looks under `path` found one file as far as its number tells:
 // the same number, or any where numbers do not hold (NumbersByPath).
 bool NumbersAgree(const char* path, const struct stat& a, const struct stat& b);
+bool NumbersAgree(const PathAt& at, const struct stat& a, const struct stat& b);
 
 // Whether `now`, looked at under `path`, is still the file the run made,
 // copied or set aside, known as `known` under that same name: FUSE file
@@ -100,13 +120,16 @@ bool NumbersAgree(const char* path, const struct stat& a, const struct stat& b);
 // or give each name a number of its own. Kind, size and modification time
 // always; the number where it holds (NumbersAgree).
 bool IsStill(const char* path, const struct stat& known, const struct stat& now);
+bool IsStill(const PathAt& at, const struct stat& known, const struct stat& now);
 
 // The same, asked of whatever is under `path` now, looked at fresh; `now`
 // receives the look.
 bool StillTheFile(const char* path, const struct stat& known, struct stat* now = nullptr);
+bool StillTheFile(const PathAt& at, const struct stat& known, struct stat* now = nullptr);
 
 // Removes the entry only while it is still the given file (StillTheFile).
 void RemoveIfStill(const char* path, const struct stat& mine);
+void RemoveIfStill(const PathAt& at, const struct stat& mine);
 
 // Through FUSE (times cached, or as the server keeps them) and on FAT and
 // exFAT (a clock of seconds), a writer filling a file in place, as torrent
@@ -119,6 +142,7 @@ bool TimesMayHideWrites(int fd);
 // another file under the same name may get the old one. The kernel's own
 // file systems keep a file's number for as long as it lives.
 bool NumbersByPath(const char* path);
+bool NumbersByPath(const PathAt& at);
 
 // Whether the system's protected links keep this user from linking the file:
 // another user's, which this user may not both read and write, or one that

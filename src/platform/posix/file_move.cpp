@@ -21,16 +21,16 @@ namespace {
 // Where times may hide a write, or a newer file renamed over the source may
 // carry its number, size and times (FUSE, FAT): the file about to be
 // removed is read once more against the copy in place, byte for byte.
-bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const NativeString& destination,
+bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const PathAt& placed,
                         const struct stat& copy) {
   const PathAt at(hidden);
   const int gone = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (gone < 0) return false;
   bool same = true;
   if (TimesMayHideWrites(gone)) {
-    const int kept = open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int kept = openat(placed.dir(), placed.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat keptInfo;
-    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && IsStill(destination.c_str(), copy, keptInfo) &&
+    same = kept >= 0 && fstat(kept, &keptInfo) == 0 && IsStill(placed, copy, keptInfo) &&
            keptInfo.st_size == start.st_size && SameContent(gone, kept, start.st_size);
     if (kept >= 0) close(kept);
   }
@@ -43,7 +43,7 @@ bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const Nati
 // renamed over its name meanwhile is never the one removed, checked there,
 // and removed. Otherwise it goes back under its name (or stays under the
 // hidden name, should its own have been taken meanwhile).
-bool RemoveCopiedSource(const NativeString& source, const struct stat& start, const NativeString& destination,
+bool RemoveCopiedSource(const NativeString& source, const struct stat& start, const PathAt& placed,
                         const struct stat& copy, const Watch& watch, MoveSteps* steps) {
   if (steps) steps->AtStep(MoveStep::Removing, source);
   HeldFromWriters writers(source.c_str());  // until the source is gone
@@ -65,7 +65,7 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   // The rename sets the change time; the file, its size and content stay.
   const bool same = LstatAt(hidden.c_str(), now) == 0 && IsStill(hidden.c_str(), start, now) &&
                     watch.Seen() == 0 &&
-                    (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, destination, copy)) &&
+                    (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, placed, copy)) &&
                     !writers.OpenerWaiting();
   if (same && writers.Do([&] { return RemoveFile(hidden); })) return true;
   ErrnoKeeper keep;
@@ -79,20 +79,23 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
 // exFAT, cached through FUSE): a write to the source while it is copied
 // means its newest bytes are not in the copy. Without a watch, the times
 // and, where they may hide a write, the contents decide.
+// The copy is made, named and removed in the destination's folder as it was
+// opened at the start, whatever it is called by the end.
 class CopyMove {
  public:
   CopyMove(const NativeString& source, const NativeString& destination)
-      : source_(source), destination_(destination), watch_(source.c_str(), Watch::Writes) {}
-  bool CopyIntoPlace(MoveSteps* steps) { return CopyAcross(source_, destination_, start_, copy_, steps); }
-  bool RemoveSource(MoveSteps* steps) {
-    return RemoveCopiedSource(source_, start_, destination_, copy_, watch_, steps);
-  }
-  void RemoveCopy() { RemoveIfStill(destination_.c_str(), copy_); }
+      : source_(source), destination_(destination), watch_(source.c_str(), Watch::Writes),
+        into_(FolderPartOf(destination)), placed_(into_.fd(), destination.c_str() + destination.rfind('/') + 1) {}
+  bool CopyIntoPlace(MoveSteps* steps) { return CopyAcross(source_, destination_, into_, start_, copy_, steps); }
+  bool RemoveSource(MoveSteps* steps) { return RemoveCopiedSource(source_, start_, placed_, copy_, watch_, steps); }
+  void RemoveCopy() { RemoveIfStill(placed_, copy_); }
 
  private:
   const NativeString& source_;
   const NativeString& destination_;
   const Watch watch_;
+  const OwnedFolder into_;
+  const PathAt placed_;
   struct stat start_ {}, copy_ {};
 };
 

@@ -33,8 +33,7 @@ bool AnswersTheMove(int error, const char* source, bool link = false) {
 // goes back: a cloud mount still writing theirs out would write it over
 // this one afterwards. Without a watch that cannot be verified, and the
 // move fails.
-bool RenameOntoCheckedName(const PathAt& from, const char* destination, MoveSteps* steps) {
-  const PathAt to(destination);
+bool RenameOntoCheckedName(const PathAt& from, const PathAt& to, const char* destination, MoveSteps* steps) {
   const std::string folder = FolderPartOf(destination);
   const Watch arrivals(folder.c_str(), Watch::Arrivals);
   if (!arrivals.Working()) return false;
@@ -93,7 +92,12 @@ bool RenameWithFlag(const char* source, const char* destination) {
 }
 
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps) {
-  const PathAt from(source);
+  const PathAt from(source), to(destination);
+  return RenameNoReplaceAt(from, to, source, destination, steps);
+}
+
+bool RenameNoReplaceAt(const PathAt& from, const PathAt& to, const char* source, const char* destination,
+                       MoveSteps* steps) {
   struct stat info;
   dev_t device = 0;
   bool deviceKnown = false;
@@ -108,12 +112,11 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
   if (AnyWayLearned() && findDevice()) way = WayFor(device);
 
   if (way == Way::RenameFlag) {
-    if (RenameWithFlag(source, destination)) return true;
+    if (RenameWithFlagAt(from, to)) return true;
     if (AnswersTheMove(errno, source) || !findDevice()) return false;
     Learn(device, way = Way::Link);
   }
   if (way == Way::Link) {
-    const PathAt to(destination);
     bool refused = false;
     if (LinkThenUnlink(from, to, refused)) return true;
     if (!refused) return false;
@@ -124,8 +127,8 @@ bool RenameNoReplace(const char* source, const char* destination, MoveSteps* ste
     if (errno != EMLINK && findDevice())
       Learn(device, way = IsCloudMount(device) ? Way::CheckedRename : Way::Placeholder);
   }
-  if (way == Way::CheckedRename) return RenameOntoCheckedName(from, destination, steps);
-  return RenameOverPlaceholder(source, destination, steps, way != Way::ClosedPlaceholder);
+  if (way == Way::CheckedRename) return RenameOntoCheckedName(from, to, destination, steps);
+  return RenameOverPlaceholder(source, destination, from, to, steps, way != Way::ClosedPlaceholder);
 }
 
 bool RenameToFreshName(const char* source, const char* fresh, const struct stat* known) {

@@ -13,6 +13,11 @@
 #include "platform/posix/held_folders.h"
 
 bool RenameNoReplace(const char* source, const char* destination, MoveSteps* steps = nullptr);
+// The same with both names reached as given (a folder the caller holds);
+// the paths name them in what the steps are told and in what a refusal means.
+class PathAt;
+bool RenameNoReplaceAt(const PathAt& from, const PathAt& to, const char* source, const char* destination,
+                       MoveSteps* steps = nullptr);
 
 // The kernel's no-replace rename alone; false with EINVAL where there is none.
 bool RenameWithFlag(const char* source, const char* destination);

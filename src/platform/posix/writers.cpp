@@ -24,9 +24,9 @@ void IgnoreLeaseBreaks() {
 #endif
 }
 
-bool ListedButUnopened(int fd, const char* path) {
+bool ListedButUnopened(int fd, int folder, const char* name) {
   struct stat listed;
-  return fd < 0 && errno == ENOENT && LstatAt(path, listed) == 0;
+  return fd < 0 && errno == ENOENT && fstatat(folder, name, &listed, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool WrittenLately(const struct stat& info) {
@@ -99,7 +99,7 @@ int Watch::Seen(const char* name) const {
 HeldFromWriters::HeldFromWriters(const char* path) {
   const PathAt at(path);
   fd_ = openat(at.dir(), at.name(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (ListedButUnopened(fd_, path)) {
+  if (ListedButUnopened(fd_, at.dir(), at.name())) {
     beingWritten_ = true;
     return;
   }

@@ -16,8 +16,8 @@ void WaitToLetGo();
 void IgnoreLeaseBreaks();
 
 // A cloud mount (rclone) that is still writing a file out lists it but opens
-// it to no one yet: `fd` is what an open of `path` for reading gave.
-bool ListedButUnopened(int fd, const char* path);
+// it to no one yet: `fd` is what an open of `name` in `folder` for reading gave.
+bool ListedButUnopened(int fd, int folder, const char* name);
 
 // Where no lease tells whether anyone writes (a file of another owner, a file
 // system without leases), a file written within this many seconds is taken
