@@ -1478,6 +1478,71 @@ def nothing_lost_past_the_held_folders_limit(tmp):
 
 
 @scenario(native_only=True)
+def what_a_stopped_run_left_the_next_run_finishes(tmp):
+    # Old files set aside by a replace that never finished: back under their
+    # own names where the hidden name says it and it is free, else kept and
+    # named with their size; the preview says the same and changes nothing.
+    tv = os.path.join(tmp, "tv")
+    make(tv, {"Show.S01E01.mkv": "new 1", "Show.S01E03.mkv": "new 3",
+              "Show/.tvtidy-old-abc123-Show.S01E01.mkv": "old 1",
+              "Show/.tvtidy-old-def456-Show.S01E02.mkv": "old 2", "Show/Show.S01E02.mkv": "new 2",
+              "Show/.tvtidy-old-ghi789": "nameless", "Untouched/.tvtidy-old-jkl012-Untouched.S01E01.mkv": "u"})
+    s = tv + "/Show/"
+    kept = [f"Old file kept as: {s}.tvtidy-old-def456-Show.S01E02.mkv (5 bytes, set aside by a run that was "
+            "stopped; a file of its name is there)",
+            f"Old file kept as: {s}.tvtidy-old-ghi789 (8 bytes, set aside by a run that was stopped; its name is "
+            "not known)"]
+    before = snapshot(tv)
+    out, err, rc = run(tv, program=PREVIEW)
+    expect("the preview", sorted(lines_of(err)), sorted(kept + [
+        f"Would put back old file: {s}Show.S01E01.mkv (set aside by a run that was stopped)"]))
+    expect("the preview's lines", lines_of(out)[:2], [f"Would Replace File: {tv}/Show.S01E01.mkv -> {s}Show.S01E01.mkv",
+                                                     f"Would Move File: {tv}/Show.S01E03.mkv -> {s}Show.S01E03.mkv"])
+    expect("the preview changes nothing", snapshot(tv), before)
+    out, err, rc = run(tv)
+    expect("the run", (sorted(lines_of(err)), rc), (sorted(kept + [
+        f"Old file put back: {s}Show.S01E01.mkv (set aside by a run that was stopped)"]), 1))
+    expect("the show folder", files_under(os.path.join(tv, "Show")), collections.Counter({
+        ("Show.S01E01.mkv", b"new 1"): 1, ("Show.S01E02.mkv", b"new 2"): 1, ("Show.S01E03.mkv", b"new 3"): 1,
+        (".tvtidy-old-def456-Show.S01E02.mkv", b"old 2"): 1, (".tvtidy-old-ghi789", b"nameless"): 1}))
+    expect("a folder the run does not reach", os.listdir(os.path.join(tv, "Untouched")),
+           [".tvtidy-old-jkl012-Untouched.S01E01.mkv"])
+    # Killed at random moments, then run to the end: nothing lost, no empty
+    # file, and no old file left hidden but those said to be kept.
+    import random
+    rng = random.Random(7)
+    for kind in ("local", "exfat"):
+        try:
+            with (contextlib.nullcontext(tmp) if kind == "local" else fuse_folder(kind)) as root:
+                for round_ in range(6):
+                    base = os.path.join(root, f"k{round_}")
+                    entries = {}
+                    for n in range(40):
+                        entries[f"S{n:02d}.S01E01.mkv"] = f"new {n}"
+                        if n % 2:
+                            entries[f"S{n:02d}/S{n:02d}.S01E01.mkv"] = f"old {n}"
+                    make(base, entries)
+                    before = files_under(base)
+                    runner = subprocess.Popen(command(base), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    time.sleep(rng.uniform(0, 0.03))
+                    runner.kill()
+                    runner.wait()
+                    out, err, _ = run(base)
+                    after = files_under(base)
+                    said = {l.split(": ", 1)[1].split(" (")[0] for l in lines_of(err) if l.startswith("Old file kept")}
+                    for where, _, names in os.walk(base):
+                        for name in names:
+                            path = os.path.join(where, name)
+                            if (name.startswith(".tvtidy-") and path not in said) or os.path.getsize(path) == 0:
+                                raise Failure(f"{kind}, round {round_}: left {path}")
+                    lost = [f for f in before if f[1].startswith(b"new") and after[f] == 0]
+                    if lost:
+                        raise Failure(f"{kind}, round {round_}: lost {lost}")
+        except Skipped:
+            pass
+
+
+@scenario(native_only=True)
 def an_ending_signal_leaves_a_whole_line_for_everything_done(tmp):
     """SIGTERM at several moments of a run of thousands of files, output to
     a file: a whole line for every move, link and folder made, and no other."""

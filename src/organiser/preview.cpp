@@ -1,7 +1,9 @@
 #include "organiser/preview.h"
 
+#include "organiser/leftovers.h"
 #include "platform/console.h"
 #include "platform/errors.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -83,20 +85,20 @@ PreviewEffects::Disk::Arrived* PreviewEffects::Disk::ArrivalsIn(const Folder& fo
 const bool* PreviewEffects::Disk::Arrival(const NativeString& path) const {
   if (arrived_.empty()) return nullptr;
   const Folder* folder = FolderOf(path);
-  if (folder == nullptr || !folder->ignoresCase) return nullptr;
+  if (folder == nullptr) return nullptr;
   const Arrived* names = ArrivalsIn(*folder);
   if (names == nullptr) return nullptr;
   const auto found = names->find(name_);
   return found == names->end() ? nullptr : &found->second;
 }
 
-void PreviewEffects::Disk::Arrive(const NativeString& source, const NativeString& target) {
+void PreviewEffects::Disk::Arrive(const NativeString& source, const NativeString& target, bool keptThere) {
   const Folder* folder = FolderOf(target);
-  if (folder == nullptr || !folder->ignoresCase) return;
+  if (folder == nullptr || (!folder->ignoresCase && !keptThere)) return;
   Arrived* names = ArrivalsIn(*folder);
   if (names == nullptr) {
     AsTheFolder order;
-    order.ignoreCase = true;
+    order.ignoreCase = folder->ignoresCase;
     names = &arrived_.emplace(folder->resolved, Arrived(order)).first->second;
   }
   (*names)[name_] = ::IsRemovableEntry(source);
@@ -147,6 +149,19 @@ void PreviewEffects::Move(const NativeString& source, const NativeString& target
   CheckMayChange(FolderPartOf(source));
   folder_ = FolderPartOf(target);
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
+}
+
+// The run puts back what a stopped run left, where it can: from then on the
+// name is taken.
+void PreviewEffects::ShowFolderReached(const NativeString& folder) {
+  for (const Leftover& leftover : LeftoversIn(folder)) {
+    if (!leftover.goesBack) {
+      WriteNotice(KeptLeftoverNotice(leftover));
+      continue;
+    }
+    disk_.Arrive(leftover.aside, leftover.own, true);
+    WriteNotice(NativeString(NATIVE("Would put back old file: ")).append(leftover.own).append(kByAStoppedRun));
+  }
 }
 
 void PreviewEffects::Skipped(NativeStringView name) {

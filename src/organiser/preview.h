@@ -25,6 +25,7 @@ class PreviewEffects : public SweepEffects {
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
+  void ShowFolderReached(const NativeString& folder) override;
   void Begin(NativeStringView base) override { base_ = base; }
   void PassedFolder(NativeStringView name) override { warnings_.SubFolder(base_, name); }
   std::int32_t Count() const { return count_; }
@@ -50,8 +51,10 @@ class PreviewEffects : public SweepEffects {
     bool InMadeFolder(const NativeString& path) const;
     void Make(const NativeString& path);
     void Gone(const NativeString& path);
-    // The file at source takes the name target.
-    void Arrive(const NativeString& source, const NativeString& target);
+    // The file at source takes the name target. Kept only where a later name
+    // of the run can meet it (a folder that ignores case), or with keptThere
+    // (an old file put back, which the show's own episode meets).
+    void Arrive(const NativeString& source, const NativeString& target, bool keptThere = false);
 
    private:
     using Names = std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>;

@@ -64,27 +64,30 @@ void CheckRelocationPath(const NativeString& path, bool mustExist) {
   CheckPath(path, mustExist, full, parent);
 }
 
+std::size_t FullPathLength(const NativeString& path) {
+  // The current folder read once a run.
+  static std::size_t currentFolderLength = 0;
+  if (!path.empty() && path[0] == kDelimiter) return path.size();
+  if (currentFolderLength == 0) {
+    int code = 0;
+    NativeString full;
+    FullPathName(NATIVE("."), full, code);
+    if (code != 0) return 0;
+    currentFolderLength = full.size() - 1;
+  }
+  return path.size() + currentFolderLength;
+}
+
 bool QuickPathsPass(const NativeString& sourcePath, const NativeString& destinationPath) {
 #ifdef _WIN32
   (void)sourcePath;
   (void)destinationPath;
   return false;
 #else
-  // The length of each full path, with the current folder read once a run:
-  // the text checks are the only ones the rename cannot answer.
-  static std::size_t currentFolderLength = 0;
+  // The text checks are the only ones the rename cannot answer.
   for (const NativeString* path : {&sourcePath, &destinationPath}) {
-    std::size_t length = path->size();
-    if (path->empty() || (*path)[0] != '/') {
-      if (currentFolderLength == 0) {
-        int code = 0;
-        FullPathName(NATIVE("."), scratch.full, code);
-        if (code != 0) return false;
-        currentFolderLength = scratch.full.size() - 1;
-      }
-      length += currentFolderLength;
-    }
-    if (path_rules::CheckPosixPathText(NativeStringView(*path)) != PathTextFault::None ||
+    const std::size_t length = FullPathLength(*path);
+    if (path_rules::CheckPosixPathText(NativeStringView(*path)) != PathTextFault::None || length == 0 ||
         length >= path_rules::kPosixMaxPath)
       return false;
   }

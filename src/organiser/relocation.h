@@ -24,6 +24,10 @@ void RelocateFile(const NativeString& sourcePath, const NativeString& destinatio
 bool TryQuickRelocate(const NativeString& sourcePath, const NativeString& destinationPath, QuickWay& quick,
                       bool& nameTaken, MoveSteps* steps = nullptr);
 
+// The length of the path made full (the current folder before a relative
+// one, as the system would take it); 0 where the current folder is unknown.
+std::size_t FullPathLength(const NativeString& path);
+
 // Whether the paths' text passes the checks, so that a single call that
 // refuses on its own (a no-replace rename, a new link) may stand in for the
 // rest of them. Never on Windows, whose build makes its calls as named.

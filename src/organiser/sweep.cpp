@@ -4,6 +4,7 @@
 
 #include "episode/classifier.h"
 #include "organiser/folder_index.h"
+#include "organiser/leftovers.h"
 #include "organiser/read_alike.h"
 #include "organiser/relocation.h"
 #include "platform/console.h"
@@ -49,7 +50,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   bool setAside = false;
   for (int attempt = 0; attempt < 64 && !setAside; ++attempt) {
     // 18 units: on Windows the checks made sure that it fits.
-    HiddenNameBeside(own, kAsidePrefix, aside);
+    AsideNameFor(own, aside);
     setAside = SetAsideAs(target, aside, own);
     if (!setAside && !IsNameClash(LastErrorCode())) break;
   }
@@ -133,6 +134,15 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
     ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), TheDisk());
   else
     RelocateFile(source, target, this);
+}
+void TidyEffects::ShowFolderReached(const NativeString& folder) {
+  for (const Leftover& leftover : LeftoversIn(folder)) {
+    if (leftover.goesBack && MoveFileNoReplace(leftover.aside, leftover.own)) {
+      WriteNotice(NativeString(NATIVE("Old file put back: ")).append(leftover.own).append(kByAStoppedRun));
+      continue;
+    }
+    WriteNotice(KeptLeftoverNotice(leftover));
+  }
 }
 void TidyEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
 void TidyEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
@@ -274,7 +284,9 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       readAlike.Add(made);
       effects.FolderCreated(showFolder);
     }
-    const auto accepted = checkedFolders.try_emplace(showName, showFolder).first;
+    const auto [accepted, first] = checkedFolders.try_emplace(showName, showFolder);
+    // What a stopped run left there is finished before anything new arrives.
+    if (first && showFolderExisted) effects.ShowFolderReached(WithTrailingDelimiter(showFolder));
     quickTried = quickTried && accepted->second == showFolder;
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.

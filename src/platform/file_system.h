@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "platform/ending.h"  // EndingSignalsHeld, for every move
@@ -81,6 +82,9 @@ bool SameFile(const NativeString& a, const NativeString& b);
 // more than one name, under two entries, not one entry reached through a
 // link to its folder, "." or "..". Removing one of them leaves the file.
 bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b);
+
+// The size of the entry itself (lstat, FindFirstFileW); false where it cannot be looked at.
+bool EntrySize(const NativeString& path, std::uint64_t& size);
 
 // Removes a folder that is empty (rmdir, RemoveDirectoryW); false otherwise.
 bool RemoveEmptyFolder(const NativeString& path);

@@ -142,6 +142,13 @@ bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {
   return !nameA.empty() && !IsSelfOrParent(nameA) && CompareIgnoringCase(nameA, nameB) != 0;
 }
 
+bool EntrySize(const NativeString& path, std::uint64_t& size) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
 bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }
 
 bool LinkRefusedAsOthersFile(const NativeString& existing, int code) {

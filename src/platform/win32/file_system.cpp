@@ -136,6 +136,15 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 }
 }  // namespace
 
+bool EntrySize(const NativeString& path, std::uint64_t& size) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  return true;
+}
+
 bool RemoveEmptyFolder(const NativeString& path) { return RemoveDirectoryW(path.c_str()) != 0; }
 
 bool LinkRefusedAsOthersFile(const NativeString&, int) { return false; }
