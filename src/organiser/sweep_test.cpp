@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -620,8 +621,36 @@ std::vector<Entry> Layout(std::mt19937& random) {
 #endif
   }
   if (random() % 3 == 0) add({"notes.txt", Entry::File, "n"});
+  // At a real folder's scale now and then: more show folders than a run
+  // holds open, some with an old file of the episode's name (POSIX: the
+  // Windows build holds no folder open).
+  if (random() % 25 == 0 && kDelimiter == '/')
+    for (int show = 0; show < 300; ++show) {
+      const std::string name = "Bulk" + std::to_string(show), episode = name + ".S01E01.mkv";
+      if (show % 3 == 0) add({name + "/" + episode, Entry::File, "old " + episode});
+      if (show % 3 == 1) add({name, Entry::Folder, ""});
+      add({episode, Entry::File, "episode bulk " + std::to_string(show)});
+    }
   return entries;
 }
+
+#ifndef _WIN32
+// A low limit on open files for a while: the run holds a quarter of it open.
+struct OpenFileLimit {
+  explicit OpenFileLimit(bool low) {
+    if (low && getrlimit(RLIMIT_NOFILE, &saved) == 0) {
+      struct rlimit lowered = saved;
+      lowered.rlim_cur = 64;
+      set = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+  }
+  ~OpenFileLimit() {
+    if (set) setrlimit(RLIMIT_NOFILE, &saved);
+  }
+  struct rlimit saved {};
+  bool set = false;
+};
+#endif
 
 // On POSIX the bytes as they are, UTF-8 or not.
 fs::path Utf8(const std::string& text) {
@@ -774,6 +803,9 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
     if (listing.Entry().isFolder && FolderExists(listed + NativeString(listing.Entry().name)) &&
         MayChangeEntriesIn(listed + NativeString(listing.Entry().name)))
       usableBefore.emplace_back(listing.Entry().name);
+#ifndef _WIN32
+  const OpenFileLimit limit(layout.size() > 200);
+#endif
   PreviewEffects preview;
   TidyEffects tidy;
   FullSequenceOnly slow;
