@@ -62,6 +62,14 @@ void ApplyEvents() {
         byWatch.erase(found);
         continue;
       }
+      // The watch follows the folder, not its path: once it is renamed away,
+      // the path may name another folder, and the names kept are not its.
+      if (event->mask & IN_MOVE_SELF) {
+        std::erase_if(watchOf, [&](const auto& entry) { return entry.second == event->wd; });
+        inotify_rm_watch(notify, event->wd);
+        byWatch.erase(found);
+        continue;
+      }
       if (event->len == 0) continue;
       if (event->mask & (IN_CREATE | IN_MOVED_TO))
         found->second.names.insert(event->name);
@@ -80,7 +88,7 @@ const std::unordered_set<std::string>* LiveNames(const std::string& folder) {
   if (watched == watchOf.end()) {
     // The watch before the listing: nothing done between them is missed.
     const int watch = inotify_add_watch(notify, folder.c_str(),
-                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR);
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_ONLYDIR);
     if (watch < 0) return nullptr;
     watched = watchOf.emplace(folder, watch).first;
   }
