@@ -1822,6 +1822,25 @@ UNDO = os.path.join(os.path.dirname(PROGRAM), "tvtidy-undo" + (".exe" if WINE el
 
 
 @scenario()
+def as_undone(lines):
+    """What the undo says for each line of its dry run."""
+    done = []
+    for l in lines:
+        for would, did in (("Would Restore File: ", "Restored File: "), ("Would Remove Link: ", "Removed Link: "),
+                           ("Would Remove Folder: ", "Removed Folder: ")):
+            if l.startswith(would):
+                l = did + l[len(would):]
+        if l.startswith("Would restore "):
+            l = "Restored " + l[len("Would restore "):].replace(", remove ", ", removed ")
+        done.append(l)
+    return done
+
+
+def undo_summary(files, links, folders):
+    plural = lambda n, what: f"{n} {what}" + ("" if n == 1 else "s")
+    return f"Restored {plural(files, 'file')}, removed {plural(links, 'link')} and {plural(folders, 'folder')}"
+
+
 def undo_takes_a_run_back_from_its_log(tmp):
     """A run's saved lines taken back: every moved file byte for byte onto
     its free name, the folders it made gone; what changed since, said."""
@@ -1842,10 +1861,11 @@ def undo_takes_a_run_back_from_its_log(tmp):
         f"Removed Folder: {b}Show Name", f"Removed Folder: {b}Gone",
         f"Kept Folder: {b}Taken (it holds files the run did not put there)"])
     dry = run("--dry-run", host_path(log), program=UNDO)
-    expect("dry run", (sorted(lines_of(dry[0])), dry[1:]), (wanted, (b"", 1)))
+    expect("dry run", (sorted(as_undone(lines_of(dry[0]))), dry[1:]), (sorted(wanted + [undo_summary(3, 0, 2)]),
+                                                                      (b"", 1)))
     expect("the dry run changes nothing", snapshot(tv), before)
     out, err, rc = run(host_path(log), program=UNDO)
-    expect("undo: the dry run's lines", (out, err, rc), dry)
+    expect("undo: the dry run's lines", (lines_of(out), err, rc), (as_undone(lines_of(dry[0])), dry[1], dry[2]))
     expect("every file back byte for byte", {n: open(os.path.join(tv, n), "rb").read() for n in (
         "Show.Name.S01E01.mkv", "Show.Name.S01E02.mkv", "Kept.S01E01.mkv", "Taken.S01E01.mkv")},
         {"Show.Name.S01E01.mkv": big, "Show.Name.S01E02.mkv": b"2", "Kept.S01E01.mkv": b"new",
@@ -1861,7 +1881,7 @@ def undo_takes_a_run_back_from_its_log(tmp):
         [f"Restore File FAILED: {b}Gone.S01E01.mkv (it is no longer in its show folder)",
          f"Restore File FAILED: {b}Taken.S01E01.mkv (a file of that name is in its place)",
          f"Already Removed: {b}Show Name", f"Already Removed: {b}Gone",
-         f"Kept Folder: {b}Taken (it holds files the run did not put there)"]), 1))
+         f"Kept Folder: {b}Taken (it holds files the run did not put there)", undo_summary(0, 0, 0)]), 1))
     # Not a run's output: a usage error naming the line, and nothing changed.
     preview_log = os.path.join(tmp, "preview.log")
     make(tv, {"Other.S01E01.mkv": "o"})
@@ -1886,7 +1906,8 @@ def undo_takes_a_run_back_from_its_log(tmp):
     expect("link undo", (sorted(lines_of(out)), rc), (sorted(
         [f"Removed Link: {l}Show{SEP}Show.S01E01.mkv", f"Removed Link: {l}Show{SEP}Show.S01E01.en.srt",
          f"Removed Folder: {l}Show", f"Remove Link FAILED: {l}Other{SEP}Other.S01E01.mkv (no longer a name of the "
-         "downloaded file)", f"Kept Folder: {l}Other (it holds files the run did not put there)"]), 1))
+         "downloaded file)", f"Kept Folder: {l}Other (it holds files the run did not put there)",
+         undo_summary(0, 2, 1)]), 1))
     expect("the downloads untouched", sorted(os.listdir(downloads)),
            ["Other.S01E01.mkv", "Show.S01E01.en.srt", "Show.S01E01.mkv"])
     if not WINE:
@@ -1905,10 +1926,10 @@ def undo_takes_a_run_back_from_its_log(tmp):
             f.write(f"Linked File: {dl}/Dot.S01E01.mkv -> {dl}/./Dot.S01E01.mkv\n")
         for dry in ([], ["--dry-run"]):
             out, err, rc = run(*dry, season_log, program=UNDO)
-            expect("only names kept" + " (dry run)" * bool(dry), (sorted(lines_of(out)), rc), (sorted(
+            expect("only names kept" + " (dry run)" * bool(dry), (sorted(as_undone(lines_of(out))), rc), (sorted(
                 [f"Remove Link FAILED: {lib}/Pack/Pack.S01E01.mkv (it is the file's only name here)",
                  f"Remove Link FAILED: {dl}/./Dot.S01E01.mkv (it is the file's only name here)",
-                 f"Kept Folder: {lib}/Pack (it holds files the run did not put there)"]), 1))
+                 f"Kept Folder: {lib}/Pack (it holds files the run did not put there)", undo_summary(0, 0, 0)]), 1))
         expect("the only copies kept", [open(os.path.join(lib, "Pack", "Pack.S01E01.mkv")).read(),
                                         open(os.path.join(dl, "Dot.S01E01.mkv")).read()], ["only copy", "d"])
     if WINE:
@@ -1925,6 +1946,94 @@ def undo_takes_a_run_back_from_its_log(tmp):
              "this name: it cannot be found)",
              f"Remove Folder FAILED: {host_path(outside)}{SEP}?mega (the log's code page could not hold this name: it "
              "cannot be found)"]), 1))
+
+
+@scenario(native_only=True)
+def undo_and_its_dry_run_answer_alike_wherever_the_lines_come_from(tmp):
+    """Each case: a layout, the runs whose lines make the log, and what the
+    undo must say; its dry run must say the same (with "Would") and end alike,
+    and change nothing."""
+    def logged(*runs, cwd=tmp):
+        text = b""
+        for program, args in runs:
+            text += subprocess.run(command(*args, program=program), cwd=cwd, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL).stdout
+        return text
+
+    def undo(name, log_text, wanted, status, cwd=tmp, user=None):
+        log = os.path.join(tmp, name + ".log")
+        with open(log, "wb") as f:
+            f.write(log_text)
+        os.chmod(log, 0o644)
+        before = snapshot(tmp)
+        dry = run("--dry-run", log, program=UNDO, cwd=cwd, user=user)
+        expect(name + ": the dry run changes nothing", snapshot(tmp), before)
+        out, err, rc = run(log, program=UNDO, cwd=cwd, user=user)
+        expect(name + ": the dry run is the undo", (as_undone(lines_of(dry[0])), dry[1:]), (lines_of(out), (err, rc)))
+        expect(name, ([l for l in lines_of(out)[:-1]], rc), (wanted, status))
+
+    d = tmp + "/"
+    # A moved symbolic link goes back as the link, whatever it leads to.
+    make(tmp, {"a/target.txt": "data"})
+    os.symlink("target.txt", d + "a/Show.S01E01.mkv")
+    undo("a moved link", logged((PROGRAM, ["a"])), ["Restored File: a/Show.S01E01.mkv", "Removed Folder: a/Show"], 0)
+    expect("the link itself back", os.readlink(d + "a/Show.S01E01.mkv"), "target.txt")
+    # A link of a read-only download goes by its folder's leave, as root and as another user.
+    for who, user in (("root", None), ("a user", 65534)):
+        folder = f"ro{user or 0}"
+        make(tmp, {f"{folder}/Show.S01E01.mkv": "ro"})
+        os.chmod(d + f"{folder}/Show.S01E01.mkv", 0o444)
+        if user:
+            os.chmod(tmp, 0o755)
+            os.chown(d + folder, user, user)
+            os.chown(d + f"{folder}/Show.S01E01.mkv", user, user)
+        text = subprocess.run(command(d + folder, program=reachable_copy(LINK) if user else LINK),
+                              stdout=subprocess.PIPE, preexec_fn=as_user(user) if user else None).stdout
+        undo("a read-only download, " + who, text, [f"Removed Link: {d}{folder}/Show/Show.S01E01.mkv",
+                                                    f"Removed Folder: {d}{folder}/Show"], 0, user=user)
+        expect("still read-only", os.stat(d + f"{folder}/Show.S01E01.mkv").st_mode & 0o777, 0o444)
+    # One log twice: the second half finds everything back already.
+    make(tmp, {"twice/Show.S01E01.mkv": "t"})
+    once = logged((PROGRAM, ["twice"]))
+    undo("a folder made twice", once + once, ["Restored File: twice/Show.S01E01.mkv", "Removed Folder: twice/Show",
+                                              "Already Restored: twice/Show.S01E01.mkv", "Already Removed: twice/Show"], 0)
+    # Two runs of one name: the newer comes back, the older was replaced.
+    make(tmp, {"two/Show.S01E01.mkv": "first"})
+    first = logged((PROGRAM, ["two"]))
+    make(tmp, {"two/Show.S01E01.mkv": "second"})
+    undo("two runs of one name", first + logged((PROGRAM, ["two"])),
+         ["Restored File: two/Show.S01E01.mkv", "Already Restored: two/Show.S01E01.mkv", "Removed Folder: two/Show"], 0)
+    expect("the newer back", open(d + "two/Show.S01E01.mkv").read(), "second")
+    # A link run, then a plain run over the same folder.
+    make(tmp, {"both/Show.S01E01.mkv": "b"})
+    undo("a link run, then a run", logged((LINK, ["both"]), (PROGRAM, ["both"])),
+         ["Restored File: both/Show.S01E01.mkv", "Already Removed: both/Show/Show.S01E01.mkv",
+          "Removed Folder: both/Show"], 0)
+    # From the system log, among other programs' lines.
+    make(tmp, {"journal/Show.S01E01.mkv": "j"})
+    lines = logged((LINK, [d + "journal"])).decode().splitlines()
+    journal = "-- Boot 4f2a91 --\n" + "".join(f"Dec  8 21:50:0{i} mediabox tvtidy-link[4242]: {l}\n"
+                                             f"Dec  8 21:50:0{i} mediabox CRON[77]: (root) CMD (true)\n"
+                                             for i, l in enumerate(lines))
+    undo("a journal", journal.encode(), [f"Removed Link: {d}journal/Show/Show.S01E01.mkv",
+                                         f"Removed Folder: {d}journal/Show"], 0)
+    # Read from another folder: none of its folders is there, nothing is done.
+    make(tmp, {"here/Show.S01E01.mkv": "h", "elsewhere/x": "x"})
+    log = logged((PROGRAM, ["here"]))
+    with open(d + "here.log", "wb") as f:
+        f.write(log)
+    out, err, rc = run(d + "here.log", program=UNDO, cwd=d + "elsewhere")
+    expect("from another folder", (out, rc, b"here/" in err and d.encode() + b"elsewhere" in err), (b"", 2, True))
+    expect("nothing done", os.path.exists(d + "here/Show/Show.S01E01.mkv"), True)
+    # On sshfs every name is a file of its own: the links stay, with that reason.
+    try:
+        with fuse_folder("sshfs") as root:
+            make(root, {"Show.S01E01.mkv": "s"})
+            undo("links on sshfs", logged((LINK, [root])),
+                 [f"Remove Link FAILED: {root}/Show/Show.S01E01.mkv (this disk cannot tell whether it is a name of "
+                  "the downloaded file)", f"Kept Folder: {root}/Show (it holds files the run did not put there)"], 1)
+    except Skipped:
+        pass
 
 
 @scenario(native_only=True)

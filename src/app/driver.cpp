@@ -208,6 +208,18 @@ void RunUndo() {
       WriteNotice(usage);
       return;
     }
+    // Relative paths are the run's current folder's: from another, nothing
+    // the log names is found, and nothing is said to be gone.
+    NativeString named, here;
+    if (!undo.AnyFolderThere(named)) {
+      int code = 0;
+      FullPathName(NATIVE("."), here, code);
+      if (here.size() > 2 && here.back() == NATIVE('.')) here.resize(here.size() - 2);  // "/home/me/." 
+      WriteNotice(NativeString(NATIVE("None of the folders this log names is here, ")).append(named)
+                      .append(NATIVE(" among them: its paths are read from the current folder (")).append(here)
+                      .append(NATIVE("). Run tvtidy-undo from the folder the run was started in.")));
+      return;
+    }
     undo.Apply();
     ExitStatus = undo.AnyFailed() ? 1 : 0;
     return;

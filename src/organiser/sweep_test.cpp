@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -458,13 +459,20 @@ TEST_F(Sweep, ARealFolderAtTheTargetIsLeftAlone) {
 
 // The quick rename of plain files must give exactly the lines and the files
 // that the full sequence of checks gives, on a folder that meets every rule.
-std::multiset<std::string> Tree(const fs::path& root) {
+// ownEntries: a symbolic link as its own text, not as what it leads to;
+// counts: and a file with the count of its names.
+std::multiset<std::string> Tree(const fs::path& root, bool ownEntries = false, bool counts = false) {
   std::multiset<std::string> found;
   for (const auto& entry :
        fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied)) {
     const std::string where = entry.path().lexically_relative(root).generic_string();
     std::error_code unreadable;  // a link into a folder shut to this user
-    found.insert(where + (entry.is_regular_file(unreadable) ? "=" + ReadFile(entry.path()) : "/"));
+    if (ownEntries && entry.is_symlink(unreadable))
+      found.insert(where + "->" + fs::read_symlink(entry.path(), unreadable).string());
+    else if (counts && entry.is_regular_file(unreadable))
+      found.insert(where + "=" + ReadFile(entry.path()) + " #" + std::to_string(fs::hard_link_count(entry.path(), unreadable)));
+    else
+      found.insert(where + (entry.is_regular_file(unreadable) ? "=" + ReadFile(entry.path()) : "/"));
   }
   return found;
 }
@@ -780,6 +788,77 @@ std::multiset<std::string> Contents(const fs::path& root) {
 
 std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout);
 
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  const std::string end(console_platform::kLineEnd);
+  for (size_t start = 0, stop; (stop = text.find(end, start)) != text.npos; start = stop + end.size())
+    lines.push_back(text.substr(start, stop - start));
+  return lines;
+}
+
+// tvtidy-undo on a run's own lines, its dry run first: their lines, and
+// whether every line was read.
+std::pair<std::vector<std::string>, std::vector<std::string>> UndoBoth(const std::vector<std::string>& lines) {
+  std::vector<std::string> said[2];
+  for (int real = 0; real < 2; ++real) {
+    output.clear();
+    Undo undo(real == 0);
+    for (const auto& line : lines)
+      if (!undo.Read(NativeString(line.begin(), line.end()))) return {{"refused: " + line}, {}};
+    undo.Apply();
+    WritePendingOutput();
+    said[real] = LinesOf(output);
+  }
+  return {said[0], said[1]};
+}
+
+// What the undo says for a line of its dry run.
+std::string AsUndone(std::string line) {
+  for (const auto& [would, did] : {std::pair{"Would Restore File: ", "Restored File: "},
+                                   std::pair{"Would Remove Link: ", "Removed Link: "},
+                                   std::pair{"Would Remove Folder: ", "Removed Folder: "}})
+    if (line.rfind(would, 0) == 0) return did + line.substr(strlen(would));
+  if (line.rfind("Would restore ", 0) == 0) {
+    line = "Restored " + line.substr(14);
+    line.replace(line.find(", remove "), 9, ", removed ");
+  }
+  return line;
+}
+
+// The run taken back from its own lines: the tree from before, but for the
+// old files it replaced; the dry run said the same, and a second undo
+// changes nothing.
+std::string TakenBack(const fs::path& base, const std::vector<std::string>& lines, std::multiset<std::string> before,
+                      bool counts = false) {
+  std::set<std::string> replaced;
+  for (const auto& line : lines)
+    if (line.rfind("Moved File: ", 0) == 0) replaced.insert(line.substr(line.find_last_of(kDelimiter) + 1));
+  // What a show folder held under a moved file's name (an old file replaced,
+  // or the episode's own second name) cannot come back.
+  std::erase_if(before, [&](const std::string& entry) {
+    const size_t slash = entry.rfind('/', entry.find('=')), equals = entry.find('=');
+    return slash != entry.npos && equals != entry.npos && replaced.count(entry.substr(slash + 1, equals - slash - 1)) > 0;
+  });
+  auto [dry, undone] = UndoBoth(lines);
+  std::vector<std::string> foreseen;
+  for (const auto& line : dry) foreseen.push_back(AsUndone(line));
+  if (foreseen != undone)
+    return "the undo's dry run and the undo differ:\n" + ::testing::PrintToString(dry) + "\n" +
+           ::testing::PrintToString(undone);
+  if (const auto after = Tree(base, true, counts); after != before) {
+    std::vector<std::string> missing, extra;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(missing));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(extra));
+    return "the undo did not bring the tree back:\n" + ::testing::PrintToString(undone) + "\nmissing " +
+           ::testing::PrintToString(missing) + "\nnew " + ::testing::PrintToString(extra);
+  }
+  const auto again = UndoBoth(lines).second;
+  for (const auto& line : again)
+    if (line.rfind("Restored File: ", 0) == 0 || line.rfind("Removed ", 0) == 0)
+      return "a second undo did something: " + line;
+  return Tree(base, true, counts) == before ? "" : "a second undo changed the tree";
+}
+
 // Preview, run and full sequence on three copies of one layout; a message per
 // divergence.
 // Every other layout names its folder relative to the current folder, as
@@ -797,6 +876,7 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
   Build(full, layout);
   const std::string base = run.string() + std::string(1, kDelimiter);
   const auto before = Contents(run);
+  const auto treeBefore = Tree(run, true);
   std::vector<NativeString> usableBefore;
   const NativeString listed = WithTrailingDelimiter(run.native());
   for (FolderListing listing(listed); listing.HasEntry(); listing.Advance())
@@ -840,6 +920,8 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
   for (const auto& file : before)
     if (file.find("=episode ") != file.npos && after.count(file) < before.count(file))
       return "an episode was lost: " + file;
+  if (std::string failure = TakenBack(run, done.lines, treeBefore); !failure.empty())
+    return failure;
   return LinkTwice(root / "link", layout);
 }
 
@@ -890,12 +972,14 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
   std::vector<std::string> linked;
   LinkEffects inThought;  // a dry run first: exactly the lines of the run
   inThought.DryRun();
-  const auto treeBefore = Tree(link);
+  const auto treeBefore = Tree(link), ownBefore = Tree(link, true, true);
+  std::vector<std::string> bothRuns;
   const Outcome foreseen = Sweep(link, inThought);
   if (Tree(link) != treeBefore) return "the dry run changed the folder";
   for (int pass = 0; pass < 2; ++pass) {
     LinkEffects effects;
     const Outcome outcome = Sweep(link, effects);
+    bothRuns.insert(bothRuns.end(), outcome.lines.begin(), outcome.lines.end());
     if (pass == 0 && (outcome.lines != foreseen.lines || outcome.count != foreseen.count)) {
       size_t at = 0;
       while (at < outcome.lines.size() && at < foreseen.lines.size() && outcome.lines[at] == foreseen.lines[at]) ++at;
@@ -932,6 +1016,8 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
   const auto after = bytes();
   for (const auto& file : before)
     if (after.count(file) < before.count(file)) return "a link run changed or lost a file: " + file;
+  // Both runs taken back: every link gone, every count of names as it was.
+  if (const std::string failure = TakenBack(link, bothRuns, ownBefore, true); !failure.empty()) return "link runs: " + failure;
   return "";
 #endif
 }
@@ -956,7 +1042,18 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
     std::string said;  // by a dry run
   } rows[] = {
       {"Linked File: " + b + "Odd -> Name.S01E01.mkv -> " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv", true,
-       "Removed Link: " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv"},
+       "Would Remove Link: " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv"},
+      // As the system log keeps the hooks' lines; other programs' passed over.
+      {"Dec 08 21:50:01 mediabox tvtidy-link[4242]: Linked File: " + b + "Odd -> Name.S01E01.mkv -> " + b +
+           "Odd -> Name" + s + "Odd -> Name.S01E01.mkv", true,
+       "Would Remove Link: " + b + "Odd -> Name" + s + "Odd -> Name.S01E01.mkv"},
+      {"2026-12-08T21:50:01+0000 mediabox tvtidy: Moved File: " + b + "Gone.S01E01.mkv", true,
+       "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      {"Dec  8 21:50:01 mediabox tvtidy-link[7]: Warning: two folders read as one show", true, ""},
+      {"Dec  8 21:50:01 mediabox tvtidy-preview[8]: Would Move File: " + b + "x.S01E01.mkv", true, ""},
+      {"Dec  8 21:50:01 mediabox kernel: Moved File: " + b + "Gone.S01E01.mkv", true, ""},
+      {"-- Boot 4f2a91 --", true, ""},
+      {"Dec 08 mediabox tvtidy-link[4242]: Moved File: x", false, ""},
       {"Linked File: " + b + "Lnk.S01E01.mkv -> " + b + "Odd -> Name" + s + "Lnk.S01E01.mkv (the file the link leads to: " +
            b + "Odd -> Name.S01E01.mkv)", true, "Already Removed: " + b + "Odd -> Name" + s + "Lnk.S01E01.mkv"},
       {"Moved File: " + b + "Gone.S01E01.mkv", true,
@@ -978,7 +1075,11 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
     EXPECT_EQ(undo.Read(line), row.read) << row.line;
     undo.Apply();
     WritePendingOutput();
-    EXPECT_EQ(output, row.said.empty() ? "" : row.said + std::string(console_platform::kLineEnd)) << row.line;
+    const std::string end(console_platform::kLineEnd);
+    // The summary comes last: what stands before it is the row's.
+    const size_t summary = output.size() > end.size() ? output.rfind(end, output.size() - end.size() - 1) : output.npos;
+    output.erase(summary == output.npos ? 0 : summary + end.size());
+    EXPECT_EQ(output, row.said.empty() ? "" : row.said + end) << row.line;
   }
   EXPECT_TRUE(fs::exists(tmp.Path() / "Odd -> Name" / "Odd -> Name.S01E01.mkv"));  // a dry run
   console_testing::Reset(nullptr, nullptr);

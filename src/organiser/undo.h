@@ -1,9 +1,15 @@
 // tvtidy-undo: a run taken back from its own lines. A moved file goes back
-// onto its free name, a link goes while it is still a name of its download's
-// file, a folder the run made goes once empty; nothing is ever replaced, and
-// what cannot come back gets a line that says why.
+// onto its free name, a link goes while it and its download are two names of
+// one file, a folder the run made goes once empty; nothing is ever replaced,
+// and what cannot come back gets a line that says why.
+//
+// The dry run is the undo in thought: every question is asked through what
+// the undo has changed so far (names freed, names taken, links and folders
+// gone), so that its lines are the undo's, with "Would" where the undo says
+// what it did.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,35 +24,52 @@ class Undo {
   explicit Undo(bool dryRun) : dryRun_(dryRun) {}
 
   // One line of a log, its line end taken off; false for a line that no run
-  // of tvtidy or tvtidy-link prints.
+  // of tvtidy or tvtidy-link prints. A line as the system log keeps it (a
+  // date, the host, "tvtidy-link[4242]: ") is read without its prefix; other
+  // programs' lines there are passed over.
   bool Read(NativeStringView line);
 
-  // Takes back everything read, latest first: files, then links, then
-  // folders (a folder goes once what the run put in it is gone).
+  // Whether any folder the log names is there from the current folder:
+  // none is, when the log's relative paths were written elsewhere. first:
+  // the first folder it names.
+  bool AnyFolderThere(NativeString& first) const;
+
+  // Takes back everything read, latest line first (a folder goes once what
+  // the run put in it is gone), then the summary line.
   void Apply();
 
   bool AnyFailed() const { return failed_; }
 
  private:
-  struct Link {
-    NativeString source, link, file;  // file: the one linked (a symbolic link's own file)
+  struct Line {
+    enum Kind { Moved, Linked, Created } kind;
+    NativeString path;          // the moved file's old path, the link, the folder made
+    NativeString source, file;  // a link's download, and the file it leads to (a symbolic link's)
   };
   void Restore(const NativeString& path);
-  void RemoveLink(const Link& link);
+  void RemoveLink(const Line& link);
   void RemoveFolder(const NativeString& folder);
   // Where the run put the file: its show folder in the spelling that holds
   // it, found by the sweep's own rules; false when none holds it.
   bool FindMoved(const NativeString& path, NativeString& moved);
+
+  // The disk as this undo has left it (or would have): what it took out, and
+  // what it put back with where that file was before.
+  bool There(const NativeString& path) const;
+  bool FolderThere(const NativeString& path) const;
+  const NativeString& Before(const NativeString& path) const;
   // Whether the folder holds nothing but what this undo took out of it.
   bool EmptiedBy(const NativeString& folder) const;
-  void Say(NativeStringView prefix, NativeStringView what, NativeStringView reason = {});
+
+  void Say(NativeStringView done, NativeStringView would, NativeStringView what);
   void Fail(NativeStringView prefix, NativeStringView what, NativeStringView reason);
 
   bool dryRun_;
   bool failed_ = false;
-  std::vector<NativeString> moved_, folders_;
-  std::vector<Link> links_;
-  std::set<NativeString> takenOut_;  // paths emptied by this undo (or that a dry run would empty)
+  std::vector<Line> lines_;
+  std::set<NativeString> gone_;
+  std::map<NativeString, NativeString> arrived_;
   std::map<NativeString, std::unique_ptr<FolderIndex>> bases_;
+  std::int64_t restored_ = 0, removedLinks_ = 0, removedFolders_ = 0;
   NativeString line_;
 };

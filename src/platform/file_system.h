@@ -83,6 +83,13 @@ bool SameFile(const NativeString& a, const NativeString& b);
 // link to its folder, "." or "..". Removing one of them leaves the file.
 bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b);
 
+// Removes `path`, one name of a file that `other` still names
+// (TwoNamesOfOneFile), whatever the file's own read-only attribute says: a
+// name goes by its folder's leave. On Windows, where that attribute is the
+// file's and refuses the deletion, it is taken off for the deletion and set
+// again on the name that stays. False with LastErrorCode().
+bool RemoveSecondName(const NativeString& path, const NativeString& other);
+
 // The size of the entry itself (lstat, FindFirstFileW); false where it cannot be looked at.
 bool EntrySize(const NativeString& path, std::uint64_t& size);
 

@@ -142,6 +142,11 @@ bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {
   return !nameA.empty() && !IsSelfOrParent(nameA) && CompareIgnoringCase(nameA, nameB) != 0;
 }
 
+bool RemoveSecondName(const NativeString& path, const NativeString&) {
+  const PathAt at(path);
+  return unlinkat(at.dir(), at.name(), 0) == 0;
+}
+
 bool EntrySize(const NativeString& path, std::uint64_t& size) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return false;

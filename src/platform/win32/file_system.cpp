@@ -136,6 +136,24 @@ bool IdentityOf(const NativeString& path, bool ownEntry, Identity& identity) {
 }
 }  // namespace
 
+bool RemoveSecondName(const NativeString& path, const NativeString& other) {
+  if (DeleteFileW(path.c_str())) return true;
+  const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+      !SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    SetLastError(error);
+    return false;
+  }
+  const bool removed = DeleteFileW(path.c_str()) != 0;
+  const DWORD reason = GetLastError();
+  // The attribute is the file's: back on whichever name it keeps.
+  SetFileAttributesW(removed ? other.c_str() : path.c_str(), attributes);
+  SetLastError(reason);
+  return removed;
+}
+
 bool EntrySize(const NativeString& path, std::uint64_t& size) {
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(path.c_str(), &found);

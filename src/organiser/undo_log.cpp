@@ -1,0 +1,152 @@
+// What tvtidy-undo reads: the lines a run of tvtidy or tvtidy-link prints,
+// as saved, or as the system log keeps them.
+#include <algorithm>
+
+#include "organiser/undo.h"
+#include "platform/file_system.h"
+
+namespace {
+
+bool StartsWith(NativeStringView text, NativeStringView prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// "Moved 12 files", "Linked 0 files" (a count past 2^31 wraps below zero).
+bool IsSummary(NativeStringView line) {
+  for (const NativeStringView prefix : {NATIVE("Moved "), NATIVE("Linked ")}) {
+    if (!StartsWith(line, prefix) || line.size() < prefix.size() + 7) continue;
+    NativeStringView count = line.substr(prefix.size(), line.size() - prefix.size() - 6);
+    if (line.substr(line.size() - 6) != NATIVE(" files")) continue;
+    if (!count.empty() && count.front() == NATIVE('-')) count.remove_prefix(1);
+    if (!count.empty() && std::all_of(count.begin(), count.end(), IsAsciiDigit<NativeChar>)) return true;
+  }
+  return false;
+}
+
+// Lines that say nothing was done, or that only the run's standard error
+// carries (a log kept with 2>&1): nothing to take back.
+constexpr NativeStringView kNothingDone[] = {
+    NATIVE("Skipped File: "),      NATIVE("Skipped Folder: "),    NATIVE("Move File FAILED: "),
+    NATIVE("Create Folder FAILED: "), NATIVE("Link File FAILED: "), NATIVE("List Folder FAILED: "),
+    NATIVE("Already Linked: "),    NATIVE("Maybe Linked: "),      NATIVE("Removed Folder: "),
+    NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Path not found: "),
+    NATIVE("Path not specified")};
+
+constexpr NativeStringView kLeadsTo = NATIVE(" (the file the link leads to: ");
+
+NativeStringView Word(NativeStringView& rest) {
+  const size_t end = std::min(rest.find(NATIVE(' ')), rest.size());
+  const NativeStringView word = rest.substr(0, end);
+  rest.remove_prefix(end);
+  return word;
+}
+
+bool AllDigits(NativeStringView text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsAsciiDigit<NativeChar>);
+}
+
+// A line of the system log: "Dec  8 21:50:01 host tag[pid]: text" (syslog,
+// journalctl) or "2026-12-08T21:50:01+0000 host tag: text" (ISO times).
+// program: the tag without its process number; text: what it logged.
+bool SystemLogLine(NativeStringView line, NativeStringView& program, NativeStringView& text) {
+  NativeStringView rest = line;
+  const NativeStringView first = Word(rest);
+  if (first.size() == 3 && std::all_of(first.begin(), first.end(), [](NativeChar c) {
+        return (c >= NATIVE('A') && c <= NATIVE('Z')) || (c >= NATIVE('a') && c <= NATIVE('z'));
+      })) {
+    while (StartsWith(rest, NATIVE(" "))) rest.remove_prefix(1);  // a day below 10 is padded
+    if (!AllDigits(Word(rest))) return false;
+    rest.remove_prefix(std::min<size_t>(1, rest.size()));
+    const NativeStringView time = Word(rest);
+    if (time.size() != 8 || time[2] != NATIVE(':') || time[5] != NATIVE(':')) return false;
+  } else if (first.size() < 19 || !AllDigits(first.substr(0, 4)) || first[4] != NATIVE('-') ||
+             first[10] != NATIVE('T')) {
+    return false;
+  }
+  if (!StartsWith(rest, NATIVE(" "))) return false;
+  rest.remove_prefix(1);
+  if (Word(rest).empty() || !StartsWith(rest, NATIVE(" "))) return false;  // the host
+  rest.remove_prefix(1);
+  const size_t colon = rest.find(NATIVE(": "));
+  if (colon == rest.npos) return false;
+  program = rest.substr(0, colon);
+  if (program.find(NATIVE(' ')) != program.npos) return false;
+  text = rest.substr(colon + 2);
+  const size_t bracket = program.find(NATIVE('['));
+  if (bracket != program.npos) {
+    if (program.back() != NATIVE(']') || !AllDigits(program.substr(bracket + 1, program.size() - bracket - 2)))
+      return false;
+    program = program.substr(0, bracket);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Undo::Read(NativeStringView line) {
+  static constexpr NativeStringView kMoved = NATIVE("Moved File: "), kLinked = NATIVE("Linked File: "),
+                                    kCreated = NATIVE("Created Folder: ");
+  // The journal's own lines ("-- Boot 4f2... --", "-- No entries --").
+  if (StartsWith(line, NATIVE("-- ")) && line.size() >= 6 && line.substr(line.size() - 3) == NATIVE(" --"))
+    return true;
+  NativeStringView program, text;
+  const bool logged = SystemLogLine(line, program, text);
+  if (logged) {
+    if (program != NATIVE("tvtidy") && program != NATIVE("tvtidy-link")) return true;  // another program's
+    line = text;
+  }
+  if (StartsWith(line, kMoved)) {
+    lines_.push_back({Line::Moved, NativeString(line.substr(kMoved.size())), {}, {}});
+    return true;
+  }
+  if (StartsWith(line, kCreated)) {
+    lines_.push_back({Line::Created, NativeString(line.substr(kCreated.size())), {}, {}});
+    return true;
+  }
+  if (StartsWith(line, kLinked)) {
+    NativeStringView rest = line.substr(kLinked.size());
+    Line link{Line::Linked, {}, {}, {}};
+    const size_t leads = rest.rfind(kLeadsTo);
+    if (leads != rest.npos && rest.back() == NATIVE(')')) {
+      link.file = rest.substr(leads + kLeadsTo.size(), rest.size() - leads - kLeadsTo.size() - 1);
+      rest = rest.substr(0, leads);
+    }
+    // The link ends in the source's own name: that tells " -> " in a name
+    // from the one between the two paths.
+    size_t arrow = rest.find(NATIVE(" -> "));
+    for (size_t at = arrow; at != rest.npos; at = rest.find(NATIVE(" -> "), at + 1)) {
+      const NativeStringView source = rest.substr(0, at), name = source.substr(source.find_last_of(kDelimiter) + 1);
+      const NativeStringView target = rest.substr(at + 4);
+      if (target.size() > name.size() && target.substr(target.size() - name.size()) == name &&
+          target[target.size() - name.size() - 1] == kDelimiter) {
+        arrow = at;
+        break;
+      }
+    }
+    if (arrow == rest.npos) return logged;
+    link.source = rest.substr(0, arrow);
+    link.path = rest.substr(arrow + 4);
+    lines_.push_back(std::move(link));
+    return true;
+  }
+  // From the system log, whatever else the programs said there (their
+  // standard error, a dry run's lines) did nothing to take back.
+  if (logged || line.empty() || IsSummary(line)) return true;
+  return std::any_of(std::begin(kNothingDone), std::end(kNothingDone),
+                     [&](NativeStringView prefix) { return StartsWith(line, prefix); });
+}
+
+bool Undo::AnyFolderThere(NativeString& first) const {
+  first.clear();
+  for (const Line& line : lines_) {
+    // The folder the run went through, and for a link the library too.
+    const NativeString folders[] = {FolderPartOf(line.kind == Line::Linked ? line.source : line.path),
+                                    line.kind == Line::Linked ? FolderPartOf(FolderPartOf(line.path).substr(
+                                                                    0, FolderPartOf(line.path).size() - 1))
+                                                              : NativeString()};
+    for (const NativeString& folder : folders) {
+      if (folder.empty()) continue;
+      if (first.empty()) first = folder;
+      if (FolderExists(folder)) return true;
+    }
+  }
+  return lines_.empty();
+}
