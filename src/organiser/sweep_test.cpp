@@ -803,8 +803,11 @@ std::pair<std::vector<std::string>, std::vector<std::string>> UndoBoth(const std
   for (int real = 0; real < 2; ++real) {
     output.clear();
     Undo undo(real == 0);
-    for (const auto& line : lines)
-      if (!undo.Read(NativeString(line.begin(), line.end()))) return {{"refused: " + line}, {}};
+    for (const auto& line : lines) {
+      NativeString read;  // the bytes in the code page (Latin-1, as far as the layouts go)
+      for (const char c : line) read.push_back(static_cast<NativeChar>(static_cast<unsigned char>(c)));
+      if (!undo.Read(read)) return {{"refused: " + line}, {}};
+    }
     undo.Apply();
     WritePendingOutput();
     said[real] = LinesOf(output);
@@ -832,20 +835,40 @@ std::string TakenBack(const fs::path& base, const std::vector<std::string>& line
                       bool counts = false) {
   std::set<std::string> replaced;
   for (const auto& line : lines)
-    if (line.rfind("Moved File: ", 0) == 0) replaced.insert(line.substr(line.find_last_of(kDelimiter) + 1));
+    if (line.rfind("Moved File: ", 0) == 0) {
+      std::string name;  // as the tree spells it: Windows' log is in Latin-1
+      for (const char c : line.substr(line.find_last_of(kDelimiter) + 1)) {
+        const auto unit = static_cast<unsigned char>(c);
+        if (kDelimiter == '\\' && unit >= 0x80)
+          name.append({static_cast<char>(0xC0 | (unit >> 6)), static_cast<char>(0x80 | (unit & 0x3F))});
+        else
+          name.push_back(c);
+      }
+      replaced.insert(name);
+    }
   // What a show folder held under a moved file's name (an old file replaced,
   // or the episode's own second name) cannot come back.
   std::erase_if(before, [&](const std::string& entry) {
     const size_t slash = entry.rfind('/', entry.find('=')), equals = entry.find('=');
     return slash != entry.npos && equals != entry.npos && replaced.count(entry.substr(slash + 1, equals - slash - 1)) > 0;
   });
+  // Windows writes a log in its ANSI code page: a name beyond it is written
+  // as "?" or as a look-alike ("ix" for "ıx"), whose line may name another
+  // entry. Such layouts are left to the look-alike rows there.
+  const auto beyondCodePage = [](const std::string& entry) {
+    return kDelimiter == '\\' && std::any_of(entry.begin(), entry.end(), [](char c) {
+             return static_cast<unsigned char>(c) >= 0xC4;  // UTF-8 past U+00FF
+           });
+  };
+  if (std::any_of(before.begin(), before.end(), beyondCodePage)) return "";
   auto [dry, undone] = UndoBoth(lines);
   std::vector<std::string> foreseen;
   for (const auto& line : dry) foreseen.push_back(AsUndone(line));
   if (foreseen != undone)
     return "the undo's dry run and the undo differ:\n" + ::testing::PrintToString(dry) + "\n" +
            ::testing::PrintToString(undone);
-  if (const auto after = Tree(base, true, counts); after != before) {
+  auto after = Tree(base, true, counts);
+  if (after != before) {
     std::vector<std::string> missing, extra;
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(missing));
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(extra));

@@ -37,15 +37,43 @@ void Undo::Apply() {
   WriteLine(summary);
 }
 
-bool Undo::There(const NativeString& path) const {
-  if (gone_.count(path) > 0) return false;
-  return arrived_.count(path) > 0 || EntryExists(path);
+bool Undo::IgnoresCase(const NativeString& folder) const {
+  if (kNamesIgnoreCase) return true;
+  auto found = ignoresCase_.find(folder);
+  if (found == ignoresCase_.end()) found = ignoresCase_.emplace(folder, NamesIgnoreCaseIn(folder)).first;
+  return found->second;
 }
 
-bool Undo::FolderThere(const NativeString& path) const { return gone_.count(path) == 0 && FolderExists(path); }
+namespace {
+const NativeString& KeyOf(const NativeString& entry) { return entry; }
+const NativeString& KeyOf(const std::pair<const NativeString, NativeString>& entry) { return entry.first; }
+
+// The entry of `entries` (ordered with case ignored) that is `path` as its
+// folder compares names.
+template <typename Entries>
+auto FindAsTheFolder(Entries& entries, const NativeString& path, bool ignoresCase) {
+  const auto [first, last] = entries.equal_range(path);
+  for (auto it = first; it != last; ++it)
+    if (ignoresCase || KeyOf(*it) == path) return it;
+  return entries.end();
+}
+}  // namespace
+
+bool Undo::Gone(const NativeString& path) const {
+  return !gone_.empty() && FindAsTheFolder(gone_, path, IgnoresCase(FolderPartOf(path))) != gone_.end();
+}
+
+bool Undo::There(const NativeString& path) const {
+  if (Gone(path)) return false;
+  return (!arrived_.empty() && FindAsTheFolder(arrived_, path, IgnoresCase(FolderPartOf(path))) != arrived_.end()) ||
+         EntryExists(path);
+}
+
+bool Undo::FolderThere(const NativeString& path) const { return !Gone(path) && FolderExists(path); }
 
 const NativeString& Undo::Before(const NativeString& path) const {
-  const auto found = arrived_.find(path);
+  if (arrived_.empty()) return path;
+  const auto found = FindAsTheFolder(arrived_, path, IgnoresCase(FolderPartOf(path)));
   return found == arrived_.end() ? path : found->second;
 }
 
@@ -80,10 +108,13 @@ void Undo::Restore(const NativeString& path) {
     if (!MayChangeEntriesIn(folder)) return Fail(kFailed, path, SystemErrorText(LastErrorCode()));
   // The entry itself, a symbolic link as the link: never through it.
   if (!dryRun_ && !MoveFileNoReplace(moved, path)) return Fail(kFailed, path, SystemErrorText(LastErrorCode()));
-  arrived_[path] = Before(moved);
-  arrived_.erase(moved);
+  const NativeString before = Before(moved);
+  if (const auto was = FindAsTheFolder(arrived_, moved, IgnoresCase(FolderPartOf(moved))); was != arrived_.end())
+    arrived_.erase(was);
+  arrived_.emplace(path, before);
   gone_.insert(moved);
-  gone_.erase(path);
+  if (const auto back = FindAsTheFolder(gone_, path, IgnoresCase(FolderPartOf(path))); back != gone_.end())
+    gone_.erase(back);
   ++restored_;
   Say(NATIVE("Restored File: "), NATIVE("Would Restore File: "), path);
 }
@@ -121,12 +152,13 @@ bool Undo::EmptiedBy(const NativeString& folder) const {
   if (listing.Failure() != 0) return false;
   for (; listing.HasEntry(); listing.Advance()) {
     const NativeStringView name = listing.Entry().name;
-    if (!IsSelfOrParent(name) && gone_.count(inside + NativeString(name)) == 0) return false;
+    if (!IsSelfOrParent(name) && !Gone(inside + NativeString(name))) return false;
   }
   // What the undo put back there (in thought, not listed).
-  for (auto it = arrived_.lower_bound(inside); it != arrived_.end() && it->first.compare(0, inside.size(), inside) == 0;
-       ++it)
-    if (gone_.count(it->first) == 0) return false;
+  for (const auto& [path, before] : arrived_)
+    if (FolderPartOf(path).size() == inside.size() && CompareIgnoringCase(FolderPartOf(path), inside) == 0 &&
+        (IgnoresCase(inside) || FolderPartOf(path) == inside) && !Gone(path))
+      return false;
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "organiser/folder_index.h"
+#include "platform/letter_case.h"
 #include "platform/text.h"
 
 class Undo {
@@ -54,7 +55,10 @@ class Undo {
   bool FindMoved(const NativeString& path, NativeString& moved);
 
   // The disk as this undo has left it (or would have): what it took out, and
-  // what it put back with where that file was before.
+  // what it put back with where that file was before. Names are compared as
+  // their folder compares them (Windows, exFAT: letter case ignored).
+  bool Gone(const NativeString& path) const;
+  bool IgnoresCase(const NativeString& folder) const;
   bool There(const NativeString& path) const;
   bool FolderThere(const NativeString& path) const;
   const NativeString& Before(const NativeString& path) const;
@@ -67,8 +71,9 @@ class Undo {
   bool dryRun_;
   bool failed_ = false;
   std::vector<Line> lines_;
-  std::set<NativeString> gone_;
-  std::map<NativeString, NativeString> arrived_;
+  std::multiset<NativeString, IgnoringCaseLess> gone_;
+  std::multimap<NativeString, NativeString, IgnoringCaseLess> arrived_;
+  mutable std::map<NativeString, bool> ignoresCase_;  // by folder
   std::map<NativeString, std::unique_ptr<FolderIndex>> bases_;
   std::int64_t restored_ = 0, removedLinks_ = 0, removedFolders_ = 0;
   NativeString line_;
