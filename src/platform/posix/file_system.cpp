@@ -107,46 +107,6 @@ Lookup LookUpEntry(const NativeString& path) {
   return MeansAbsent(errno) ? Lookup::Absent : Lookup::Refused;
 }
 
-namespace {
-bool SameSizeAndTime(const struct stat& a, const struct stat& b) {
-  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// One file under two names. mergerfs numbers each name of a file on its own
-// and passes the links on: there alone (found by the mount's type), two
-// names with more than one link, the same size and the same modification
-// and change times to the nanosecond are taken for one file.
-bool OneFile(const struct stat& a, const struct stat& b) {
-  if (a.st_dev != b.st_dev) return false;
-  if (a.st_ino == b.st_ino) return true;
-  return a.st_nlink > 1 && b.st_nlink > 1 && SameSizeAndTime(a, b) && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && MountTypeOf(a.st_dev) == "fuse.mergerfs";
-}
-}  // namespace
-
-bool SameFile(const NativeString& a, const NativeString& b) {
-  struct stat first, second;
-  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
-}
-
-// Two names in one folder are one entry where they differ only in letter
-// case: asked as though the folder ignored it, which can only keep a name.
-bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {
-  struct stat first, second;
-  if (lstat(a.c_str(), &first) != 0 || lstat(b.c_str(), &second) != 0 || !OneFile(first, second) ||
-      first.st_nlink < 2 || second.st_nlink < 2)
-    return false;
-  if (!SameFolder(FolderPartOf(a), FolderPartOf(b))) return true;
-  const NativeStringView nameA = NativeStringView(a).substr(a.rfind('/') + 1);
-  const NativeStringView nameB = NativeStringView(b).substr(b.rfind('/') + 1);
-  return !nameA.empty() && !IsSelfOrParent(nameA) && CompareIgnoringCase(nameA, nameB) != 0;
-}
-
-bool RemoveSecondName(const NativeString& path, const NativeString&) {
-  const PathAt at(path);
-  return unlinkat(at.dir(), at.name(), 0) == 0;
-}
-
 bool EntrySize(const NativeString& path, std::uint64_t& size) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return false;
@@ -155,29 +115,6 @@ bool EntrySize(const NativeString& path, std::uint64_t& size) {
 }
 
 bool RemoveEmptyFolder(const NativeString& path) { return rmdir(path.c_str()) == 0; }
-
-bool LinkRefusedAsOthersFile(const NativeString& existing, int code) {
-  return code == EPERM && LinkWouldBeRefusedAsOthersFile(existing);
-}
-
-bool LinkWouldBeRefusedAsOthersFile(const NativeString& existing) {
-  static const bool protectedLinks = [] {
-    char setting = '0';
-    const int fd = open("/proc/sys/fs/protected_hardlinks", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && read(fd, &setting, 1) != 1) setting = '0';
-    if (fd >= 0) close(fd);
-    return setting == '1';
-  }();
-  return protectedLinks && ProtectedFromLinks(existing.c_str());
-}
-
-bool MayBeOneFile(const NativeString& a, const NativeString& b) {
-  struct stat first, second;
-  return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && !OneFile(first, second) &&
-         first.st_dev == second.st_dev && S_ISREG(first.st_mode) && S_ISREG(second.st_mode) &&
-         SameSizeAndTime(first, second) && NumbersByPath(a.c_str()) &&
-         MountTypeOf(first.st_dev) != "fuse.mergerfs";
-}
 
 namespace {
 
@@ -231,17 +168,6 @@ FolderLock::FolderLock(const NativeString& folder) {
 
 FolderLock::~FolderLock() {
   if (fd_ >= 0) close(fd_);  // and the lock with it
-}
-
-bool SameFolder(const NativeString& a, const NativeString& b) {
-  struct stat first, second;
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
-}
-
-// One file; one entry only when both folders are one folder too.
-bool SameEntry(const NativeString& a, const NativeString& b) {
-  return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
 }
 
 bool CanonicalPath(const NativeString& path, NativeString& canonical) {
