@@ -479,16 +479,25 @@ def companions_follow_command_line_conventions(tmp):
     make(tmp, {"Show.S01E01.mkv": "e", "Fixed/Fixed.S01E01.mkv/inside": "a folder in the way",
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
-    for program, name, more in ((PREVIEW, "tvtidy-preview", " <folder>"), (LINK, "tvtidy-link", " [--dry-run] <folder or file> [<library>]"),
-                                (UNDO, "tvtidy-undo", " [--dry-run] <log>")):
+    for program, name, more in ((PREVIEW, "tvtidy-preview", " [--] <folder>"),
+                                (LINK, "tvtidy-link", " [--dry-run] [--] <folder or file> [<library>]"),
+                                (UNDO, "tvtidy-undo", " [--dry-run] [--] <log>")):
         usage = line(f"Usage: {name}{more}")
+        folder = host_path(tmp)
         for arguments, out, err, rc in (
                 ([], b"", line("Path not specified") + usage, 2),
                 (["--version"], line(f"{name} 1.0.0"), b"", 0),
                 ([missing], b"", line("Path not found: " + missing) + usage, 2),
-                ([episode], b"", line("Not a folder: " + episode) + usage, 2)):
+                ([episode], b"", line("Not a folder: " + episode) + usage, 2),
+                # Options wherever they stand: one it does not take is an error, before anything is done.
+                ([folder, "--bogus"], b"", line("Unknown option: --bogus") + usage, 2),
+                (["--", "--bogus"], b"", line("Path not found: --bogus") + usage, 2),
+                ([folder, folder, folder], b"", line("Unexpected argument: " + folder) + usage, 2),
+                ([folder, "--version"], line(f"{name} 1.0.0"), b"", 0)):
             if program != PREVIEW and arguments == [episode]:
                 continue  # tvtidy-link takes a single-file torrent's file, tvtidy-undo a log
+            if program == LINK and len(arguments) == 3:
+                continue  # a library beside its folder
             expect(f"{name} {arguments}", run(*arguments, program=program), (out, err, rc))
         out, err, rc = run("--help", program=program)
         expect(f"{name} --help", (out.startswith(usage), err, rc), (True, b"", 0))
@@ -501,6 +510,12 @@ def companions_follow_command_line_conventions(tmp):
         expect("a folder named " + argument, run(argument, cwd=tmp),
                (line("Skipped File: x.txt") + line("Moved 0 files"), b"", 1))
         shutil.rmtree(os.path.join(tmp, argument))
+    if not WINE:  # a folder whose name starts with "-", given after "--"
+        make(tmp, {"-x/Dash.S01E01.mkv": "d"})
+        expect("a folder named -x", run("--", "-x", cwd=tmp, program=PREVIEW)[::2],
+               (line("Would Create Folder: -x/Dash") + line("Would Move File: -x/Dash.S01E01.mkv -> -x/Dash/Dash.S01E01.mkv")
+                + line("Would move 1 files"), 0))
+        shutil.rmtree(os.path.join(tmp, "-x"))
     # A folder: 0 when no line says FAILED (or would fail), 1 when one does.
     expect("preview, a failure to come", run(host_path(tmp), program=PREVIEW)[2], 1)
     expect("link, a failure", run(host_path(tmp), program=LINK)[2], 1)
@@ -1733,7 +1748,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         expect("its file", inode(os.path.join(shelf, "Two", "Two.S01E02.mkv")), inode(os.path.join(single, "One.S01E02.mkv")))
     missing = host_path(os.path.join(tmp, "no", "library"))  # a library is made one level deep, no more
     expect("no such library", run(host_path(downloads), missing, program=LINK),
-           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] <folder or file> [<library>]"), 2))
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] [--] <folder or file> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".
@@ -1776,20 +1791,28 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
                 "Show.Complete/Season 1/Show.S01E01.mkv": "Show", "Show.Complete/Season 2/Show.S02E01.mkv": "Show"}
     releases[pokemon_nfd + ".S01E01.mkv"] = pokemon_nfc  # a name written on a Mac
     make(downloads, {**{n: n for n in releases}, "Show.Complete/Season 2/Extras/Show.S02E99.mkv": "extra",
-                     "Show.Complete/Sample/show.s01e01.sample.mkv": "clip", "Elsewhere/Show.S09E09.mkv": "e"})
+                     "Show.Complete/Sample/show.s01e01.sample.mkv": "clip", "Elsewhere/Show.S09E09.mkv": "e",
+                     "Show.Complete/Season 1/SAMPLES/Show.S01E01.mkv": "clip"})
     if not WINE:  # a link to a folder inside a torrent's: never followed, and said
         os.symlink(os.path.join(downloads, "Elsewhere"), os.path.join(downloads, "Show.Complete", "Linked"))
     os.makedirs(os.path.dirname(library))
     d, l = host_path(downloads) + SEP, host_path(library)
-    dry = run("--dry-run", host_path(downloads), l, program=LINK)
+    # Options wherever they stand; the dry run's lines are the run's, with
+    # "Would" for what it would do.
+    dry = run(host_path(downloads), l, "--dry-run", program=LINK)
     expect("the dry run changes nothing", os.path.exists(library), False)
     out, err, rc = run(host_path(downloads), l, program=LINK)
-    expect("the dry run's lines are the run's", dry, (out, err, rc))
+    would = {"Would Link File: ": "Linked File: ", "Would Create Folder: ": "Created Folder: ",
+             "Would link ": "Linked "}
+    as_run = [next((did + x[len(w):] for w, did in would.items() if x.startswith(w)), x) for x in lines_of(dry[0])]
+    expect("the dry run's lines are the run's", (as_run, dry[2]), (lines_of(out), rc))
+    expect("the library made, said on standard error too",
+           (lines_of(dry[1]), lines_of(err)), ([f"The library would be made: {l}"], [f"The library was made: {l}"]))
     got = lines_of(out)
     expect("the library made, one level", got[0], f"Created Folder: {l}")
     expect("left out, with a reason", sorted(x for x in got if x.startswith("Skipped")),
            ["Skipped Folder: Extras (extras)"] + ([] if WINE else ["Skipped Folder: Linked (a link to a folder)"]) +
-           ["Skipped Folder: Sample (sample clips)"])
+           ["Skipped Folder: SAMPLES (sample clips)", "Skipped Folder: Sample (sample clips)"])
     for name, folder in releases.items():
         base = os.path.basename(name)
         expect("linked into " + folder, inode(os.path.join(library, folder, base)), inode(os.path.join(downloads, name)))

@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include <string>
+#include <vector>
 
 #include "organiser/hard_link.h"
 #include "organiser/preview.h"
@@ -57,19 +58,56 @@ bool TakeFolder(NativeString& folder) {
   return true;
 }
 
+// A companion's command line: options wherever they stand, up to "--",
+// after which everything is a path ("-" alone is one too: standard input).
+struct CompanionArguments {
+  std::vector<NativeString> paths;
+  bool dryRun = false;
+  NativeString helpOrVersion;  // the first of them given
+  NativeString wrong;          // an option it does not take, or a path too many
+};
+
+CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths) {
+  CompanionArguments arguments;
+  bool options = true;
+  for (int at = 1;; ++at) {
+    const NativeString argument = ArgumentAt(at);
+    if (argument.empty()) break;
+    if (options && argument == NATIVE("--")) {
+      options = false;
+    } else if (options && (argument == NATIVE("--help") || argument == NATIVE("--version"))) {
+      if (arguments.helpOrVersion.empty()) arguments.helpOrVersion = argument;
+    } else if (options && takesDryRun && argument == NATIVE("--dry-run")) {
+      arguments.dryRun = true;
+    } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
+      if (arguments.wrong.empty()) arguments.wrong = argument;
+    } else {
+      arguments.paths.push_back(argument);
+    }
+  }
+  return arguments;
+}
+
+void SayWrongArgument(const NativeString& wrong) {
+  WriteNotice(NativeString(wrong[0] == NATIVE('-') ? NATIVE("Unknown option: ") : NATIVE("Unexpected argument: "))
+                  .append(wrong));
+}
+
 // The companions follow the usual conventions: --help and --version on
 // standard output with status 0, and a usage error on standard error with
-// status 2 (no argument, no such folder, a file where a folder is wanted),
-// and write whole lines to a log.
+// status 2 (no argument, an option it does not take, no such folder, a file
+// where a folder is wanted), and write whole lines to a log.
 // The folder, or false once all is said.
-bool TakeCompanionFolder(NativeStringView program, NativeStringView about, NativeString& folder,
-                         NativeStringView more, bool takesFile = false, int at = 1) {
+bool TakeCompanionFolder(NativeStringView program, NativeStringView about, const CompanionArguments& arguments,
+                         NativeString& folder, NativeStringView more, bool takesFile = false) {
   WriteWholeLines();
-  folder = ArgumentAt(at);
+  folder = arguments.paths.empty() ? NativeString() : arguments.paths.front();
   const NativeString usage = NativeString(NATIVE("Usage: ")).append(program).append(more);
-  if (AnswersHelpOrVersion(folder, program, usage, about, kCompanionStatuses)) return false;
+  if (AnswersHelpOrVersion(arguments.helpOrVersion, program, usage, about, kCompanionStatuses)) return false;
   ExitStatus = 2;
-  if (folder.empty())
+  if (!arguments.wrong.empty())
+    SayWrongArgument(arguments.wrong);
+  else if (folder.empty())
     WriteNotice(NATIVE("Path not specified"));
   else if (FileEntryExists(folder) && !takesFile)
     WriteNotice(NativeString(NATIVE("Not a folder: ")).append(folder));
@@ -104,7 +142,7 @@ void RunPreview() {
   if (!TakeCompanionFolder(NATIVE("tvtidy-preview"),
                            NATIVE("Shows what tvtidy would do to the folder, line for line, and changes nothing. "
                                   "It warns of episodes a download client may still be seeding."),
-                           folder, NATIVE(" <folder>")))
+                           ReadCompanionArguments(false, 1), folder, NATIVE(" [--] <folder>")))
     return;
   PreviewEffects effects;
   SweepDirectory(folder, effects);
@@ -114,16 +152,16 @@ void RunPreview() {
 }
 
 void RunLink() {
-  const bool dryRun = ArgumentAt(1) == NATIVE("--dry-run");
-  const int at = dryRun ? 2 : 1;
-  const NativeStringView usage = NATIVE(" [--dry-run] <folder or file> [<library>]");
+  const CompanionArguments arguments = ReadCompanionArguments(true, 2);
+  const bool dryRun = arguments.dryRun;
+  const NativeStringView usage = NATIVE(" [--dry-run] [--] <folder or file> [<library>]");
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders below it, a "
                                   "hard link in its show folder (in the library, when one is given; made when "
                                   "missing) and leaves it in place, so that a download client keeps seeding it. "
                                   "--dry-run prints the lines a run would print and changes nothing."),
-                           folder, usage, true, at))
+                           arguments, folder, usage, true))
     return;
   LinkEffects effects;
   if (dryRun) effects.DryRun();
@@ -134,7 +172,7 @@ void RunLink() {
     effects.OnlyFile(NativeStringView(folder).substr(nameAt == folder.npos ? 0 : nameAt + 1));
     folder = FolderPartOf(folder);
   }
-  NativeString library = ArgumentAt(at + 1);
+  NativeString library = arguments.paths.size() > 1 ? arguments.paths[1] : NativeString();
   const NativeString parent = FolderPartOf(NativeStringView(library).substr(0, library.find_last_not_of(kDelimiter) + 1));
   if (library.empty()) {
     library = folder;
@@ -162,18 +200,17 @@ void RunLink() {
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
   SweepDirectory(folder, library, effects);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
-  WriteSummary(NATIVE("Linked "), effects.Count());
+  WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
 }
 
 void RunUndo() {
   WriteWholeLines();
-  const NativeString first = FirstArgument();
-  const bool dryRun = first == NATIVE("--dry-run");
-  const NativeString log = dryRun ? SecondArgument() : first;
-  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] <log>");
-  if (!dryRun &&
-      AnswersHelpOrVersion(first, NATIVE("tvtidy-undo"), usage,
+  const CompanionArguments arguments = ReadCompanionArguments(true, 1);
+  const bool dryRun = arguments.dryRun;
+  const NativeString log = arguments.paths.empty() ? NativeString() : arguments.paths.front();
+  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] [--] <log>");
+  if (AnswersHelpOrVersion(arguments.helpOrVersion, NATIVE("tvtidy-undo"), usage,
                            NATIVE("Takes back a run of tvtidy or tvtidy-link from its saved lines (- for standard "
                                   "input): moved files go back onto their free names, links go, and folders the "
                                   "run made go once empty. Nothing is replaced; a file that a run replaced cannot "
@@ -182,7 +219,9 @@ void RunUndo() {
     return;
   ExitStatus = 2;
   std::string bytes;
-  if (log.empty()) {
+  if (!arguments.wrong.empty()) {
+    SayWrongArgument(arguments.wrong);
+  } else if (log.empty()) {
     WriteNotice(NATIVE("Path not specified"));
   } else if (log != NATIVE("-") && FolderExists(log)) {
     WriteNotice(NativeString(NATIVE("Not a file: ")).append(log));

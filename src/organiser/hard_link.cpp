@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace {
 NativeString FullFolderPath(const NativeString& path) {
@@ -113,10 +114,13 @@ void LinkEffects::Skipped(NativeStringView name) {
 void LinkEffects::FolderCreated(NativeStringView folder) {
   made_ = folder;  // until something is linked into it
   showFoldersOfRun_.insert(made_ + kDelimiter);
-  WriteEventLine(line_, NATIVE("Created Folder: "), folder);
+  WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
 }
+// Said on standard error too: a library's name mistyped shows at once.
 void LinkEffects::LibraryCreated(NativeStringView folder) {
-  WriteEventLine(line_, NATIVE("Created Folder: "), folder);
+  WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
+  WriteNotice(NativeString(dryRun_ ? NATIVE("The library would be made: ") : NATIVE("The library was made: "))
+                  .append(folder));
 }
 void LinkEffects::FolderFailed(NativeStringView folder) {
   failed_ = true;
@@ -134,7 +138,7 @@ void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
                           NATIVE("the show folder holds a file of that name, size and time; "
                                  "this file system cannot show whether it is this one"));
   CountOne(count_);
-  line_.assign(NATIVE("Linked File: ")).append(source).append(NATIVE(" -> ")).append(target);
+  line_.assign(dryRun_ ? NATIVE("Would Link File: ") : NATIVE("Linked File: ")).append(source).append(NATIVE(" -> ")).append(target);
   if (!leadsTo_.empty())
     line_.append(NATIVE(" (the file the link leads to: "))
         .append(CanonicalPath(leadsTo_, shown_) ? shown_ : leadsTo_)

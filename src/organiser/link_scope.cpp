@@ -32,7 +32,8 @@ void LinkEffects::PassedFolder(NativeStringView name) {
   if (depth_ == 0 && name == leftOut_) return SkippedFolder(name, NATIVE("the library"));
   if (CompareIgnoringCase(name, NATIVE("Subs")) == 0) return;  // its subtitles follow their episodes
   // Inside a torrent's folder, a folder left out says so: its episodes are not linked.
-  const bool sample = MarkedAsSample(name), extras = CompareIgnoringCase(name, NATIVE("Extras")) == 0;
+  const bool sample = MarkedAsSample(name) || CompareIgnoringCase(name, NATIVE("Samples")) == 0;
+  const bool extras = CompareIgnoringCase(name, NATIVE("Extras")) == 0;
   if ((sample || extras) && depth_ > 0) SkippedFolder(name, sample ? NATIVE("sample clips") : NATIVE("extras"));
   if (!sample && !extras) torrentFolders_.emplace_back(base_ + NativeString(name), depth_ + 1);
 }

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
-#include "platform/letter_case.h"
 #include "platform/posix/file_facts.h"
 
 namespace {
