@@ -42,19 +42,35 @@ bool AllCapitals(NativeStringView text) {
   return !text.empty();
 }
 
-// Tags that releases put bare before the marker; bracketed, any two capitals.
+// Whether the text has letters of both cases, as a title does ("The Office"),
+// where a word in capitals at its end stands apart.
+bool MixedCase(NativeStringView text) {
+  bool upper = false, lower = false;
+  for (const NativeChar c : text) {
+    upper = upper || (c >= NATIVE('A') && c <= NATIVE('Z'));
+    lower = lower || (c >= NATIVE('a') && c <= NATIVE('z'));
+  }
+  return upper && lower;
+}
+
+bool IsYear(NativeStringView word) {
+  return word.size() == 4 && AllDigits(word) && (word.substr(0, 2) == NATIVE("19") || word.substr(0, 2) == NATIVE("20"));
+}
+
+// Tags that releases put bare before the marker; bracketed, any two letters.
 bool IsCountry(NativeStringView code, bool bracketed) {
-  if (code.size() != 2 || !AllCapitals(code)) return false;
+  if (code.size() != 2) return false;
+  NativeString upper(code);
+  for (NativeChar& c : upper) c = AsciiUpper(c);
+  if (!AllCapitals(upper)) return false;
   if (bracketed) return true;
   for (const NativeStringView known : {NATIVE("US"), NATIVE("UK"), NATIVE("AU"), NATIVE("CA"), NATIVE("NZ"), NATIVE("IE")})
-    if (code == known) return true;
+    if (upper == known) return true;
   return false;
 }
 
-}  // namespace
-
-ShowReading ReadShowName(NativeStringView name) {
-  ShowReading reading;
+// The name cleaned of everything but its title and tags.
+NativeString CleanedName(NativeStringView name) {
   NativeString text;
   ComposedForm(name, text);
   for (NativeChar& c : text)
@@ -73,37 +89,93 @@ ShowReading ReadShowName(NativeStringView name) {
       text.clear();
   }
   TrimSeparators(text);
-  // A year and a country at the end, in either order; never the whole title.
-  for (int tags = 0; tags < 2; ++tags) {
-    const size_t space = text.rfind(NATIVE(' '));
-    if (space == text.npos) break;
-    NativeStringView word = NativeStringView(text).substr(space + 1);
-    const bool bracketed = word.size() > 2 && word.front() == NATIVE('(') && word.back() == NATIVE(')');
-    if (bracketed) word = word.substr(1, word.size() - 2);
-    if (reading.year.empty() && word.size() == 4 && AllDigits(word) &&
-        (word.substr(0, 2) == NATIVE("19") || word.substr(0, 2) == NATIVE("20")))
-      reading.year = NativeString(word);  // a copy: word lies in text, which changes below
-    else if (reading.country.empty() && IsCountry(word, bracketed))
-      reading.country = NativeString(word);
-    else
-      break;
-    text.erase(space);
-    TrimSeparators(text);
+  return text;
+}
+
+// Takes the last word of `text` as a tag of `reading` where it may be one
+// (strict: as a new folder's name reads it); false, nothing changed, where not.
+bool TakeTag(NativeString& text, ShowReading& reading, bool strict) {
+  const size_t space = text.rfind(NATIVE(' '));
+  if (space == text.npos) return false;  // never the whole title
+  NativeStringView word = NativeStringView(text).substr(space + 1);
+  const bool bracketed = word.size() > 2 && word.front() == NATIVE('(') && word.back() == NATIVE(')');
+  if (bracketed) word = word.substr(1, word.size() - 2);
+  const NativeStringView rest = NativeStringView(text).substr(0, space);
+  if (reading.year.empty() && IsYear(word)) {
+    reading.year = NativeString(word);  // a copy: word lies in text, which changes below
+  } else if (reading.country.empty() && IsCountry(word, bracketed) &&
+             (!strict || bracketed || (AllCapitals(word) && MixedCase(rest)))) {
+    reading.country = NativeString(word);
+    for (NativeChar& c : reading.country) c = AsciiUpper(c);
+  } else {
+    return false;
   }
-  reading.title = text;
+  text.erase(space);
+  TrimSeparators(text);
+  ++reading.tagsTaken;
+  return true;
+}
+
+void Keyed(ShowReading& reading, NativeString title) {
+  reading.title = std::move(title);
   CaseKeyOf(reading.title, reading.key);
+}
+
+}  // namespace
+
+ShowReading ReadShowName(NativeStringView name) {
+  ShowReading reading;
+  NativeString text = CleanedName(name);
+  // A year and a country at the end, in either order.
+  for (int tags = 0; tags < 2 && TakeTag(text, reading, true); ++tags) {
+  }
+  Keyed(reading, std::move(text));
   return reading;
 }
 
-int ShowMatch(const ShowReading& release, const ShowReading& folder) {
-  if (release.title.empty() || CompareCaseKeys(release.key, folder.key) != 0) return 0;
-  int score = 1;
-  for (const auto& [mine, theirs] : {std::pair(&release.year, &folder.year), std::pair(&release.country, &folder.country)}) {
-    if (mine->empty() || theirs->empty()) continue;
-    if (*mine != *theirs) return 0;  // The Office (US) is not The Office (UK)
-    ++score;
+std::vector<ShowReading> ShowReadingsOf(NativeStringView name) {
+  NativeString text = CleanedName(name);
+  if (text.empty()) return {};
+  // The whole title, the brackets of its last two words dropped: "The Office
+  // (US)" holds "The Office US" whole.
+  NativeString whole;
+  size_t end = text.size();
+  for (int words = 0; words < 2 && end != text.npos; ++words) {
+    const size_t space = text.rfind(NATIVE(' '), end == 0 ? 0 : end - 1);
+    if (space == text.npos || space == 0) break;
+    const size_t start = space + 1;
+    if (end - start > 2 && text[start] == NATIVE('(') && text[end - 1] == NATIVE(')'))
+      whole = NativeString(NATIVE(" ")).append(text, start + 1, end - start - 2).append(whole);
+    else
+      whole = NativeString(text, space, end - space).append(whole);
+    end = space;
   }
-  return score;
+  whole.insert(0, text, 0, end);
+  std::vector<ShowReading> readings(1);
+  Keyed(readings[0], whole);
+  ShowReading tagged;
+  while (TakeTag(text, tagged, false)) {
+    Keyed(tagged, text);
+    readings.push_back(tagged);
+  }
+  return readings;
+}
+
+int ShowMatch(const std::vector<ShowReading>& release, const std::vector<ShowReading>& folder) {
+  int best = 0;
+  for (const ShowReading& mine : release)
+    for (const ShowReading& theirs : folder) {
+      if (mine.title.empty() || CompareCaseKeys(mine.key, theirs.key) != 0) continue;
+      int agreeing = 0;
+      bool differ = false;  // The Office (US) is not The Office (UK)
+      for (const auto& [a, b] : {std::pair(&mine.year, &theirs.year), std::pair(&mine.country, &theirs.country)}) {
+        if (a->empty() || b->empty()) continue;
+        differ = differ || *a != *b;
+        ++agreeing;
+      }
+      if (!differ) best = std::max(best, 1 + 8 * agreeing + (4 - mine.tagsTaken - theirs.tagsTaken));
+    }
+  return best;
 }
 
 NativeString CleanShowFolderName(const ShowReading& reading) {

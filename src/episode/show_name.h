@@ -4,6 +4,8 @@
 // (ClassifyEpisodeFile's name), which never guesses.
 #pragma once
 
+#include <vector>
+
 #include "platform/text.h"
 
 struct ShowReading {
@@ -11,19 +13,30 @@ struct ShowReading {
   NativeString key;      // the title as compared: composed form, letter case ignored (CaseKeyOf)
   NativeString year;     // four digits, or empty
   NativeString country;  // an upper-case code (US, UK, ...), or empty
+  int tagsTaken = 0;     // how many words at the end were read as tags
 };
 
-// Reads a show name (the exact rule's, or a library folder's name):
-// composed Unicode form; dots, underscores and runs of blanks as one space;
-// separators at either end and a leading "[group]" or "www.site.tld -"
-// prefix dropped; a year and a country tag at the end, bracketed or not
-// (a country tag bare only in capitals), taken apart from the title.
+// Reads a show name (the exact rule's, or a library folder's name) as a
+// new show folder is named after it: composed Unicode form; dots,
+// underscores and runs of blanks as one space; separators at either end and
+// a leading "[group]" or "www.site.tld -" prefix dropped; a year and a
+// country tag at the end taken apart from the title, bracketed or not, a
+// bare country only in capitals after a title that is not all capitals
+// ("The.Office.US", never "THIS.IS.US" or "the_office_us").
 ShowReading ReadShowName(NativeStringView name);
 
-// How well a library folder's name matches a release's: 0 for another show
-// (another title, or a year or a country on both sides that differ), else 1
-// plus one for each tag on both sides that agrees.
-int ShowMatch(const ShowReading& release, const ShowReading& folder);
+// Every way the name may be read: the whole title first (brackets of its
+// last words dropped), then with the last word taken as a tag where it may
+// be one, in any letter case (a year; a country: US, UK, AU, CA, NZ, IE
+// bare, any two letters bracketed), then the last two. Never an empty title.
+std::vector<ShowReading> ShowReadingsOf(NativeStringView name);
+
+// How well a library folder's name matches a release's, both read every
+// way: 0 for another show (no reading of one is a reading of the other
+// without a year or a country on both sides that differ), else higher for
+// each tag that agrees, then for fewer words taken as tags: a title that a
+// folder holds whole wins over one cut to fit.
+int ShowMatch(const std::vector<ShowReading>& release, const std::vector<ShowReading>& folder);
 
 // A new show folder's clean name: the title, single letters dotted back
 // together (S.H.I.E.L.D), then "(year)" and "(country)" where the release

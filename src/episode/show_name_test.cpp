@@ -34,21 +34,38 @@ TEST(ShowName, AReleaseFindsTheFolderAPersonWouldAndNamesANewOneCleanly) {
       {u8"1883", u8"1883", u8"1883", u8"1883 (2021) Extras"},  // a year alone is a title
       {u8"[grp]", u8"", u8"", u8"grp"},  // nothing but a prefix
       {u8"www site com -", u8"", u8"", u8"www site com"},
-      {u8"It", u8"It", u8"IT", u8"Its"},  // a bare tag only in capitals, never the whole title
+      {u8"It", u8"It", u8"IT", u8"Its"},  // never the whole title
+      // A last word is a tag where a folder holds the show with it, else part
+      // of the title: an all-capitals or all-lower-case title keeps it.
+      {u8"THIS IS US", u8"THIS IS US", u8"This Is Us (2016)", u8"This Is (UK)"},
+      {u8"the office us", u8"the office us", u8"The Office (US)", u8"The Office (UK)"},
+      {u8"The Office US", u8"The Office (US)", u8"the office us", u8"the office uk"},
+      {u8"Doctor Who (2005)", u8"Doctor Who (2005)", u8"Doctor Who 2005", u8"Doctor Who 1963"},
   };
   for (const auto& row : rows) {
     const std::u8string what(row.show);
-    const ShowReading reading = ReadShowName(N(row.show));
-    EXPECT_EQ(CleanShowFolderName(reading), N(row.clean)) << std::string(what.begin(), what.end());
+    const auto readings = ShowReadingsOf(N(row.show));
+    EXPECT_EQ(CleanShowFolderName(ReadShowName(N(row.show))), N(row.clean)) << std::string(what.begin(), what.end());
     if (*row.finds) {
-      EXPECT_GT(ShowMatch(reading, ReadShowName(N(row.finds))), 0) << std::string(what.begin(), what.end());
+      EXPECT_GT(ShowMatch(readings, ShowReadingsOf(N(row.finds))), 0) << std::string(what.begin(), what.end());
     }
-    EXPECT_EQ(ShowMatch(reading, ReadShowName(N(row.not_))), 0) << std::string(what.begin(), what.end());
+    EXPECT_EQ(ShowMatch(readings, ShowReadingsOf(N(row.not_))), 0) << std::string(what.begin(), what.end());
   }
-  // A year on both sides that agrees is the better match.
-  const ShowReading release = ReadShowName(N(u8"Doctor Who 2005"));
-  EXPECT_GT(ShowMatch(release, ReadShowName(N(u8"Doctor Who (2005)"))),
-            ShowMatch(release, ReadShowName(N(u8"Doctor Who"))));
+  // Which folder is the better match: a tag that agrees, then a title a
+  // folder holds whole over one cut to fit.
+  const struct {
+    const char8_t *show, *better, *worse;
+  } better[] = {
+      {u8"Doctor Who 2005", u8"Doctor Who (2005)", u8"Doctor Who"},
+      {u8"The Office US", u8"The Office (US)", u8"The Office"},
+      {u8"The Office", u8"The Office", u8"The Office (US)"},
+      {u8"the_office_us", u8"The Office (US)", u8"The Office"},
+  };
+  for (const auto& row : better) {
+    const auto release = ShowReadingsOf(N(row.show));
+    EXPECT_GT(ShowMatch(release, ShowReadingsOf(N(row.better))), ShowMatch(release, ShowReadingsOf(N(row.worse))))
+        << std::string(std::u8string(row.show).begin(), std::u8string(row.show).end());
+  }
 }
 
 }  // namespace

@@ -1,37 +1,52 @@
 #include "organiser/read_alike.h"
 
+#include <set>
+
 #include "platform/process.h"
 
-ReadAlikeFolders::Found ReadAlikeFolders::Find(const ShowReading& reading, FolderIndex& folders,
+bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
                             const std::function<bool(NativeStringView)>& usable, NativeString& found) {
-  if (reading.title.empty()) return None;
+  const std::vector<ShowReading> readings = ShowReadingsOf(show);
+  if (readings.empty()) return false;
   if (!loaded_) {
     loaded_ = true;
     folders.ForEachFolder([&](NativeStringView name) { Add(name); });
   }
   int best = 0;
-  const NativeString* tie = nullptr;
-  const auto [first, last] = byKey_.equal_range(reading.key);
-  for (auto at = first; at != last; ++at) {
-    const int score = ShowMatch(reading, at->second.first);
-    if (score == 0 || score < best || !usable(at->second.second)) continue;
-    tie = score == best ? &at->second.second : nullptr;
-    if (score > best) found = at->second.second;
-    best = score;
+  const NativeString *first = nullptr, *tie = nullptr;
+  std::set<size_t> asked;
+  for (const ShowReading& reading : readings) {
+    const auto [from, to] = byKey_.equal_range(reading.key);
+    for (auto at = from; at != to; ++at) {
+      if (!asked.insert(at->second).second) continue;
+      const auto& [name, itsReadings] = folders_[at->second];
+      const int score = ShowMatch(readings, itsReadings);
+      if (score == 0 || score < best || !usable(name)) continue;
+      if (score > best) {
+        best = score;
+        first = &name;
+        tie = nullptr;
+      } else if (name < *first) {
+        tie = first;
+        first = &name;
+      } else if (tie == nullptr || name < *tie) {
+        tie = &name;
+      }
+    }
   }
-  if (tie != nullptr) {
-    WriteNotice(NativeString(NATIVE("Warning: \"")).append(reading.title).append(NATIVE("\" is as much \""))
-                    .append(found).append(NATIVE("\" as \"")).append(*tie)
-                    .append(NATIVE("\": linked into a folder of its own name instead")));
-    return Two;
-  }
-  return best > 0 ? One : None;
+  if (first == nullptr) return false;
+  found = *first;
+  if (tie != nullptr)
+    WriteNotice(NativeString(NATIVE("Warning: \"")).append(readings.front().title).append(NATIVE("\" reads as \""))
+                    .append(*first).append(NATIVE("\" and as \"")).append(*tie)
+                    .append(NATIVE("\" alike: linked into the first")));
+  return true;
 }
 
 void ReadAlikeFolders::Add(NativeStringView folderName) {
   if (!loaded_) return;  // the library's reading will find it
-  ShowReading reading = ReadShowName(folderName);
-  if (reading.title.empty()) return;
-  NativeString key = reading.key;
-  byKey_.emplace(std::move(key), std::make_pair(std::move(reading), NativeString(folderName)));
+  std::vector<ShowReading> readings = ShowReadingsOf(folderName);
+  if (readings.empty()) return;
+  for (const ShowReading& reading : readings) byKey_.emplace(reading.key, folders_.size());
+  folders_.emplace_back(NativeString(folderName), std::move(readings));
 }

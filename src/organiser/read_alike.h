@@ -1,12 +1,15 @@
-// tvtidy-link's library read as a person reads it: each show folder by its
-// show's reading (show_name.h), so that "Doctor.Who.2005.S04E06" finds an
-// existing "Doctor Who (2005)". Read once, on the first show missing under
-// its own name; it grows with the folders the run makes.
+// tvtidy-link's library read as a person reads it: each show folder by every
+// reading of its name (show_name.h), so that "Doctor.Who.2005.S04E06" finds
+// an existing "Doctor Who (2005)" and "the_office_us" finds "The Office
+// (US)". A folder that an earlier run made under the exact rule's name is
+// read like any other. Read once, on the first show looked for; it grows
+// with the folders the run makes.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "episode/show_name.h"
 #include "organiser/folder_index.h"
@@ -14,11 +17,11 @@
 
 class ReadAlikeFolders {
  public:
-  // The library folder that is the same show as `reading`, the best match
-  // among those `usable` accepts. Two that match equally well: no guess,
-  // and a warning names both.
-  enum Found { None, One, Two };
-  Found Find(const ShowReading& reading, FolderIndex& folders, const std::function<bool(NativeStringView)>& usable,
+  // The library folder that is the same show as the release whose show the
+  // exact rule names `show`: the best match among those `usable` accepts.
+  // Where two match equally well, the first in byte order, every time, and
+  // a warning names both.
+  bool Find(NativeStringView show, FolderIndex& folders, const std::function<bool(NativeStringView)>& usable,
             NativeString& found);
   void Add(NativeStringView folderName);
 
@@ -26,6 +29,7 @@ class ReadAlikeFolders {
   struct KeyLess {
     bool operator()(const NativeString& a, const NativeString& b) const { return CompareCaseKeys(a, b) < 0; }
   };
-  std::multimap<NativeString, std::pair<ShowReading, NativeString>, KeyLess> byKey_;
+  std::multimap<NativeString, size_t, KeyLess> byKey_;  // every reading's key, to its folder
+  std::vector<std::pair<NativeString, std::vector<ShowReading>>> folders_;
   bool loaded_ = false;
 };

@@ -235,46 +235,38 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     }
 
     showFolder.assign(library).append(showName);
-    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
-    bool showFolderExisted = effects.FolderExists(showFolder);
-    // Any entry under the exact name that is not a folder blocks the folder:
-    // a file, a FIFO, a dangling link, a link to a folder that cannot be opened.
-    // (Asked only where a spelling or a reading is looked for next: Windows
-    // finds every spelling itself.)
-    const bool blocked = !showFolderExisted && (!kNamesIgnoreCase || effects.ReadsNamesAsAPerson()) &&
-                         EntryExists(showFolder);
-    // Of several folders that match, the first in byte order that this user
-    // can enter and write: repeatable runs, and no third spelling.
-    if (!showFolderExisted && !kNamesIgnoreCase && !blocked &&
-        folders.FirstVariant(showName, true, [&](NativeStringView name) {
-          if (name == showName) return false;
-          variant.assign(library).append(name);
-          return effects.UsableFolder(variant);
-        })) {
-      showFolder.swap(variant);
-      showFolderExisted = true;
-      target.assign(showFolder).append(1, kDelimiter).append(entry.name);
-    }
-    // tvtidy-link: the folder a person takes for the show, else one named cleanly.
     NativeStringView made = showName;
-    if (!showFolderExisted && effects.ReadsNamesAsAPerson() && !blocked) {
-      const ShowReading reading = ReadShowName(showName);
-      const auto found = readAlike.Find(reading, folders, [&](NativeStringView name) {
-        variant.assign(library).append(name);
-        return effects.UsableFolder(variant);
-      }, cleanName);
-      if (found == ReadAlikeFolders::One) {
+    bool showFolderExisted = false;
+    const auto usable = [&](NativeStringView name) {
+      variant.assign(library).append(name);
+      return effects.UsableFolder(variant);
+    };
+    // tvtidy-link: the folder a person takes for the show, whatever made it
+    // and whatever came first (an exact-rule folder is read like any other);
+    // else a new one named cleanly.
+    if (effects.ReadsNamesAsAPerson() && readAlike.Find(showName, folders, usable, cleanName)) {
+      showFolder.assign(library).append(cleanName);
+      showFolderExisted = true;
+    } else if (effects.ReadsNamesAsAPerson() && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
+      showFolder.assign(library).append(cleanName);
+      made = cleanName;
+      showFolderExisted = effects.FolderExists(showFolder);
+    } else {
+      showFolderExisted = effects.FolderExists(showFolder);
+      // Any entry under the exact name that is not a folder blocks the folder:
+      // a file, a FIFO, a dangling link, a link to a folder that cannot be
+      // opened. (Asked only where a spelling is looked for next: Windows
+      // finds every spelling itself.)
+      const bool blocked = !showFolderExisted && !kNamesIgnoreCase && EntryExists(showFolder);
+      // Of several folders that match, the first in byte order that this user
+      // can enter and write: repeatable runs, and no third spelling.
+      if (!showFolderExisted && !kNamesIgnoreCase && !blocked &&
+          folders.FirstVariant(showName, true, [&](NativeStringView name) { return name != showName && usable(name); })) {
+        showFolder.swap(variant);
         showFolderExisted = true;
-      } else if (found == ReadAlikeFolders::None) {
-        cleanName = CleanShowFolderName(reading);
-        showFolderExisted = !cleanName.empty() && effects.FolderExists(library + cleanName);
-      }
-      if (found != ReadAlikeFolders::Two && !cleanName.empty()) {
-        showFolder.assign(library).append(cleanName);
-        made = cleanName;
-        target.assign(showFolder).append(1, kDelimiter).append(entry.name);
       }
     }
+    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     if (!showFolderExisted) {
       if (!effects.MakeFolder(showFolder)) {
         effects.FolderFailed(showFolder);

@@ -1018,10 +1018,19 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
     for (const auto& line : outcome.lines) {
       const size_t arrow = line.find(" -> ");
       if (line.rfind("Linked File: ", 0) == 0) {
-        if (pass == 1) return "a second link run links again: " + line;
+        // A file the first run linked, or found linked, is never linked
+        // again; one it failed (a show folder it could not make or write)
+        // may be, into a folder made since.
+        const std::string source = line.substr(13, arrow - 13);
+        if (pass == 1 && std::any_of(bothRuns.begin(), bothRuns.end() - static_cast<std::ptrdiff_t>(outcome.lines.size()),
+                                     [&](const std::string& first) {
+                                       return first.rfind("Linked File: " + source + " -> ", 0) == 0 ||
+                                              first == "Already Linked: " + source;
+                                     }))
+          return "a second link run links again: " + line;
         const std::string target = line.substr(arrow + 4, line.find(" (the file the link leads to: ") - arrow - 4);
         if (!oneFile(line.substr(13, arrow - 13), target)) return "a link is another file: " + line;
-        linked.push_back(line.substr(13, arrow - 13));
+        if (pass == 0) linked.push_back(line.substr(13, arrow - 13));
       }
       if (line.rfind("Already Linked: ", 0) == 0) {
         const std::string episode = line.substr(16), name = episode.substr(episode.rfind(kDelimiter) + 1);
