@@ -2063,6 +2063,73 @@ def undo_and_its_dry_run_answer_alike_wherever_the_lines_come_from(tmp):
 
 
 @scenario(native_only=True)
+def hooks_in_any_order_make_one_library(tmp):
+    """One-file torrents of several shows, in the spellings people meet, each
+    linked by its own hook: one at a time in random orders, all at once, and
+    as one run, into an empty library or one that keeps the shows' folders.
+    Every time the same grouping, each download linked once, and a second run
+    that links nothing. TVTIDY_SEED and TVTIDY_ORDERS for the longer run."""
+    import random
+    rng = random.Random(int(os.environ.get("TVTIDY_SEED", "49")))
+    spellings = {"office": ["The.Office.US.S01E0{}.mkv", "the_office_us_s02e0{}.avi", "The Office (US) - S03E0{}.mkv",
+                            "[grp] The.Office.US.S04E0{}.mkv", "THE.OFFICE.US.S05E0{}.mkv"],
+                 "this": ["THIS.IS.US.S01E0{}.mkv", "This.Is.Us.S02E0{}.mkv", "this_is_us_s03e0{}.mp4"],
+                 "who": ["Doctor.Who.2005.S01E0{}.mkv", "doctor.who.(2005).s02e0{}.mkv",
+                         "Doctor Who (2005) - S03E0{}.mkv"],
+                 "severance": ["Severance.S01E0{}.mkv", "severance.s02e0{}.mkv", "www.site.com - Severance.S03E0{}.mkv"]}
+    downloads = {pattern.format(e): show for show, patterns in spellings.items() for pattern in patterns
+                 for e in (1, 2)}
+    kept = ["The Office (US)", "This Is Us (2016)", "Doctor Who (2005)", "Severance"]
+    orders = int(os.environ.get("TVTIDY_ORDERS", "3"))
+    for case in range(2 * (orders + 2)):
+        with_folders, how = case % 2 == 1, case // 2  # how: an order, all at once, or one run
+        dl, lib = os.path.join(tmp, f"dl{case}"), os.path.join(tmp, f"lib{case}")
+        make(dl, {name: name for name in downloads})
+        os.mkdir(lib)
+        for folder in kept if with_folders else []:
+            os.mkdir(os.path.join(lib, folder))
+        names = sorted(downloads)
+        rng.shuffle(names)
+        what = f"{'a kept library' if with_folders else 'an empty library'}, " + (
+            f"order {how}" if how < orders else "all at once" if how == orders else "one run")
+        if how < orders:
+            for name in names:
+                run(os.path.join(dl, name), lib, program=LINK)
+        elif how == orders:
+            hooks = [subprocess.Popen(command(os.path.join(dl, name), lib, program=LINK), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL) for name in names]
+            for hook in hooks:
+                hook.wait(timeout=TIMEOUT)
+        else:
+            run(dl, lib, program=LINK)
+        where = collections.defaultdict(list)
+        for folder in os.listdir(lib):
+            for name in os.listdir(os.path.join(lib, folder)):
+                where[os.stat(os.path.join(lib, folder, name)).st_ino].append(folder)
+        grouping = collections.defaultdict(set)
+        for name in downloads:
+            folders = where.get(os.stat(os.path.join(dl, name)).st_ino, [])
+            expect(f"{what}: {name} linked once", len(folders), 1)
+            grouping[downloads[name]].add(folders[0])
+        expect(f"{what}: one folder a show, one show a folder", sorted(len(f) for f in grouping.values()),
+               [1] * len(spellings))
+        expect(f"{what}: shows apart", len(set().union(*grouping.values())), len(spellings))
+        if with_folders:
+            expect(f"{what}: the kept folders", sorted(set().union(*grouping.values())), sorted(kept))
+        out, err, rc = run(dl, lib, program=LINK)
+        expect(f"{what}: a second run links nothing", [l for l in lines_of(out) if not l.startswith(("Already", "Linked 0"))],
+               [])
+    # The dry run keeps what it would have made: a folder, then a name in it
+    # that a later file of that name, in a torrent's folder, meets.
+    make(tmp, {"dry/a.b.S01E01.mkv": "a", "dry/Pack/a.b.S01E01.mkv": "c", "dry/Pack/A.b.S01E02.mkv": "b"})
+    dry = run("--dry-run", os.path.join(tmp, "dry"), program=LINK)
+    done = run(os.path.join(tmp, "dry"), program=LINK)
+    expect("the dry run is the run", ([l.replace("Would Link File", "Linked File").replace(
+        "Would Create Folder", "Created Folder").replace("Would link", "Linked") for l in lines_of(dry[0])], dry[2]),
+        (lines_of(done[0]), done[2]))
+
+
+@scenario(native_only=True)
 def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     with another_file_system() as other:
         make(tmp, {"Show.S01E01.mkv": "e"})

@@ -25,6 +25,16 @@ bool LinkEffects::MadeInThought(const NativeString& path) const {
 
 bool LinkEffects::FolderExists(const NativeString& path) { return MadeInThought(path) || ::FolderExists(path); }
 
+void LinkEffects::FoldersMadeInThought(NativeStringView library,
+                                       const std::function<void(NativeStringView)>& each) {
+  if (madeInThought_.empty()) return;
+  const NativeString parent = FullFolderPath(NativeString(library)) + kDelimiter;
+  for (const NativeString& made : madeInThought_)
+    if (made.size() > parent.size() && made.compare(0, parent.size(), parent) == 0 &&
+        made.find(kDelimiter, parent.size()) == made.npos)
+      each(NativeStringView(made).substr(parent.size()));
+}
+
 bool LinkEffects::MakeFolder(const NativeString& path) {
   const NativeString parent = FolderPartOf(path);
   if (dryRun_) {
@@ -53,12 +63,21 @@ void LinkEffects::WouldLink(const NativeString& source, const NativeString& link
   // In the order the system asks: the file reached, the folder searched,
   // the name taken, the folder written.
   if (LookUpEntry(linked) == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
+  // A name this dry run has linked already: as the run would find it there.
+  const NativeString full = FullFolderPath(target);
+  if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
+    if (!SameFile(linked, thought->second))
+      throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+    already_ = Already::Linked;
+    return;
+  }
   const Lookup there = madeFolder ? Lookup::Absent : LookUpEntry(target);
   if (there == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
   if (there == Lookup::There) return NameTaken(source, linked, target);
   if (!OnOneFileSystem(linked, folder)) throw EInOutError(SystemErrorText(kOtherDiskRefusal));
   if (!madeFolder && !MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
   if (LinkWouldBeRefusedAsOthersFile(linked)) RefuseAsOthersFile();
+  linkedInThought_.emplace(full, linked);
 }
 
 void LinkEffects::NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target) {

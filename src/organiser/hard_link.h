@@ -3,18 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "organiser/sweep.h"
+#include "platform/letter_case.h"
 
 class LinkEffects : public SweepEffects {
  public:
   // Every line a link run would print, through the same decisions, and
   // nothing changed: folders are made and links taken only in thought.
   void DryRun() { dryRun_ = true; }
+  void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
   bool UsableFolder(const NativeString& path) override {
@@ -93,6 +97,10 @@ class LinkEffects : public SweepEffects {
   // as the checks of a move see it then.
   bool dryRun_ = false;
   std::set<NativeString> madeInThought_;
+  // The names a dry run has linked, by full path, with the file each holds
+  // (compared as the platform compares names).
+  std::map<NativeString, NativeString, std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>>
+      linkedInThought_;
   bool MadeInThought(const NativeString& path) const;
   class InThought : public DiskView {
    public:

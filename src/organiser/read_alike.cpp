@@ -11,6 +11,7 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
   if (!loaded_) {
     loaded_ = true;
     folders.ForEachFolder([&](NativeStringView name) { Add(name); });
+    for (const NativeString& name : unlisted_) Add(name);
   }
   int best = 0;
   const NativeString *first = nullptr, *tie = nullptr;

@@ -24,8 +24,11 @@ class ReadAlikeFolders {
   bool Find(NativeStringView show, FolderIndex& folders, const std::function<bool(NativeStringView)>& usable,
             NativeString& found);
   void Add(NativeStringView folderName);
+  // A folder the disk's listing will not have (made in thought): read with it.
+  void AddUnlisted(NativeStringView folderName) { unlisted_.emplace_back(folderName); }
 
  private:
+  std::vector<NativeString> unlisted_;
   struct KeyLess {
     bool operator()(const NativeString& a, const NativeString& b) const { return CompareCaseKeys(a, b) < 0; }
   };

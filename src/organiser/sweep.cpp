@@ -201,7 +201,8 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   // show name: only into those does a plain file take the quick rename, so
   // that it decides as the checks would. One entry per show.
   std::unordered_map<NativeString, NativeString> checkedFolders;
-  ReadAlikeFolders readAlike;  // read only where the exact rule finds no folder
+  ReadAlikeFolders readAlike;  // tvtidy-link's: read on the first show looked for
+  effects.FoldersMadeInThought(library, [&](NativeStringView name) { readAlike.AddUnlisted(name); });
 
   effects.Begin(base);
   FolderListing listing(base);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 
 #include "organiser/folder_index.h"
@@ -63,6 +64,13 @@ class SweepEffects {
   // nothing to do with them.
   virtual void Begin(NativeStringView base) { (void)base; }
   virtual void PassedFolder(NativeStringView name) { (void)name; }
+  // The folders of `library` (with its delimiter) that the run has made
+  // only in thought (a dry run), each given to `each` by name: the disk's
+  // listing does not have them.
+  virtual void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) {
+    (void)library;
+    (void)each;
+  }
   // An existing show folder (with its delimiter), the first time a file
   // goes there in this run.
   virtual void ShowFolderReached(const NativeString& folder) { (void)folder; }
