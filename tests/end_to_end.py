@@ -2116,6 +2116,17 @@ def hooks_in_any_order_make_one_library(tmp):
         out, err, rc = run(dl, lib, program=LINK)
         expect(f"{what}: a second run links nothing", [l for l in lines_of(out) if not l.startswith(("Already", "Linked 0"))],
                [])
+    # Each download once: linked by an earlier version into "the office us",
+    # it is linked already, though "The Office (US)" is taken for the show.
+    make(tmp, {"once/dl/The.Office.US.S01E01.mkv": "o", "once/dl/The.Office.US.S01E02.mkv": "p",
+               "once/lib/The Office (US)/.keep": ""})
+    os.makedirs(os.path.join(tmp, "once/lib/the office us"))
+    os.link(os.path.join(tmp, "once/dl/The.Office.US.S01E01.mkv"),
+            os.path.join(tmp, "once/lib/the office us/The.Office.US.S01E01.mkv"))
+    out, err, rc = run(os.path.join(tmp, "once/dl"), os.path.join(tmp, "once/lib"), program=LINK)
+    expect("each download once", sorted(lines_of(out)[:2]), [
+        f"Already Linked: {tmp}/once/dl/The.Office.US.S01E01.mkv",
+        f"Linked File: {tmp}/once/dl/The.Office.US.S01E02.mkv -> {tmp}/once/lib/The Office (US)/The.Office.US.S01E02.mkv"])
     # The dry run keeps what it would have made: a folder, then a name in it
     # that a later file of that name, in a torrent's folder, meets.
     make(tmp, {"dry/a.b.S01E01.mkv": "a", "dry/Pack/a.b.S01E01.mkv": "c", "dry/Pack/A.b.S01E02.mkv": "b"})

@@ -51,10 +51,25 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
   return false;
 }
 
+bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) const {
+  if (othersOf_.empty()) return false;
+  const size_t nameAt = target.find_last_of(kDelimiter) + 1;
+  const auto found = othersOf_.find(target.substr(0, nameAt));
+  if (found == othersOf_.end()) return false;
+  for (const NativeString& other : found->second)
+    if (SameFile(linked, other + target.substr(nameAt))) return true;
+  return false;
+}
+
 bool LinkEffects::QuickMove(const NativeString& source, const NativeString& target) {
   already_ = Already::No;
   leadsTo_.clear();
-  return !dryRun_ && QuickPathsPass(source, target) && MakeHardLink(source, target);
+  if (dryRun_ || !QuickPathsPass(source, target)) return false;
+  if (LinkedElsewhere(source, target)) {
+    already_ = Already::Linked;
+    return true;
+  }
+  return MakeHardLink(source, target);
 }
 
 void LinkEffects::WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target) {
@@ -110,6 +125,12 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   if (!leadsTo_.empty() && !FileEntryExists(leadsTo_))
     throw EInOutError(NativeString(NATIVE("a symbolic link that leads to no file")));
   const NativeString& linked = leadsTo_.empty() ? source : leadsTo_;
+  // Asked first, as the quick way asks it: each download once, whichever
+  // folder of its show holds it.
+  if (LinkedElsewhere(linked, target)) {
+    already_ = Already::Linked;
+    return;
+  }
   CheckMove(linked, target, InThought(*this));
   if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;

@@ -19,6 +19,9 @@ class LinkEffects : public SweepEffects {
   // nothing changed: folders are made and links taken only in thought.
   void DryRun() { dryRun_ = true; }
   void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
+  void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) override {
+    othersOf_[showFolder] = others;
+  }
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
   bool UsableFolder(const NativeString& path) override {
@@ -97,6 +100,10 @@ class LinkEffects : public SweepEffects {
   // as the checks of a move see it then.
   bool dryRun_ = false;
   std::set<NativeString> madeInThought_;
+  // Other folders that read as the show of a show folder: a download that
+  // has a name in one of them is linked already.
+  std::map<NativeString, std::vector<NativeString>> othersOf_;
+  bool LinkedElsewhere(const NativeString& linked, const NativeString& target) const;
   // The names a dry run has linked, by full path, with the file each holds
   // (compared as the platform compares names).
   std::map<NativeString, NativeString, std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>>

@@ -5,7 +5,9 @@
 #include "platform/process.h"
 
 bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
-                            const std::function<bool(NativeStringView)>& usable, NativeString& found) {
+                            const std::function<bool(NativeStringView)>& usable, NativeString& found,
+                            std::vector<NativeString>& others) {
+  others.clear();
   const std::vector<ShowReading> readings = ShowReadingsOf(show);
   if (readings.empty()) return false;
   if (!loaded_) {
@@ -22,7 +24,9 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
       if (!asked.insert(at->second).second) continue;
       const auto& [name, itsReadings] = folders_[at->second];
       const int score = ShowMatch(readings, itsReadings);
-      if (score == 0 || score < best || !usable(name)) continue;
+      if (score == 0 || !usable(name)) continue;
+      others.push_back(name);
+      if (score < best) continue;
       if (score > best) {
         best = score;
         first = &name;
@@ -37,6 +41,7 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
   }
   if (first == nullptr) return false;
   found = *first;
+  std::erase(others, found);
   if (tie != nullptr)
     WriteNotice(NativeString(NATIVE("Warning: \"")).append(readings.front().title).append(NATIVE("\" reads as \""))
                     .append(*first).append(NATIVE("\" and as \"")).append(*tie)

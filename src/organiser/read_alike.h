@@ -21,8 +21,9 @@ class ReadAlikeFolders {
   // exact rule names `show`: the best match among those `usable` accepts.
   // Where two match equally well, the first in byte order, every time, and
   // a warning names both.
+  // others: every other usable folder that reads as the same show.
   bool Find(NativeStringView show, FolderIndex& folders, const std::function<bool(NativeStringView)>& usable,
-            NativeString& found);
+            NativeString& found, std::vector<NativeString>& others);
   void Add(NativeStringView folderName);
   // A folder the disk's listing will not have (made in thought): read with it.
   void AddUnlisted(NativeStringView folderName) { unlisted_.emplace_back(folderName); }

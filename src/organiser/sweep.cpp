@@ -192,6 +192,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   const NativeString library = WithTrailingDelimiter(showFoldersIn);
   // Reused for every entry: no allocation per file once they have grown.
   NativeString showName, source, showFolder, target, variant, cleanName;
+  std::vector<NativeString> others;  // tvtidy-link: other folders of the show
   // The base folder's sub-folders by letter case ignored as NTFS and exFAT
   // ignore it, so that "the expanse" finds "The Expanse" where names keep
   // their case, as Windows finds it. Read on the first show folder missing
@@ -245,9 +246,11 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     // tvtidy-link: the folder a person takes for the show, whatever made it
     // and whatever came first (an exact-rule folder is read like any other);
     // else a new one named cleanly.
-    if (effects.ReadsNamesAsAPerson() && readAlike.Find(showName, folders, usable, cleanName)) {
+    if (effects.ReadsNamesAsAPerson() && readAlike.Find(showName, folders, usable, cleanName, others)) {
       showFolder.assign(library).append(cleanName);
       showFolderExisted = true;
+      for (NativeString& other : others) other.insert(0, library).push_back(kDelimiter);
+      if (!others.empty()) effects.AlsoTheShow(showFolder + kDelimiter, others);
     } else if (effects.ReadsNamesAsAPerson() && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
       showFolder.assign(library).append(cleanName);
       made = cleanName;

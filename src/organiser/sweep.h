@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 #include "organiser/folder_index.h"
 #include "organiser/relocation.h"
@@ -70,6 +71,12 @@ class SweepEffects {
   virtual void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) {
     (void)library;
     (void)each;
+  }
+  // Other folders (with their delimiters) that read as the show of the
+  // folder a file is about to go to, that folder with its delimiter.
+  virtual void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) {
+    (void)showFolder;
+    (void)others;
   }
   // An existing show folder (with its delimiter), the first time a file
   // goes there in this run.
