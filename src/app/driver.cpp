@@ -181,22 +181,29 @@ void RunLink() {
                     .append(library));
     WriteNotice(NativeString(NATIVE("Usage: tvtidy-link")).append(usage));
     return;
-  } else if (!effects.FolderExists(library)) {
+  }
+  bool libraryMade = false;
+  if (!effects.FolderExists(library)) {
     // A library not made yet, one level below one that is: the first hook makes it.
     if (!effects.MakeFolder(library)) {
       effects.FolderFailed(library);
-      WriteSummary(NATIVE("Linked "), 0);
+      WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), 0);
       ExitStatus = 1;
       return;
     }
     effects.LibraryCreated(library);
+    libraryMade = true;
   }
   // A library inside the download folder is not a torrent's folder.
   NativeString full;
   if (!oneFile && library != folder &&
       CanonicalPath(library.substr(0, library.find_last_not_of(kDelimiter) + 1), full) &&
-      SameFolder(FolderPartOf(full), folder))
-    effects.LeaveOut(NativeStringView(full).substr(full.find_last_of(kDelimiter) + 1));
+      SameFolder(FolderPartOf(full), folder)) {
+    const NativeStringView name = NativeStringView(full).substr(full.find_last_of(kDelimiter) + 1);
+    effects.LeaveOut(name);
+    // Made in thought, it is in no listing: passed here, as the run's listing passes it.
+    if (dryRun && libraryMade) effects.PassedFolder(name);
+  }
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
   SweepDirectory(folder, library, effects);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
