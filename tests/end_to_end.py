@@ -351,20 +351,23 @@ def scenario(native_only=False):
 
 @scenario()
 def no_argument(tmp):
-    expect("run", run(), (line("Path not specified"), b"", 1))
+    # The line that ends a run goes to standard error too, where the output is no terminal.
+    expect("run", run(), (line("Path not specified"), line("Path not specified"), 1))
 
 
 @scenario()
 def missing_folder(tmp):
     missing = host_path(os.path.join(tmp, "does-not-exist"))
-    expect("run", run(missing), (line("Path not found: " + missing), b"", 1))
+    expect("run", run(missing), (line("Path not found: " + missing), line("Path not found: " + missing), 1))
+    # To a character device (the null device, as a terminal): there alone.
+    expect("to the null device", run(missing, stdout=subprocess.DEVNULL)[1:], (b"", 1))
 
 
 @scenario()
 def file_given_as_folder(tmp):
     make(tmp, {"Show.S01E01.mkv": "x"})
     arg = host_path(os.path.join(tmp, "Show.S01E01.mkv"))
-    expect("run", run(arg), (line("Path not found: " + arg), b"", 1))
+    expect("run", run(arg), (line("Path not found: " + arg), line("Path not found: " + arg), 1))
 
 
 @scenario()

@@ -36,6 +36,13 @@ bool AnswersHelpOrVersion(NativeStringView argument, NativeStringView program, N
 constexpr NativeStringView kCompanionStatuses =
     NATIVE("Exit status: 0 when no line says FAILED, 1 when one does, 2 for a usage error.");
 
+// A line that ends a run before it starts: where the lines go to a log, it
+// is seen on the terminal too (standard error), and the log keeps it as ever.
+void SayEnding(const NativeString& text) {
+  WriteLine(text);
+  if (!OutputIsCharacterDevice()) WriteNotice(text);
+}
+
 // The folder argument, or false once its line is printed. --help and
 // --version answer only where no folder of that name is there to tidy.
 bool TakeFolder(NativeString& folder) {
@@ -48,11 +55,11 @@ bool TakeFolder(NativeString& folder) {
                            NATIVE("Exit status: 1 after every run, 0 for --help and --version.")))
     return false;
   if (folder.empty()) {
-    WriteLine(NATIVE("Path not specified"));
+    SayEnding(NATIVE("Path not specified"));
     return false;
   }
   if (!FolderExists(folder)) {
-    WriteLine(NATIVE("Path not found: ") + folder);
+    SayEnding(NATIVE("Path not found: ") + folder);
     return false;
   }
   return true;

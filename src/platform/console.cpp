@@ -75,6 +75,11 @@ void Append(const char* bytes, std::size_t count) {
 
 }  // namespace
 
+bool OutputIsCharacterDevice() {
+  if (!stream.open) OpenStream();
+  return stream.open && stream.flushAfterLine;
+}
+
 void MakeTerminalSafe(std::string& bytes) {
   const auto byte = [&bytes](std::size_t i) {
     return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;

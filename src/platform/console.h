@@ -32,6 +32,10 @@ void EndHereIfSignalled();
 // How standard output looked when it was opened.
 enum class OutputKind { Unusable, CharacterDevice, Other };
 
+// Whether the lines go to a character device (a terminal, the null device),
+// where a person sees them; false for a file or a pipe, and for none.
+bool OutputIsCharacterDevice();
+
 // The platform half of the stream (console_win32.cpp, console_posix.cpp).
 namespace console_platform {
 // Opens standard output; decides the text encoding while it is undecided.
