@@ -136,12 +136,14 @@ bool Undo::Read(NativeStringView line) {
 
 bool Undo::AnyFolderThere(NativeString& first) const {
   first.clear();
+  // The folder that holds a folder given with its delimiter.
+  const auto parent = [](const NativeString& folder) {
+    return FolderPartOf(NativeStringView(folder).substr(0, folder.size() - 1));
+  };
   for (const Line& line : lines_) {
     // The folder the run went through, and for a link the library too.
     const NativeString folders[] = {FolderPartOf(line.kind == Line::Linked ? line.source : line.path),
-                                    line.kind == Line::Linked ? FolderPartOf(FolderPartOf(line.path).substr(
-                                                                    0, FolderPartOf(line.path).size() - 1))
-                                                              : NativeString()};
+                                    line.kind == Line::Linked ? parent(FolderPartOf(line.path)) : NativeString()};
     for (const NativeString& folder : folders) {
       if (folder.empty()) continue;
       if (first.empty()) first = folder;

@@ -210,8 +210,6 @@ class QuickWay {
   QuickWay& operator=(const QuickWay&) = delete;
   bool RenameNoReplaceOnly(const NativeString& source, const NativeString& destination,
                            MoveSteps* steps = nullptr);
-  // How many folders the run holds open now.
-  std::size_t FoldersHeld() const;
 
  private:
   struct Folders;

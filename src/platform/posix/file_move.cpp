@@ -126,7 +126,6 @@ QuickWay::~QuickWay() = default;
 bool QuickWay::RenameNoReplaceOnly(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
   return RenameByLearnedWayOnly(source, destination, *folders_, steps);
 }
-std::size_t QuickWay::FoldersHeld() const { return folders_->Kept(); }
 
 namespace {
 // The old file of the replace under way, as it looks under its hidden name:

@@ -216,7 +216,6 @@ QuickWay::QuickWay() = default;
 QuickWay::QuickWay(std::size_t) {}
 QuickWay::~QuickWay() = default;
 bool QuickWay::RenameNoReplaceOnly(const NativeString&, const NativeString&, MoveSteps*) { return false; }
-std::size_t QuickWay::FoldersHeld() const { return 0; }
 
 // A program holding the old file open with delete sharing may see it renamed
 // aside; its removal then waits for that program (RemoveAside).
