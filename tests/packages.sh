@@ -91,4 +91,17 @@ else
   [ -z "$warnings" ] || { echo "$warnings"; fail "man --warnings doc/*.1"; }
 fi
 ok "the manual pages are clean"
-echo "packages: 5 passed, 0 failed"
+# ./run on a machine without the build tools, as an ordinary user: the one
+# command that installs them, status 2, and nothing of CMake's.
+mkdir -p "$work/bin" "$work/clone/cmake"
+for tool in /usr/bin/*; do [ "${tool##*/}" = cmake ] || ln -s "$tool" "$work/bin/"; done
+cp run "$work/clone/" && cp cmake/build-and-run "$work/clone/cmake/"
+chmod -R a+rX "$work"
+setpriv --reuid=65533 --regid=65533 --clear-groups env PATH="$work/bin" "$work/clone/run" "$work/tv" \
+  >"$work/out.txt" 2>"$work/err.txt"
+status=$?
+{ [ $status -eq 2 ] && [ ! -s "$work/out.txt" ] && grep -qx '  sudo apt-get install cmake' "$work/err.txt" &&
+  ! grep -qi 'cmake error\|CMakeLists' "$work/err.txt" && [ ! -e "$work/clone/build" ]; } ||
+  { cat "$work/err.txt"; fail "./run without cmake as an ordinary user (status $status)"; }
+ok "./run without the build tools names the command that installs them"
+echo "packages: 6 passed, 0 failed"
