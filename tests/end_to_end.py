@@ -506,9 +506,12 @@ def companions_follow_command_line_conventions(tmp):
         expect(f"{name} --help", (out.startswith(usage), err, rc), (True, b"", 0))
     # tvtidy itself answers --help and --version where no folder has that name;
     # a folder of that name is tidied.
-    for argument, first in (("--help", "Usage: tvtidy <folder>"), ("--version", "tvtidy 1.0.0")):
+    asked = (("--help", "Usage: tvtidy <folder>"), ("--version", "tvtidy 1.0.0"))
+    for argument, first in asked + ((("/?", "Usage: tvtidy <folder>"),) if WINE else ()):
         out, err, rc = run(argument, cwd=tmp)
         expect("tvtidy " + argument, (lines_of(out)[0], err, rc), (first, b"", 0))
+        if argument == "/?":
+            break  # no folder can have that name on Windows
         make(tmp, {argument + "/x.txt": "a folder of that name"})
         expect("a folder named " + argument, run(argument, cwd=tmp),
                (line("Skipped File: x.txt") + line("Moved 0 files"), b"", 1))

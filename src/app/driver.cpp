@@ -13,11 +13,19 @@
 
 namespace {
 
+// Windows users ask a console program for its usage with /?.
+bool AsksForHelp(NativeStringView argument) {
+#ifdef _WIN32
+  if (argument == NATIVE("/?")) return true;
+#endif
+  return argument == NATIVE("--help");
+}
+
 // --help and --version on standard output with status 0; false for any
 // other argument.
 bool AnswersHelpOrVersion(NativeStringView argument, NativeStringView program, NativeStringView usage,
                           NativeStringView about, NativeStringView statuses) {
-  if (argument == NATIVE("--help")) {
+  if (AsksForHelp(argument)) {
     WriteLine(usage);
     WriteLine(about);
     WriteLine(statuses);
@@ -82,7 +90,7 @@ CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths) {
     if (argument.empty()) break;
     if (options && argument == NATIVE("--")) {
       options = false;
-    } else if (options && (argument == NATIVE("--help") || argument == NATIVE("--version"))) {
+    } else if (options && (AsksForHelp(argument) || argument == NATIVE("--version"))) {
       if (arguments.helpOrVersion.empty()) arguments.helpOrVersion = argument;
     } else if (options && takesDryRun && argument == NATIVE("--dry-run")) {
       arguments.dryRun = true;
