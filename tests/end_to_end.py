@@ -1706,10 +1706,11 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
              ("Show.Name.S01E01.en.forced.srt", d), ("Show.Name.S02E01.srt", pack + "Subs" + SEP)] + [
              (f"Show.Name.S02E0{e}.{tag}.srt", pack) for e in (1, 2) for tag in ("en", "en.forced", "de", "pt-BR")]
     out, err, rc = run(host_path(downloads), host_path(library), program=LINK)
+    p = "Show.Name.S02.720p" + SEP  # what is skipped is named below the download folder
     expect("library", (sorted(lines_of(out)), rc, err), (sorted(
-        [f"Created Folder: {l}Show Name", "Skipped File: readme.txt",
-         "Skipped File: show.name.s02e01.sample.mkv (a sample clip)", "Skipped Folder: Sample (sample clips)",
-         "Skipped File: Other.S01E01.srt", f"Skipped File: Subs{SEP}Other.S09E09.srt", f"Linked {len(links)} files"] +
+        [f"Created Folder: {l}Show Name", f"Skipped File: {p}readme.txt",
+         f"Skipped File: {p}show.name.s02e01.sample.mkv (a sample clip)", f"Skipped Folder: {p}Sample (sample clips)",
+         "Skipped File: Other.S01E01.srt", f"Skipped File: {p}Subs{SEP}Other.S09E09.srt", f"Linked {len(links)} files"] +
         [f"Linked File: {at}{n} -> {l}Show Name{SEP}{n}" for n, at in links]), 0, b""))
     expect("one file, two names", [inode(os.path.join(library, "Show Name", n)) for n, _ in links],
            [inode(os.path.join(downloads, at[len(d):].replace(SEP, "/"), n)) for n, at in links])
@@ -1814,8 +1815,10 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
     got = lines_of(out)
     expect("the library made, one level", got[0], f"Created Folder: {l}")
     expect("left out, with a reason", sorted(x for x in got if x.startswith("Skipped")),
-           ["Skipped Folder: Extras (extras)"] + ([] if WINE else ["Skipped Folder: Linked (a link to a folder)"]) +
-           ["Skipped Folder: SAMPLES (sample clips)", "Skipped Folder: Sample (sample clips)"])
+           sorted([f"Skipped Folder: Show.Complete{SEP}Sample (sample clips)"] +
+                  ([] if WINE else [f"Skipped Folder: Show.Complete{SEP}Linked (a link to a folder)"]) +
+                  [f"Skipped Folder: Show.Complete{SEP}Season 1{SEP}SAMPLES (sample clips)",
+                   f"Skipped Folder: Show.Complete{SEP}Season 2{SEP}Extras (extras)"]))
     for name, folder in releases.items():
         base = os.path.basename(name)
         expect("linked into " + folder, inode(os.path.join(library, folder, base)), inode(os.path.join(downloads, name)))

@@ -147,9 +147,9 @@ void LinkEffects::Skipped(NativeStringView name) {
   if (IsSidecarName(name, false))
     subtitles_.push_back(base_ + NativeString(name));
   else if (MarkedAsSample(name) && ClassifyEpisodeFile(name, show))
-    WriteEventLine(line_, NATIVE("Skipped File: "), name, NATIVE("a sample clip"));
+    WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), NATIVE("a sample clip"));
   else
-    WriteEventLine(line_, NATIVE("Skipped File: "), name);
+    WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name));
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
   made_ = folder;  // until something is linked into it

@@ -60,8 +60,10 @@ class LinkEffects : public SweepEffects {
   // is gone through.
   void End() override;
 
-  // A folder left out, with its line.
+  // A folder left out, with its line: by its name in the folder gone
+  // through, or by its full path.
   void SkippedFolder(NativeStringView name, NativeStringView why);
+  void SkippedFolderAt(NativeStringView path, NativeStringView why);
   // The next folder gathered to go through, and how deep it lies below the
   // download folder (1: a torrent's own folder); false when none is left.
   bool NextTorrentFolder(NativeString& path, int& depth);
@@ -82,6 +84,11 @@ class LinkEffects : public SweepEffects {
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
   NativeString base_, only_, onlyName_, leftOut_, made_;
+  // The download folder itself: lines name what they skip below it.
+  NativeString top_;
+  NativeString BelowSource(NativeStringView name) const {
+    return base_.substr(top_.size()).append(name);
+  }
   std::vector<NativeString> subtitles_;
   struct Episode {
     std::uint64_t key;     // TextKey of the path without extension

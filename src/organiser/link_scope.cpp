@@ -39,7 +39,10 @@ void LinkEffects::PassedFolder(NativeStringView name) {
 }
 
 void LinkEffects::SkippedFolder(NativeStringView name, NativeStringView why) {
-  WriteEventLine(line_, NATIVE("Skipped Folder: "), name, why);
+  WriteEventLine(line_, NATIVE("Skipped Folder: "), BelowSource(name), why);
+}
+void LinkEffects::SkippedFolderAt(NativeStringView path, NativeStringView why) {
+  WriteEventLine(line_, NATIVE("Skipped Folder: "), path.substr(top_.size()), why);
 }
 
 bool LinkEffects::NextTorrentFolder(NativeString& path, int& depth) {
@@ -64,7 +67,7 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
     if (LinkTargetOf(path, target)) {
       // Inside a torrent's folder its episodes are left out: said. Beside
       // the torrents it is the user's arrangement (a show folder elsewhere).
-      if (depth > 1) effects.SkippedFolder(name, NATIVE("a link to a folder"));
+      if (depth > 1) effects.SkippedFolderAt(path, NATIVE("a link to a folder"));
       continue;
     }
     SweepDirectory(path, library, effects);
@@ -73,6 +76,7 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
 
 void LinkEffects::Begin(NativeStringView base) {
   base_ = base;
+  if (top_.empty()) top_ = base_;  // the download folder is gone through first
   subtitles_.clear();
   episodes_.clear();
   // A Subs folder beside the episodes holds theirs.
@@ -103,7 +107,7 @@ void LinkEffects::End() {
       LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
       return true;
     });
-    if (!belongs) WriteEventLine(line_, NATIVE("Skipped File: "), NativeStringView(subtitle).substr(base_.size()));
+    if (!belongs) WriteEventLine(line_, NATIVE("Skipped File: "), NativeStringView(subtitle).substr(top_.size()));
   }
   subtitles_.clear();
   episodes_.clear();
