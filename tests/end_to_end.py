@@ -859,6 +859,40 @@ def terminal_shows_control_bytes_as_question_marks(tmp):
 
 
 @scenario(native_only=True)
+def long_copies_show_progress_on_a_terminal_alone(tmp):
+    """A copy onto another disk that runs for over a second redraws one line on
+    a terminal's standard error, cleared before the next line; logs and pipes
+    get nothing of it. Each block of the copy is slowed down under strace."""
+    if not shutil.which("strace") or not shutil.which("script"):
+        raise Skipped("needs strace and script")
+    slow = ["strace", "-f", "-o", "/dev/null", "-e", "signal=none", "-e", "inject=copy_file_range:delay_exit=400000",
+            "-e", "inject=pwrite64:delay_exit=4000"]
+    with another_file_system() as other:
+        os.mkdir(os.path.join(other, "Show"))
+        os.symlink(os.path.join(other, "Show"), os.path.join(tmp, "Show"))
+        with open(os.path.join(tmp, "Show.S01E01.mkv"), "wb") as f:
+            f.write(os.urandom(24 << 20))
+        before = files_under(tmp)
+        quoted = " ".join(f"'{x}'" for x in slow + [PROGRAM, tmp])
+        no_leak_check = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")  # it does not work under ptrace
+        screen = subprocess.run(["script", "-qec", quoted, "/dev/null"], stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, timeout=TIMEOUT, env=no_leak_check).stdout.replace(b"\r\n", b"\n")
+        drawn = re.findall(rb"\rCopying Show\.S01E01\.mkv: (\d+)% of 25 MB, [\d.]+ [kM]B/s, \d+ s left", screen)
+        expect("progress drawn, percentages rising", bool(drawn) and drawn == sorted(drawn, key=int), True)
+        first, _, rest = screen.partition(b"\n")
+        lines = first[first.rindex(b"\r") + 1:] + b"\n" + rest if drawn else screen
+        expect("then cleared, before the next line", (lines, first[first.rindex(b"\r") - 1:][:1]),
+               (line(f"Moved File: {tmp}/Show.S01E01.mkv") + line("Moved 1 files"), b" "))
+        with open(tmp + ".log", "wb") as log:
+            log.write(lines)
+        piped = subprocess.run(slow + [UNDO, tmp + ".log"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               stdin=subprocess.DEVNULL, timeout=TIMEOUT, env=no_leak_check)
+        os.remove(tmp + ".log")
+        expect("taken back through pipes: not a byte of progress", (piped.stderr, piped.returncode), (b"", 0))
+        expect("nothing lost", files_under(tmp), before)
+
+
+@scenario(native_only=True)
 def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
     if not shutil.which("strace"):
         raise Skipped("no strace")

@@ -9,6 +9,7 @@
 
 #include "platform/errors.h"
 #include "platform/process.h"
+#include "platform/progress.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -158,6 +159,24 @@ TEST(TerminalSafe, ControlsAndInvalidUtf8BecomeQuestionMarks) {
     MakeTerminalSafe(bytes);
     EXPECT_EQ(bytes, c.out) << c.in;
   }
+}
+
+TEST(CopyProgressText, ShareRateAndTimeLeft) {
+  const struct {
+    NativeStringView name;
+    std::uint64_t copied, size;
+    double seconds;
+    NativeStringView text;
+  } cases[] = {
+      {NATIVE("Show.S01E01.mkv"), 750'000'000, 1'500'000'000, 10,
+       NATIVE("Copying Show.S01E01.mkv: 50% of 1.5 GB, 75 MB/s, 10 s left")},
+      {NATIVE("Show.S01E01.mkv"), 1'000'000, 900'000'000, 1, NATIVE("Copying Show.S01E01.mkv: 0% of 900 MB, 1.0 MB/s, 14 min 59 s left")},
+      {NATIVE("Show.S01E01.mkv"), 0, 5'000'000'000, 0, NATIVE("Copying Show.S01E01.mkv: 0% of 5.0 GB")},
+      {NATIVE("A.Very.Long.Show.Name.With.Many.Words.S01E01.1080p.mkv"), 10, 10, 1,
+       NATIVE("Copying ...Name.With.Many.Words.S01E01.1080p.mkv: 100% of 10 B, 10 B/s, 0 s left")},
+      {NATIVE("bad\x1B[2J.mkv"), 1, 2, 1, NATIVE("Copying bad?[2J.mkv: 50% of 2 B, 1 B/s, 1 s left")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ProgressText(c.name, c.copied, c.size, c.seconds), c.text);
 }
 
 TEST(EInOutErrorText, FollowsTheTable) {

@@ -43,6 +43,14 @@ NativeString TextOfLog(std::string_view bytes);
 // under a hidden name); standard output's lines stay as they are.
 void WriteNotice(NativeStringView text);
 
+// Whether standard error is a terminal (asked once): only there is a line
+// redrawn in place.
+bool StandardErrorIsTerminal();
+// A clock that only goes forward, in milliseconds from an arbitrary start.
+std::uint64_t MonotonicMilliseconds();
+// The text on standard error as it is, with no line end.
+void WriteToTerminal(NativeStringView text);
+
 // Reports an error that nothing handled on standard error and ends with status 1.
 [[noreturn]] void ReportUnhandledFailure(const Exception& error);
 

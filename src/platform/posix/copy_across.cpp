@@ -9,6 +9,7 @@
 #include "platform/posix/file_facts.h"
 #include "platform/posix/name_ways.h"
 #include "platform/posix/writers.h"
+#include "platform/progress.h"
 
 namespace {
 
@@ -109,8 +110,9 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   Temporary temporary(destination, into.fd());
   if (temporary.fd() < 0) return false;
   const int to = temporary.fd();
-  bool ok = CopyContent(from, to, start.st_size) && KeepAttributes(to, start) && fsync(to) == 0 &&
-            fstat(to, &copy) == 0;
+  CopyProgress progress(sourcePath, static_cast<std::uint64_t>(start.st_size));
+  bool ok = CopyContent(from, to, start.st_size, true, &progress) && KeepAttributes(to, start) &&
+            fsync(to) == 0 && fstat(to, &copy) == 0;
   if (ok && steps) steps->AtStep(MoveStep::Copied, sourcePath);
   if (ok && TimesMayHideWrites(from) && !ReadsAsTheCopy(from, temporary, start.st_size)) {
     ok = false;

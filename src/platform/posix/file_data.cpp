@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/ending.h"
+#include "platform/progress.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ bool Stop(bool interruptible) {
   return true;
 }
 
-bool CopyRange(int from, int to, off_t start, off_t end, const DevicePair& devices, bool interruptible) {
+bool CopyRange(int from, int to, off_t start, off_t end, const DevicePair& devices, bool interruptible,
+               CopyProgress* progress) {
 #ifdef __linux__
   while (start < end && !Refused(devices)) {
     if (Stop(interruptible)) return false;
@@ -41,6 +43,7 @@ bool CopyRange(int from, int to, off_t start, off_t end, const DevicePair& devic
     const ssize_t copied = copy_file_range(from, &in, to, &out, static_cast<size_t>(want), 0);
     if (copied > 0) {
       start += copied;
+      if (progress) progress->Reached(static_cast<std::uint64_t>(start));
       continue;
     }
     if (copied == 0) break;  // some file systems stop short: the rest by hand
@@ -78,13 +81,14 @@ bool CopyRange(int from, int to, off_t start, off_t end, const DevicePair& devic
       done += put;
     }
     start += got;
+    if (progress) progress->Reached(static_cast<std::uint64_t>(start));
   }
   return true;
 }
 
 }  // namespace
 
-bool CopyContent(int from, int to, off_t size, bool interruptible) {
+bool CopyContent(int from, int to, off_t size, bool interruptible, CopyProgress* progress) {
   struct stat fromInfo {}, toInfo {};
   fstat(from, &fromInfo);
   fstat(to, &toInfo);
@@ -101,7 +105,7 @@ bool CopyContent(int from, int to, off_t size, bool interruptible) {
       if (hole < 0 || hole > size) hole = size;
     }
     if (data >= size) break;
-    if (!CopyRange(from, to, data, hole, devices, interruptible)) return false;
+    if (!CopyRange(from, to, data, hole, devices, interruptible, progress)) return false;
     position = hole;
   }
   // The length, where a hole ends the file: fusefat refuses any truncation,

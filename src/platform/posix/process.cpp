@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -56,6 +57,17 @@ void WriteAllToStandardError(std::string_view bytes) {
   }
 }
 }  // namespace
+
+bool StandardErrorIsTerminal() {
+  static const bool terminal = isatty(STDERR_FILENO) == 1;
+  return terminal;
+}
+void WriteToTerminal(NativeStringView text) { WriteAllToStandardError(text); }
+std::uint64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
+}
 
 void WriteNotice(NativeStringView text) {
   WriteAllToStandardError(text);

@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/move_across.h"
+#include "platform/progress.h"
 
 namespace {
 
@@ -142,7 +143,9 @@ class CopyMove {
       temporary_.clear();
       return false;
     }
-    bool ok = CopyData(from, to);
+    CopyProgress progress(source_, (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+                                       information.nFileSizeLow);
+    bool ok = CopyData(from, to, progress);
     if (ok && steps) steps->AtStep(MoveStep::Copied, source_);
     ok = ok && SetFileTime(to, &information.ftCreationTime, &information.ftLastAccessTime,
                            &information.ftLastWriteTime) && FlushFileBuffers(to) && KnowByHandle(to, copy_);
@@ -162,9 +165,9 @@ class CopyMove {
 
   // In blocks, asking between them whether Ctrl-C or the console's closing
   // waits: then the copy stops and is removed.
-  static bool CopyData(HANDLE from, HANDLE to) {
+  static bool CopyData(HANDLE from, HANDLE to, CopyProgress& progress) {
     static char block[1 << 20];
-    for (;;) {
+    for (std::uint64_t copied = 0;; progress.Reached(copied)) {
       if (EndingSignalPending()) {
         SetLastError(ERROR_OPERATION_ABORTED);
         return false;
@@ -177,6 +180,7 @@ class CopyMove {
         if (!WriteFile(to, block + done, got - done, &written, nullptr)) return false;
         done += written;
       }
+      copied += got;
     }
   }
 

@@ -42,6 +42,14 @@ void WriteTextToStandardError(std::wstring_view text) {
 }
 }  // namespace
 
+// The console (or the null device, where nobody sees it).
+bool StandardErrorIsTerminal() {
+  static const bool terminal = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+  return terminal;
+}
+void WriteToTerminal(NativeStringView text) { WriteTextToStandardError(text); }
+std::uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
+
 void WriteNotice(NativeStringView text) {
   WriteTextToStandardError(text);
   WriteToStandardError("\r\n", 2);
