@@ -91,6 +91,29 @@ else
   [ -z "$warnings" ] || { echo "$warnings"; fail "man --warnings doc/*.1"; }
 fi
 ok "the manual pages are clean"
+
+# Every kind of line each program prints is listed in its manual page; and
+# every line kind the sources write is in this table, so none is left out.
+declare -A kinds=(
+  [tvtidy]="Skipped File:|Created Folder:|Create Folder FAILED:|Moved File:|Move File FAILED:|Moved|Path not specified|Path not found:|Old file put back:|Old file kept as:|Exception"
+  [tvtidy-preview]="Skipped File:|Would Create Folder:|Create Folder FAILED:|Would Move File:|Would Replace File:|Move File FAILED:|Would move|Warning:|Would put back old file:|Old file kept as:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
+  [tvtidy-link]="Skipped File:|Skipped Folder:|Created Folder:|Would Create Folder:|Create Folder FAILED:|Linked File:|Would Link File:|Already Linked:|Maybe Linked:|List Folder FAILED:|Link File FAILED:|Removed Folder:|Linked|Would link|The library was made:|The library would be made:|Warning:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
+  [tvtidy-undo]="Restored File:|Would Restore File:|Restore File FAILED:|Already Restored:|Removed Link:|Would Remove Link:|Remove Link FAILED:|Removed Folder:|Would Remove Folder:|Remove Folder FAILED:|Kept Folder:|Already Removed:|Restored|Would restore|Not a log of tvtidy or tvtidy-link|Path not specified|Path not found:|Not a file:|Unknown option:|Unexpected argument:|Usage:"
+)
+for program in "${!kinds[@]}"; do
+  page=$(mandoc -T utf8 "doc/$program.1" | col -bx | tr -s ' \n' '  ')
+  IFS='|' read -ra listed <<<"${kinds[$program]}"
+  for kind in "${listed[@]}"; do
+    grep -qF -- "$kind" <<<"$page" || fail "man $program does not list the line '$kind'"
+  done
+done
+table="|"
+for program in "${!kinds[@]}"; do table+="${kinds[$program]}|"; done
+while read -r kind; do
+  [[ "$table" == *"|$kind|"* ]] || fail "no manual page is asked for '$kind', a line the sources write"
+done < <(grep -rhoE 'NATIVE\("[A-Z][A-Za-z ]+:( |")' src --include=*.cpp --exclude=*_test.cpp |
+         sed -E 's/NATIVE\("//; s/[ "]$//' | grep -vx 'Exit status:' | sort -u)  # that one is --help's
+ok "every line kind each program prints is in its manual page"
 # ./run on a machine without the build tools, as an ordinary user: the one
 # command that installs them, status 2, and nothing of CMake's.
 mkdir -p "$work/bin" "$work/clone/cmake"
@@ -104,4 +127,4 @@ status=$?
   ! grep -qi 'cmake error\|CMakeLists' "$work/err.txt" && [ ! -e "$work/clone/build" ]; } ||
   { cat "$work/err.txt"; fail "./run without cmake as an ordinary user (status $status)"; }
 ok "./run without the build tools names the command that installs them"
-echo "packages: 6 passed, 0 failed"
+echo "packages: 7 passed, 0 failed"
