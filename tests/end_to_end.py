@@ -873,22 +873,33 @@ def long_copies_show_progress_on_a_terminal_alone(tmp):
         with open(os.path.join(tmp, "Show.S01E01.mkv"), "wb") as f:
             f.write(os.urandom(24 << 20))
         before = files_under(tmp)
-        quoted = " ".join(f"'{x}'" for x in slow + [PROGRAM, tmp])
         no_leak_check = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")  # it does not work under ptrace
-        screen = subprocess.run(["script", "-qec", quoted, "/dev/null"], stdout=subprocess.PIPE,
-                                stdin=subprocess.DEVNULL, timeout=TIMEOUT, env=no_leak_check).stdout.replace(b"\r\n", b"\n")
-        drawn = re.findall(rb"\rCopying Show\.S01E01\.mkv: (\d+)% of 25 MB, [\d.]+ [kM]B/s, \d+ s left", screen)
-        expect("progress drawn, percentages rising", bool(drawn) and drawn == sorted(drawn, key=int), True)
-        first, _, rest = screen.partition(b"\n")
-        lines = first[first.rindex(b"\r") + 1:] + b"\n" + rest if drawn else screen
-        expect("then cleared, before the next line", (lines, first[first.rindex(b"\r") - 1:][:1]),
-               (line(f"Moved File: {tmp}/Show.S01E01.mkv") + line("Moved 1 files"), b" "))
+
+        def on_terminal(*arguments):
+            """The screen, and its lines with the progress taken out where it is drawn."""
+            quoted = " ".join(f"'{x}'" for x in slow + list(arguments))
+            screen = subprocess.run(["script", "-qec", quoted, "/dev/null"], stdout=subprocess.PIPE,
+                                    stdin=subprocess.DEVNULL, timeout=TIMEOUT,
+                                    env=no_leak_check).stdout.replace(b"\r\n", b"\n")
+            drawn = re.findall(rb"\rCopying Show\.S01E01\.mkv: (\d+)% of 25 MB, [\d.]+ [kM]B/s, \d+ s left", screen)
+            expect("progress drawn, percentages rising", bool(drawn) and drawn == sorted(drawn, key=int), True)
+            first, _, rest = screen.partition(b"\n")
+            cleared = first[first.rindex(b"\r") - 1:][:1] == b" "
+            return first[first.rindex(b"\r") + 1:] + b"\n" + rest, cleared
+
+        lines, cleared = on_terminal(PROGRAM, tmp)
+        expect("then cleared, before the next line", (lines, cleared),
+               (line(f"Moved File: {tmp}/Show.S01E01.mkv") + line("Moved 1 files"), True))
         with open(tmp + ".log", "wb") as log:
             log.write(lines)
-        piped = subprocess.run(slow + [UNDO, tmp + ".log"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               stdin=subprocess.DEVNULL, timeout=TIMEOUT, env=no_leak_check)
+        undone, cleared = on_terminal(UNDO, tmp + ".log")
         os.remove(tmp + ".log")
-        expect("taken back through pipes: not a byte of progress", (piped.stderr, piped.returncode), (b"", 0))
+        expect("taken back, the same on a terminal", (lines_of(undone)[0], cleared),
+               (f"Restored File: {tmp}/Show.S01E01.mkv", True))
+        piped = subprocess.run(slow + [PROGRAM, tmp], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               stdin=subprocess.DEVNULL, timeout=TIMEOUT, env=no_leak_check)
+        expect("through pipes: the same lines, not a byte of progress", (piped.stdout, piped.stderr), (lines, b""))
+        shutil.move(os.path.join(other, "Show", "Show.S01E01.mkv"), os.path.join(tmp, "Show.S01E01.mkv"))
         expect("nothing lost", files_under(tmp), before)
 
 
