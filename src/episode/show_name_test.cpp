@@ -1,5 +1,7 @@
 #include "episode/show_name.h"
 
+#include "episode/episode_name.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -65,6 +67,67 @@ TEST(ShowName, AReleaseFindsTheFolderAPersonWouldAndNamesANewOneCleanly) {
     const auto release = ShowReadingsOf(N(row.show));
     EXPECT_GT(ShowMatch(release, ShowReadingsOf(N(row.better))), ShowMatch(release, ShowReadingsOf(N(row.worse))))
         << std::string(std::u8string(row.show).begin(), std::u8string(row.show).end());
+  }
+}
+
+// Release names in every form people meet: the show a new folder gets, the
+// season (the year for a daily show, 0 for one numbered from the first) and
+// the episode of the first reading; "" for a name that is no episode.
+TEST(EpisodeName, EveryMarkerAPersonReadsAndNoFilm) {
+  const struct {
+    const char8_t* name;
+    const char8_t* show;
+    int season, episode;
+  } rows[] = {
+      {u8"Show.Name.S01E02.720p.mkv", u8"Show Name", 1, 2},
+      {u8"show.name.s1e2.mkv", u8"show name", 1, 2},
+      {u8"Show.Name.S01.E02.mkv", u8"Show Name", 1, 2},
+      {u8"Show Name S01 E02.mkv", u8"Show Name", 1, 2},
+      {u8"Show_Name_S01_E02.mkv", u8"Show Name", 1, 2},
+      {u8"Show.Name.S01E01E02.mkv", u8"Show Name", 1, 1},
+      {u8"Show.Name.S01E01-E02.mkv", u8"Show Name", 1, 1},
+      {u8"Show.Name.S01E01-02.1080p.mkv", u8"Show Name", 1, 1},
+      {u8"Parks_and_Recreation-s03-e01.mkv", u8"Parks and Recreation", 3, 1},
+      {u8"Californication.2x05.Vaginatown.HDTV.XviD-0TV.avi", u8"Californication", 2, 5},
+      {u8"Dexter.05x02.mkv", u8"Dexter", 5, 2},
+      {u8"Show Name - Season 1 Episode 2 - Title.mp4", u8"Show Name", 1, 2},
+      {u8"Show.Name.Season.01.Episode.02.mkv", u8"Show Name", 1, 2},
+      {u8"[SubsPlease] Frieren - 04 [1080p][B4D4514E].mkv", u8"Frieren", 0, 4},
+      {u8"[Group] Title - 102v2 [720p].mkv", u8"Title", 0, 102},
+      {u8"[HorribleSubs] One Piece Episode 161 [720p].mp4", u8"One Piece", 0, 161},
+      {u8"The.Daily.Show.2024.01.15.Guest.720p.mkv", u8"The Daily Show", 2024, 115},
+      {u8"Show.Name.2010.11.23.HDTV.mkv", u8"Show Name", 2010, 1123},
+      // Numbers of a title stay in it.
+      {u8"24.S08E01.mkv", u8"24", 8, 1},
+      {u8"1883.S01E03.mkv", u8"1883", 1, 3},
+      {u8"9-1-1.S05E04.mkv", u8"9-1-1", 5, 4},
+      {u8"Catch-22.S01E02.mkv", u8"Catch-22", 1, 2},
+      {u8"Super.8.S01E01.mkv", u8"Super 8", 1, 1},
+      {u8"The.100.S07E16.mkv", u8"The 100", 7, 16},
+      {u8"Doctor.Who.2005.S04E06.mkv", u8"Doctor Who (2005)", 4, 6},
+      // A marker in brackets, a hash or a site prefix is none.
+      {u8"Por Trece Razones 2x01 [des202].mkv", u8"Por Trece Razones", 2, 1},
+      {u8"[S01E09] Show.S02E03.mkv", u8"Show", 2, 3},
+      {u8"www.S01E05.com - Show.1x02.mkv", u8"Show", 1, 2},
+      {u8"Movie.1280x720.mkv", u8"", 0, 0},
+      // Films: a title and a year, no marker.
+      {u8"Blade.Runner.2049.2017.1080p.mkv", u8"", 0, 0},
+      {u8"2001.A.Space.Odyssey.1968.mkv", u8"", 0, 0},
+      {u8"Catch-22.1970.BluRay.mkv", u8"", 0, 0},
+      {u8"Show.Name.S01.Complete.mkv", u8"", 0, 0},
+      {u8"Show.Name.S01E02.srt", u8"", 0, 0},
+  };
+  for (const auto& row : rows) {
+    const std::u8string what(row.name);
+    const auto readings = EpisodeReadingsOf(N(row.name));
+    if (!*row.show) {
+      EXPECT_TRUE(readings.empty()) << std::string(what.begin(), what.end());
+      continue;
+    }
+    ASSERT_FALSE(readings.empty()) << std::string(what.begin(), what.end());
+    EXPECT_EQ(CleanShowFolderName(ReadShowName(readings[0].show)), N(row.show)) << std::string(what.begin(), what.end());
+    EXPECT_EQ(readings[0].season, row.season) << std::string(what.begin(), what.end());
+    EXPECT_EQ(readings[0].episode, row.episode) << std::string(what.begin(), what.end());
   }
 }
 

@@ -1,6 +1,7 @@
 #include "organiser/hard_link.h"
 
 #include "episode/classifier.h"
+#include "episode/episode_name.h"
 #include "episode/sample.h"
 #include "episode/sidecar.h"
 #include "organiser/relocation.h"
@@ -53,11 +54,15 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
 
 bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) const {
   if (othersOf_.empty()) return false;
+  // The show folder is the link's folder, or the one above its season's.
   const size_t nameAt = target.find_last_of(kDelimiter) + 1;
-  const auto found = othersOf_.find(target.substr(0, nameAt));
-  if (found == othersOf_.end()) return false;
-  for (const NativeString& other : found->second)
-    if (SameFile(linked, other + target.substr(nameAt))) return true;
+  const size_t seasonAt = nameAt < 2 ? NativeString::npos : target.find_last_of(kDelimiter, nameAt - 2);
+  for (const size_t at : {nameAt, seasonAt == NativeString::npos ? nameAt : seasonAt + 1}) {
+    const auto found = othersOf_.find(target.substr(0, at));
+    if (found == othersOf_.end()) continue;
+    for (const NativeString& other : found->second)
+      if (SameFile(linked, other + target.substr(at)) || SameFile(linked, other + target.substr(nameAt))) return true;
+  }
   return false;
 }
 
@@ -146,14 +151,14 @@ void LinkEffects::Skipped(NativeStringView name) {
   NativeString show;
   if (IsSidecarName(name, false))
     subtitles_.push_back(base_ + NativeString(name));
-  else if (MarkedAsSample(name) && ClassifyEpisodeFile(name, show))
+  else if (MarkedAsSample(name) && !EpisodeReadingsOf(name).empty())
     WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), NATIVE("a sample clip"));
   else
     WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name));
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
-  made_ = folder;  // until something is linked into it
-  showFoldersOfRun_.insert(made_ + kDelimiter);
+  made_.emplace_back(folder);  // until something is linked into it
+  showFoldersOfRun_.insert(made_.back() + kDelimiter);
   WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
 }
 // Said on standard error too: a library's name mistyped shows at once.
@@ -165,6 +170,7 @@ void LinkEffects::LibraryCreated(NativeStringView folder) {
 void LinkEffects::FolderFailed(NativeStringView folder) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
+  TakeBackMadeFolders();  // a show folder made for a season folder that could not be
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
   RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), target);
@@ -193,8 +199,13 @@ void LinkEffects::ListingFailed(NativeStringView folder, int code) {
 void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
-  // A show folder made for this episode alone is not left empty.
-  if (!made_.empty() && (dryRun_ ? madeInThought_.erase(FullFolderPath(made_)) > 0 : RemoveEmptyFolder(made_)))
-    WriteEventLine(line_, NATIVE("Removed Folder: "), made_, NATIVE("nothing could be linked into it"));
+  TakeBackMadeFolders();
+}
+
+// A show folder made for this episode alone is not left empty.
+void LinkEffects::TakeBackMadeFolders() {
+  for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder)
+    if (dryRun_ ? madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
+      WriteEventLine(line_, NATIVE("Removed Folder: "), *folder, NATIVE("nothing could be linked into it"));
   made_.clear();
 }

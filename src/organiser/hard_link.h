@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "organiser/season_folders.h"
 #include "organiser/sweep.h"
 #include "platform/letter_case.h"
 
@@ -32,6 +33,7 @@ class LinkEffects : public SweepEffects {
   bool QuickMove(const NativeString& source, const NativeString& target) override;
   // A library as people keep it: the show folder a person would take.
   bool ReadsNamesAsAPerson() const override { return true; }
+  SeasonFolders* Seasons() override { return &seasons_; }
   // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
   bool Takes(NativeStringView name) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.
@@ -83,7 +85,12 @@ class LinkEffects : public SweepEffects {
   // The folder gone through, its subtitles (and those of its Subs folder),
   // and the show folder of each episode linked there, by the episode's path
   // without its extension.
-  NativeString base_, only_, onlyName_, leftOut_, made_;
+  NativeString base_, only_, onlyName_, leftOut_;
+  // The folders made for the episode at hand (its show's, its season's),
+  // until something is linked into them.
+  std::vector<NativeString> made_;
+  void TakeBackMadeFolders();
+  SeasonFolders seasons_;
   // The download folder itself: lines name what they skip below it.
   NativeString top_;
   NativeString BelowSource(NativeStringView name) const {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "episode/classifier.h"
+#include "episode/episode_name.h"
 #include "episode/sample.h"
 #include "episode/sidecar.h"
 #include "organiser/hard_link.h"
@@ -15,11 +16,11 @@ namespace {
 
 // A show folder holds episodes of its own show.
 bool IsShowFolder(const NativeString& folder, NativeStringView name) {
-  NativeString show;
-  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
-    if (!listing.Entry().isFolder && ClassifyEpisodeFile(listing.Entry().name, show) &&
-        CompareIgnoringCase(show, name) == 0)
-      return true;
+  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance()) {
+    if (listing.Entry().isFolder) continue;
+    const std::vector<EpisodeReading> readings = EpisodeReadingsOf(listing.Entry().name);
+    if (!readings.empty() && CompareIgnoringCase(readings.front().show, name) == 0) return true;
+  }
   return false;
 }
 

@@ -3,10 +3,12 @@
 #include <unordered_map>
 
 #include "episode/classifier.h"
+#include "episode/episode_name.h"
 #include "organiser/folder_index.h"
 #include "organiser/leftovers.h"
 #include "organiser/read_alike.h"
 #include "organiser/relocation.h"
+#include "organiser/season_folders.h"
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -16,6 +18,12 @@
 std::int32_t MovedFileCount = 0;
 
 namespace {
+
+// The season an episode's name gives, as a key: its kind and its number.
+NativeString SeasonKey(const EpisodeReading& episode) {
+  const std::string key = std::to_string(static_cast<int>(episode.kind)) + "." + std::to_string(episode.season);
+  return NativeString(key.begin(), key.end());
+}
 
 // An old file that could go neither back nor away stays under its hidden
 // name: the user is told where.
@@ -191,7 +199,9 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   const NativeString base = WithTrailingDelimiter(folderPath);
   const NativeString library = WithTrailingDelimiter(showFoldersIn);
   // Reused for every entry: no allocation per file once they have grown.
-  NativeString showName, source, showFolder, target, variant, cleanName;
+  NativeString showName, source, showFolder, target, variant, cleanName, placeKey;
+  std::vector<EpisodeReading> readings;  // tvtidy-link's, the leftmost marker first
+  const bool asAPerson = effects.ReadsNamesAsAPerson();
   std::vector<NativeString> others;  // tvtidy-link: other folders of the show
   // The base folder's sub-folders by letter case ignored as NTFS and exFAT
   // ignore it, so that "the expanse" finds "The Expanse" where names keep
@@ -217,15 +227,20 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     }
     if (!effects.Considers(entry.name)) continue;
     source.assign(base).append(entry.name);
-    if (!ClassifyEpisodeFile(entry.name, showName) || !effects.Takes(entry.name)) {
+    if (asAPerson) readings = EpisodeReadingsOf(entry.name);
+    if ((asAPerson ? readings.empty() : !ClassifyEpisodeFile(entry.name, showName)) || !effects.Takes(entry.name)) {
       effects.Skipped(entry.name);
       continue;
     }
+    // Where an episode goes is decided once for its show (and, for
+    // tvtidy-link, its season) as its name reads first.
+    placeKey.assign(asAPerson ? readings.front().show : showName);
+    if (asAPerson) placeKey.append(1, NATIVE('/')).append(SeasonKey(readings.front()));
 
     // A plain file whose no-replace rename succeeds needs none of the other
     // checks: the rename itself refuses a missing source, a taken name and
     // another disk. Any refusal leaves the full sequence to decide the lines.
-    const auto checked = entry.isRegular ? checkedFolders.find(showName) : checkedFolders.end();
+    const auto checked = entry.isRegular ? checkedFolders.find(placeKey) : checkedFolders.end();
     bool quickTried = false;  // into the folder that the sequence below finds again
     if (checked != checkedFolders.end()) {
       target.assign(checked->second).append(1, kDelimiter).append(entry.name);
@@ -246,12 +261,18 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     // tvtidy-link: the folder a person takes for the show, whatever made it
     // and whatever came first (an exact-rule folder is read like any other);
     // else a new one named cleanly.
-    if (effects.ReadsNamesAsAPerson() && readAlike.Find(showName, folders, usable, cleanName, others)) {
+    // Of several readings, the one whose show the library holds.
+    size_t chosen = 0;
+    bool held = false;
+    for (; asAPerson && chosen < readings.size(); ++chosen)
+      if ((held = readAlike.Find(readings[chosen].show, folders, usable, cleanName, others))) break;
+    if (asAPerson) showName = readings[chosen = held ? chosen : 0].show;
+    if (held) {
       showFolder.assign(library).append(cleanName);
       showFolderExisted = true;
       for (NativeString& other : others) other.insert(0, library).push_back(kDelimiter);
       if (!others.empty()) effects.AlsoTheShow(showFolder + kDelimiter, others);
-    } else if (effects.ReadsNamesAsAPerson() && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
+    } else if (asAPerson && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
       showFolder.assign(library).append(cleanName);
       made = cleanName;
       showFolderExisted = effects.FolderExists(showFolder);
@@ -270,7 +291,6 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
         showFolderExisted = true;
       }
     }
-    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     if (!showFolderExisted) {
       if (!effects.MakeFolder(showFolder)) {
         effects.FolderFailed(showFolder);
@@ -280,7 +300,23 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       readAlike.Add(made);
       effects.FolderCreated(showFolder);
     }
-    const auto [accepted, first] = checkedFolders.try_emplace(showName, showFolder);
+    // tvtidy-link: into its season's folder, where the show keeps them.
+    if (SeasonFolders* seasons = asAPerson ? effects.Seasons() : nullptr) {
+      bool there = true;
+      NativeString place = seasons->For(library, showFolder, readings[chosen], there);
+      if (!there && !effects.MakeFolder(place)) {
+        effects.FolderFailed(place);
+        continue;
+      }
+      if (!there) {
+        seasons->Made(place);
+        effects.FolderCreated(place);
+      }
+      showFolderExisted = showFolderExisted && there;
+      showFolder.swap(place);
+    }
+    target.assign(showFolder).append(1, kDelimiter).append(entry.name);
+    const auto [accepted, first] = checkedFolders.try_emplace(placeKey, showFolder);
     // What a stopped run left there is finished before anything new arrives.
     if (first && showFolderExisted) effects.ShowFolderReached(WithTrailingDelimiter(showFolder));
     quickTried = quickTried && accepted->second == showFolder;

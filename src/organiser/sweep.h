@@ -11,6 +11,8 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 
+class SeasonFolders;
+
 // Files moved in this run; the driver sets it to 0 and prints it.
 extern std::int32_t MovedFileCount;
 
@@ -55,6 +57,8 @@ class SweepEffects {
   // as a person reads names, and a new one named cleanly (tvtidy-link's
   // library); tvtidy and its preview keep the exact rule.
   virtual bool ReadsNamesAsAPerson() const { return false; }
+  // tvtidy-link's season folders, kept for the run; none for the others.
+  virtual SeasonFolders* Seasons() { return nullptr; }
   // Whether an episode is one to act on; false gives a skipped line.
   virtual bool Takes(NativeStringView name) {
     (void)name;

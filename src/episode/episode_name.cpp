@@ -1,0 +1,189 @@
+#include "episode/episode_name.h"
+
+#include "episode/classifier.h"
+
+namespace {
+
+using Kind = EpisodeReading::Kind;
+
+// The name as the markers are looked for in it: ASCII letters in lower case,
+// and what cannot hold a marker (brackets, braces, a site prefix) blanked,
+// unit for unit, so that a position in it is one in the name.
+NativeString MarkerText(NativeStringView stem) {
+  NativeString text(stem);
+  for (NativeChar& c : text) c = AsciiLower(c);
+  int depth = 0;
+  for (NativeChar& c : text) {
+    const bool opens = c == NATIVE('[') || c == NATIVE('{');
+    const bool closes = c == NATIVE(']') || c == NATIVE('}');
+    depth += opens;
+    if (depth > 0) c = NATIVE(' ');
+    if (closes && depth > 0) --depth;
+  }
+  // "www.site.tld - Show..." or "www.site.tld.Show...": the site names no episode.
+  if (text.rfind(NATIVE("www."), 0) == 0) {
+    size_t end = text.find(NATIVE(" - "));
+    if (end == text.npos) {
+      end = text.find(NATIVE('.'), 4);
+      end = end == text.npos ? end : text.find(NATIVE('.'), end + 1);
+    }
+    text.replace(0, end == text.npos ? text.size() : end, (end == text.npos ? text.size() : end), NATIVE(' '));
+  }
+  return text;
+}
+
+bool IsWordUnit(NativeChar c) {
+  return IsAsciiDigit(c) || (c >= NATIVE('a') && c <= NATIVE('z')) || (c >= NATIVE('A') && c <= NATIVE('Z')) ||
+         static_cast<std::uint32_t>(c) >= 0x80;
+}
+bool IsMarkerSeparator(NativeChar c) {
+  return c == NATIVE(' ') || c == NATIVE('.') || c == NATIVE('_') || c == NATIVE('-');
+}
+
+// A cursor over the marker text: each step consumes what it matches, or
+// nothing and false.
+struct Cursor {
+  const NativeString& text;
+  size_t at;
+
+  bool Word(NativeStringView word) {
+    if (text.compare(at, word.size(), word.data(), word.size()) != 0) return false;
+    at += word.size();
+    return true;
+  }
+  // Digits, from `fewest` to `most` of them: their value, or -1.
+  int Number(size_t fewest, size_t most) {
+    size_t end = at;
+    while (end < text.size() && IsAsciiDigit(text[end]) && end - at < most + 1) ++end;
+    if (end - at < fewest || end - at > most) return -1;
+    int value = 0;
+    for (; at < end; ++at) value = value * 10 + (text[at] - NATIVE('0'));
+    return value;
+  }
+  void Separators(size_t most) {
+    for (size_t n = 0; n < most && at < text.size() && IsMarkerSeparator(text[at]); ++n) ++at;
+  }
+  bool AtWordEnd() const { return at >= text.size() || !IsWordUnit(text[at]); }
+  // More episodes of one file (E01E02, E01-E02, E01-02, 1x01x02), and a
+  // release's version (v2): passed over, the first episode counts.
+  void MoreEpisodes() {
+    for (;;) {
+      Cursor next = *this;
+      next.Word(NATIVE("-"));
+      if (!next.Word(NATIVE("e")) && !next.Word(NATIVE("x")) && next.at == at) break;
+      if (next.Number(1, 4) < 0) break;
+      at = next.at;
+    }
+    Cursor version = *this;
+    if (version.Word(NATIVE("v")) && version.Number(1, 1) >= 0) at = version.at;
+  }
+};
+
+bool IsYear(int number) { return number >= 1900 && number <= 2099; }
+
+// The marker that starts at `start` (a word's start), with the end of its
+// text; false where none does.
+bool MarkerAt(const NativeString& text, size_t start, EpisodeReading& reading, size_t& end) {
+  Cursor c{text, start};
+  // S01E02, s1e2, S01.E02, S01 E02, S01_E02, S01E01E02, S01E01-02
+  if (c.Word(NATIVE("s"))) {
+    reading.season = c.Number(1, 3);
+    c.Separators(1);
+    if (reading.season >= 0 && c.Word(NATIVE("e")) && (reading.episode = c.Number(1, 4)) >= 0) {
+      c.MoreEpisodes();
+      if (c.AtWordEnd()) return reading.kind = Kind::Seasonal, end = c.at, true;
+    }
+  }
+  // 1x02, 01x02
+  c.at = start;
+  if ((reading.season = c.Number(1, 2)) >= 0 && c.Word(NATIVE("x")) && (reading.episode = c.Number(2, 3)) >= 0) {
+    c.MoreEpisodes();
+    if (c.AtWordEnd()) return reading.kind = Kind::Seasonal, end = c.at, true;
+  }
+  // Season 1 Episode 2, Season.01.Ep.02
+  c.at = start;
+  if (c.Word(NATIVE("season"))) {
+    c.Separators(3);
+    reading.season = c.Number(1, 3);
+    c.Separators(3);
+    if (reading.season >= 0 && (c.Word(NATIVE("episode")) || c.Word(NATIVE("ep")))) {
+      c.Separators(3);
+      if ((reading.episode = c.Number(1, 4)) >= 0 && c.AtWordEnd())
+        return reading.kind = Kind::Seasonal, end = c.at, true;
+    }
+  }
+  // A daily show: 2024.01.15, 2024-01-15
+  c.at = start;
+  const int year = c.Number(4, 4);
+  if (IsYear(year) && c.at < text.size() && IsMarkerSeparator(text[c.at])) {
+    ++c.at;
+    const int month = c.Number(2, 2);
+    if (month >= 1 && month <= 12 && c.at < text.size() && IsMarkerSeparator(text[c.at])) {
+      ++c.at;
+      const int day = c.Number(2, 2);
+      if (day >= 1 && day <= 31 && c.AtWordEnd()) {
+        reading.season = year;
+        reading.episode = month * 100 + day;
+        return reading.kind = Kind::Daily, end = c.at, true;
+      }
+    }
+  }
+  // Numbered from the first episode: Title Episode 161, Title Ep 12
+  c.at = start;
+  if (c.Word(NATIVE("episode")) || c.Word(NATIVE("ep"))) {
+    c.Separators(3);
+    reading.episode = c.Number(1, 4);
+    if (reading.episode >= 0 && !IsYear(reading.episode) && c.AtWordEnd()) {
+      c.MoreEpisodes();
+      return reading.season = 0, reading.kind = Kind::Absolute, end = c.at, true;
+    }
+  }
+  // [Group] Title - 04 [1080p], Title - 102v2
+  c.at = start;
+  if (start >= 1 && text[start - 1] == NATIVE(' ') && c.Word(NATIVE("- "))) {
+    c.Separators(2);
+    reading.episode = c.Number(1, 4);
+    if (reading.episode >= 0 && !IsYear(reading.episode)) {
+      c.MoreEpisodes();
+      if (c.AtWordEnd()) return reading.season = 0, reading.kind = Kind::Absolute, end = c.at, true;
+    }
+  }
+  return false;
+}
+
+// The show as the text before the marker gives it: dots as spaces, blanks
+// trimmed, as the exact rule names it.
+NativeString ShowBefore(NativeStringView stem, size_t marker) {
+  NativeString show(stem.substr(0, marker));
+  for (NativeChar& c : show)
+    if (c == NATIVE('.')) c = NATIVE(' ');
+  return NativeString(TrimBlanks(NativeStringView(show)));
+}
+
+bool HasWord(NativeStringView text) {
+  for (const NativeChar c : text)
+    if (IsWordUnit(c) && c != NATIVE('-')) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<EpisodeReading> EpisodeReadingsOf(NativeStringView fileName) {
+  std::vector<EpisodeReading> readings;
+  const NativeStringView name = TrimBlanks(fileName);
+  const NativeStringView extension = ExtensionOf(name);
+  if (!IsVideoExtension(extension)) return readings;
+  const NativeStringView stem = name.substr(0, name.size() - extension.size());
+  const NativeString text = MarkerText(stem);
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (at > 0 && IsWordUnit(text[at - 1])) continue;  // markers start words
+    EpisodeReading reading;
+    size_t end = 0;
+    if (!MarkerAt(text, at, reading, end)) continue;
+    // " - 04" starts at its dash, after the title's last blank.
+    reading.show = ShowBefore(stem, at);
+    if (HasWord(MarkerText(reading.show))) readings.push_back(std::move(reading));
+    at = end - 1;  // a marker's own numbers hold no other
+  }
+  return readings;
+}
