@@ -483,7 +483,7 @@ def companions_follow_command_line_conventions(tmp):
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
     for program, name, more in ((PREVIEW, "tvtidy-preview", " [--] <folder>"),
-                                (LINK, "tvtidy-link", " [--dry-run] [--] <folder or file> [<library>]"),
+                                (LINK, "tvtidy-link", " [--dry-run] [--copy] [--] <folder or file> [<library>]"),
                                 (UNDO, "tvtidy-undo", " [--dry-run] [--] <log>")):
         usage = line(f"Usage: {name}{more}")
         folder = host_path(tmp)
@@ -2200,9 +2200,54 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
         make(tmp, {"Show.S01E01.mkv": "e"})
         os.symlink(other, os.path.join(tmp, "Show"))
         out, err, rc = run(tmp, program=LINK)
-        expect("another disk", (out, rc), (line(f"Link File FAILED: {tmp}/Show.S01E01.mkv (Invalid cross-device link)")
-                                           + line("Linked 0 files"), 1))
+        expect("another disk", (out, rc), (line(f"Link File FAILED: {tmp}/Show.S01E01.mkv (Invalid cross-device link;"
+                                                " --copy copies it onto the library's disk)") + line("Linked 0 files"), 1))
         expect("no copy", os.listdir(other), [])
+        # --copy: a library on another disk gets whole copies, the downloads
+        # untouched; a second run says so, and the undo takes them away while
+        # they are their downloads' size and time.
+        os.remove(os.path.join(tmp, "Show"))
+        library, data = os.path.join(other, "lib"), os.urandom(3 << 20)
+        make(tmp, {"Big.S01E01.mkv": data, "Big.S01E01.en.srt": "s"})
+        before = files_under(tmp)
+        copied = [f"Copied File: {tmp}/{n} -> {library}/{d}/{n}" for d, n in (
+            ("Big", "Big.S01E01.mkv"), ("Big", "Big.S01E01.en.srt"), ("Show", "Show.S01E01.mkv"))]
+        for round, wanted in (("copied", [f"Created Folder: {library}", f"Created Folder: {library}/Big",
+                                          f"Created Folder: {library}/Show"] + copied + ["Linked 3 files"]),
+                              ("run again", [x.replace("Copied File", "Already Copied").split(" -> ")[0] for x in copied]
+                               + ["Linked 0 files"])):
+            out, err, rc = run(tmp, library, "--copy", program=LINK)
+            expect(round, (sorted(lines_of(out)), rc), (sorted(wanted), 0))
+        expect("the copy whole, the download as it was", (open(os.path.join(library, "Big", "Big.S01E01.mkv"), "rb")
+                                                          .read() == data, files_under(tmp)), (True, before))
+        with open(tmp + ".log", "wb") as log:
+            log.write(line(f"Created Folder: {library}/Big") + line(copied[0]) + line(copied[1]) + line("Linked 2 files"))
+        with open(os.path.join(library, "Big", "Big.S01E01.en.srt"), "a") as f:
+            f.write("edited in the library: maybe the only one now")
+        out, err, rc = run(tmp + ".log", program=UNDO)
+        os.remove(tmp + ".log")
+        expect("undone while still its download's", (lines_of(out), rc), (
+            [f"Remove Copy FAILED: {library}/Big/Big.S01E01.en.srt (no longer of its download's size and time: "
+             "it may be the only one)", f"Removed Copy: {library}/Big/Big.S01E01.mkv",
+             f"Kept Folder: {library}/Big (it holds files the run did not put there)",
+             "Restored 0 files, removed 0 links, 1 copy and 0 folders"], 1))
+    if os.geteuid() == 0 and shutil.which("mount"):
+        # A full disk: the copy fails, and leaves nothing of its own.
+        disk = tmp + ".small"
+        os.mkdir(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk]).returncode == 0:
+            try:
+                out, err, rc = run(tmp, disk, "--copy", program=LINK)
+                expect("a full disk", (sorted(lines_of(out)), rc), (sorted([
+                    f"Created Folder: {disk}/Big", f"Created Folder: {disk}/Show",
+                    f"Link File FAILED: {tmp}/Big.S01E01.mkv (No space left on device)",
+                    f"Removed Folder: {disk}/Big (nothing could be linked into it)",
+                    "Skipped File: Big.S01E01.en.srt", copied[2].replace(library, disk), "Linked 1 files"]), 1))
+                expect("nothing of the failed copy", (files_under(disk), os.listdir(disk)),
+                       (collections.Counter({("Show.S01E01.mkv", b"e"): 1}), ["Show"]))
+            finally:
+                subprocess.run(["umount", disk])
+                os.rmdir(disk)
     shutil.rmtree(tmp)
     os.mkdir(tmp)
 

@@ -78,11 +78,12 @@ bool TakeFolder(NativeString& folder) {
 struct CompanionArguments {
   std::vector<NativeString> paths;
   bool dryRun = false;
+  bool copy = false;  // tvtidy-link's --copy
   NativeString helpOrVersion;  // the first of them given
   NativeString wrong;          // an option it does not take, or a path too many
 };
 
-CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths) {
+CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths, bool takesCopy = false) {
   CompanionArguments arguments;
   bool options = true;
   for (int at = 1;; ++at) {
@@ -94,6 +95,8 @@ CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths) {
       if (arguments.helpOrVersion.empty()) arguments.helpOrVersion = argument;
     } else if (options && takesDryRun && argument == NATIVE("--dry-run")) {
       arguments.dryRun = true;
+    } else if (options && takesCopy && argument == NATIVE("--copy")) {
+      arguments.copy = true;
     } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
       if (arguments.wrong.empty()) arguments.wrong = argument;
     } else {
@@ -167,19 +170,21 @@ void RunPreview() {
 }
 
 void RunLink() {
-  const CompanionArguments arguments = ReadCompanionArguments(true, 2);
+  const CompanionArguments arguments = ReadCompanionArguments(true, 2, true);
   const bool dryRun = arguments.dryRun;
-  const NativeStringView usage = NATIVE(" [--dry-run] [--] <folder or file> [<library>]");
+  const NativeStringView usage = NATIVE(" [--dry-run] [--copy] [--] <folder or file> [<library>]");
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders below it, a "
                                   "hard link in its show folder (in the library, when one is given; made when "
                                   "missing) and leaves it in place, so that a download client keeps seeding it. "
-                                  "--dry-run prints the lines a run would print and changes nothing."),
+                                  "--dry-run prints the lines a run would print and changes nothing. --copy "
+                                  "copies each episode into a library on another disk, where no link can go."),
                            arguments, folder, usage, true))
     return;
   LinkEffects effects;
   if (dryRun) effects.DryRun();
+  if (arguments.copy) effects.CopyAcrossDisks();
   // One file (a single-file torrent): that episode and its subtitles alone.
   const bool oneFile = FileEntryExists(folder);
   if (oneFile) {

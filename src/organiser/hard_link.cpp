@@ -68,6 +68,7 @@ bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString
 
 bool LinkEffects::QuickMove(const NativeString& source, const NativeString& target) {
   already_ = Already::No;
+  copied_ = false;
   leadsTo_.clear();
   if (dryRun_ || !QuickPathsPass(source, target)) return false;
   if (LinkedElsewhere(source, target)) {
@@ -94,9 +95,10 @@ void LinkEffects::WouldLink(const NativeString& source, const NativeString& link
   const Lookup there = madeFolder ? Lookup::Absent : LookUpEntry(target);
   if (there == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
   if (there == Lookup::There) return NameTaken(source, linked, target);
-  if (!OnOneFileSystem(linked, folder)) throw EInOutError(SystemErrorText(kOtherDiskRefusal));
+  copied_ = !OnOneFileSystem(linked, folder);
+  if (copied_ && !copy_) throw EInOutError(OtherDiskReason());
   if (!madeFolder && !MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
-  if (LinkWouldBeRefusedAsOthersFile(linked)) RefuseAsOthersFile();
+  if (!copied_ && LinkWouldBeRefusedAsOthersFile(linked)) RefuseAsOthersFile();
   linkedInThought_.emplace(full, linked);
 }
 
@@ -105,6 +107,11 @@ void LinkEffects::NameTaken(const NativeString& source, const NativeString& link
   // Run again, or by a second hook: the show folder holds this very file.
   if (SameFile(linked, target)) {
     already_ = Already::Linked;
+    return;
+  }
+  // Copied by an earlier run onto the library's disk.
+  if (!OnOneFileSystem(linked, FolderPartOf(target)) && CopyOfFile(target, linked)) {
+    already_ = Already::Copied;
     return;
   }
   // sshfs shows each name of a file as a file of its own: said as it is.
@@ -119,8 +126,14 @@ void LinkEffects::RefuseAsOthersFile() {
   throw EInOutError(NativeString(NATIVE("not the file's owner: the system refuses links to other users' files")));
 }
 
+// A link cannot cross disks: the line names the way that can.
+NativeString LinkEffects::OtherDiskReason() {
+  return SystemErrorText(kOtherDiskRefusal).append(NATIVE("; --copy copies it onto the library's disk"));
+}
+
 void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
   already_ = Already::No;
+  copied_ = false;
   leadsTo_.clear();
   // A symbolic link, relative ones above all, would lead nowhere from the
   // show folder: the file it leads to gets the new name.
@@ -139,8 +152,14 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   CheckMove(linked, target, InThought(*this));
   if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;
-  const int code = LastErrorCode();
+  int code = LastErrorCode();
   if (IsNameClash(code)) return NameTaken(source, linked, target);
+  if (code == kOtherDiskRefusal) {
+    if (!copy_) throw EInOutError(OtherDiskReason());
+    if ((copied_ = CopyNoReplace(linked, target))) return;
+    if (IsNameClash(code = LastErrorCode())) return NameTaken(source, linked, target);
+    throw EInOutError(SystemErrorText(code));
+  }
   if (LinkRefusedAsOthersFile(linked, code)) RefuseAsOthersFile();
   throw EInOutError(SystemErrorText(code));
 }
@@ -179,12 +198,17 @@ void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
 void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
   made_.clear();
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
+  if (already_ == Already::Copied) return WriteEventLine(line_, NATIVE("Already Copied: "), source);
   if (already_ == Already::MaybeLinked)
     return WriteEventLine(line_, NATIVE("Maybe Linked: "), source,
                           NATIVE("the show folder holds a file of that name, size and time; "
                                  "this file system cannot show whether it is this one"));
   CountOne(count_);
-  line_.assign(dryRun_ ? NATIVE("Would Link File: ") : NATIVE("Linked File: ")).append(source).append(NATIVE(" -> ")).append(target);
+  if (copied_)
+    line_.assign(dryRun_ ? NATIVE("Would Copy File: ") : NATIVE("Copied File: "));
+  else
+    line_.assign(dryRun_ ? NATIVE("Would Link File: ") : NATIVE("Linked File: "));
+  line_.append(source).append(NATIVE(" -> ")).append(target);
   if (!leadsTo_.empty())
     line_.append(NATIVE(" (the file the link leads to: "))
         .append(CanonicalPath(leadsTo_, shown_) ? shown_ : leadsTo_)

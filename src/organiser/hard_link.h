@@ -19,6 +19,9 @@ class LinkEffects : public SweepEffects {
   // Every line a link run would print, through the same decisions, and
   // nothing changed: folders are made and links taken only in thought.
   void DryRun() { dryRun_ = true; }
+  // A library on another disk gets copies: each made whole under a hidden
+  // name, the download untouched.
+  void CopyAcrossDisks() { copy_ = true; }
   void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
   void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) override {
     othersOf_[showFolder] = others;
@@ -139,10 +142,13 @@ class LinkEffects : public SweepEffects {
   // linked), perhaps it, or another (raised); the run and the dry run alike.
   void NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target);
   [[noreturn]] static void RefuseAsOthersFile();
+  static NativeString OtherDiskReason();
   // Where a symbolic-link episode leads: that file is the one linked.
   NativeString leadsTo_, shown_;
   NativeString reason_, line_;
-  enum class Already { No, Linked, MaybeLinked } already_ = Already::No;
+  enum class Already { No, Linked, MaybeLinked, Copied } already_ = Already::No;
+  bool copy_ = false;    // --copy: onto another disk, a copy in place of a link
+  bool copied_ = false;  // the episode at hand was copied (or would be)
   bool failed_ = false;
   std::int32_t count_ = 0;
 };

@@ -13,10 +13,12 @@ bool Unfindable(const NativeString& path) { return kNamesIgnoreCase && path.find
 constexpr NativeStringView kUnfindable = NATIVE("the log's code page could not hold this name: it cannot be found");
 
 // "4 files", "1 folder".
-void AppendCount(NativeString& text, std::int64_t count, NativeStringView one) {
+void AppendCount(NativeString& text, std::int64_t count, NativeStringView one, NativeStringView many = {}) {
   const std::string digits = std::to_string(count);
-  text.append(digits.begin(), digits.end()).append(1, NATIVE(' ')).append(one);
-  if (count != 1) text.append(1, NATIVE('s'));
+  text.append(digits.begin(), digits.end()).append(1, NATIVE(' '));
+  if (count == 1) text.append(one);
+  else if (!many.empty()) text.append(many);
+  else text.append(one).append(1, NATIVE('s'));
 }
 
 }  // namespace
@@ -25,6 +27,7 @@ void Undo::Apply() {
   for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
     if (it->kind == Line::Moved) Restore(it->path);
     if (it->kind == Line::Linked) RemoveLink(*it);
+    if (it->kind == Line::Copied) RemoveCopy(*it);
     if (it->kind == Line::Created) RemoveFolder(it->path);
   }
   // "Restored 4 files, removed 2 links and 1 folder"
@@ -32,6 +35,7 @@ void Undo::Apply() {
   AppendCount(summary, restored_, NATIVE("file"));
   summary.append(dryRun_ ? NATIVE(", remove ") : NATIVE(", removed "));
   AppendCount(summary, removedLinks_, NATIVE("link"));
+  if (anyCopy_) AppendCount(summary.append(NATIVE(", ")), removedCopies_, NATIVE("copy"), NATIVE("copies"));
   summary.append(NATIVE(" and "));
   AppendCount(summary, removedFolders_, NATIVE("folder"));
   WriteLine(summary);
@@ -144,6 +148,21 @@ void Undo::RemoveLink(const Line& link) {
   gone_.insert(link.path);
   ++removedLinks_;
   Say(NATIVE("Removed Link: "), NATIVE("Would Remove Link: "), link.path);
+}
+
+void Undo::RemoveCopy(const Line& copy) {
+  static constexpr NativeStringView kFailed = NATIVE("Remove Copy FAILED: ");
+  if (Unfindable(copy.path) || Unfindable(copy.source)) return Fail(kFailed, copy.path, kUnfindable);
+  if (!There(copy.path)) return Say(NATIVE("Already Removed: "), {}, copy.path);
+  const NativeString& file = copy.file.empty() ? copy.source : copy.file;
+  if (!There(file)) return Fail(kFailed, copy.path, NATIVE("its download is gone: this may be the only copy left"));
+  if (!CopyOfFile(copy.path, Before(file)))
+    return Fail(kFailed, copy.path, NATIVE("no longer of its download's size and time: it may be the only one"));
+  if (!MayChangeEntriesIn(FolderPartOf(copy.path)) || (!dryRun_ && !RemoveFile(copy.path)))
+    return Fail(kFailed, copy.path, SystemErrorText(LastErrorCode()));
+  gone_.insert(copy.path);
+  ++removedCopies_;
+  Say(NATIVE("Removed Copy: "), NATIVE("Would Remove Copy: "), copy.path);
 }
 
 bool Undo::EmptiedBy(const NativeString& folder) const {

@@ -1,6 +1,7 @@
 // tvtidy-undo: a run taken back from its own lines. A moved file goes back
 // onto its free name, a link goes while it and its download are two names of
-// one file, a folder the run made goes once empty; nothing is ever replaced,
+// one file, a copy while its download is there alike, a folder the run made
+// goes once empty; nothing is ever replaced,
 // and what cannot come back gets a line that says why.
 //
 // The dry run is the undo in thought: every question is asked through what
@@ -43,12 +44,15 @@ class Undo {
 
  private:
   struct Line {
-    enum Kind { Moved, Linked, Created } kind;
+    enum Kind { Moved, Linked, Copied, Created } kind;
     NativeString path;          // the moved file's old path, the link, the folder made
     NativeString source, file;  // a link's download, and the file it leads to (a symbolic link's)
   };
   void Restore(const NativeString& path);
   void RemoveLink(const Line& link);
+  // A copy goes only while its download is there, of its size and time:
+  // otherwise it may be the only one left.
+  void RemoveCopy(const Line& copy);
   void RemoveFolder(const NativeString& folder);
   // Where the run put the file: its show folder in the spelling that holds
   // it, found by the sweep's own rules; false when none holds it.
@@ -75,6 +79,7 @@ class Undo {
   std::multimap<NativeString, NativeString, IgnoringCaseLess> arrived_;
   mutable std::map<NativeString, bool> ignoresCase_;  // by folder
   std::map<NativeString, std::unique_ptr<FolderIndex>> bases_;
-  std::int64_t restored_ = 0, removedLinks_ = 0, removedFolders_ = 0;
+  std::int64_t restored_ = 0, removedLinks_ = 0, removedCopies_ = 0, removedFolders_ = 0;
+  bool anyCopy_ = false;  // a log of tvtidy-link --copy: its summary counts copies too
   NativeString line_;
 };

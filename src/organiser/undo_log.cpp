@@ -27,6 +27,7 @@ constexpr NativeStringView kNothingDone[] = {
     NATIVE("Skipped File: "),      NATIVE("Skipped Folder: "),    NATIVE("Move File FAILED: "),
     NATIVE("Create Folder FAILED: "), NATIVE("Link File FAILED: "), NATIVE("List Folder FAILED: "),
     NATIVE("Already Linked: "),    NATIVE("Maybe Linked: "),      NATIVE("Removed Folder: "),
+    NATIVE("Already Copied: "),
     NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Path not found: "),
     NATIVE("Path not specified")};
 
@@ -83,7 +84,7 @@ bool SystemLogLine(NativeStringView line, NativeStringView& program, NativeStrin
 
 bool Undo::Read(NativeStringView line) {
   static constexpr NativeStringView kMoved = NATIVE("Moved File: "), kLinked = NATIVE("Linked File: "),
-                                    kCreated = NATIVE("Created Folder: ");
+                                    kCopied = NATIVE("Copied File: "), kCreated = NATIVE("Created Folder: ");
   // The journal's own lines ("-- Boot 4f2... --", "-- No entries --").
   if (StartsWith(line, NATIVE("-- ")) && line.size() >= 6 && line.substr(line.size() - 3) == NATIVE(" --"))
     return true;
@@ -101,9 +102,11 @@ bool Undo::Read(NativeStringView line) {
     lines_.push_back({Line::Created, NativeString(line.substr(kCreated.size())), {}, {}});
     return true;
   }
-  if (StartsWith(line, kLinked)) {
-    NativeStringView rest = line.substr(kLinked.size());
-    Line link{Line::Linked, {}, {}, {}};
+  if (StartsWith(line, kLinked) || StartsWith(line, kCopied)) {
+    const bool copied = StartsWith(line, kCopied);
+    NativeStringView rest = line.substr(copied ? kCopied.size() : kLinked.size());
+    Line link{copied ? Line::Copied : Line::Linked, {}, {}, {}};
+    anyCopy_ = anyCopy_ || copied;
     const size_t leads = rest.rfind(kLeadsTo);
     if (leads != rest.npos && rest.back() == NATIVE(')')) {
       link.file = rest.substr(leads + kLeadsTo.size(), rest.size() - leads - kLeadsTo.size() - 1);
@@ -142,8 +145,9 @@ bool Undo::AnyFolderThere(NativeString& first) const {
   };
   for (const Line& line : lines_) {
     // The folder the run went through, and for a link the library too.
-    const NativeString folders[] = {FolderPartOf(line.kind == Line::Linked ? line.source : line.path),
-                                    line.kind == Line::Linked ? parent(FolderPartOf(line.path)) : NativeString()};
+    const bool link = line.kind == Line::Linked || line.kind == Line::Copied;
+    const NativeString folders[] = {FolderPartOf(link ? line.source : line.path),
+                                    link ? parent(FolderPartOf(line.path)) : NativeString()};
     for (const NativeString& folder : folders) {
       if (folder.empty()) continue;
       if (first.empty()) first = folder;

@@ -109,6 +109,16 @@ bool LinkWouldBeRefusedAsOthersFile(const NativeString& existing);
 // tell. Windows: false.
 bool MayBeOneFile(const NativeString& a, const NativeString& b);
 
+// Whether `copy` is a copy of `original` as a copy onto another disk keeps
+// it: two plain files of one size and one modification time, to the two
+// seconds the coarsest disk (FAT) keeps.
+bool CopyOfFile(const NativeString& copy, const NativeString& original);
+
+// A copy of the file at `source` as `destination`, through a hidden name
+// beside it, flushed, and named without replacing anything; the source is
+// left as it is. A failure leaves nothing behind. False with LastErrorCode().
+bool CopyNoReplace(const NativeString& source, const NativeString& destination);
+
 // A new name for an existing file, never over an existing entry (link(2),
 // CreateHardLinkW). False with LastErrorCode().
 bool MakeHardLink(const NativeString& existing, const NativeString& newName);

@@ -64,6 +64,13 @@ bool LinkWouldBeRefusedAsOthersFile(const NativeString& existing) {
   return protectedLinks && ProtectedFromLinks(existing.c_str());
 }
 
+bool CopyOfFile(const NativeString& copy, const NativeString& original) {
+  struct stat made, from;
+  if (lstat(copy.c_str(), &made) != 0 || lstat(original.c_str(), &from) != 0) return false;
+  const auto apart = made.st_mtim.tv_sec - from.st_mtim.tv_sec;
+  return S_ISREG(made.st_mode) && S_ISREG(from.st_mode) && made.st_size == from.st_size && apart < 2 && apart > -2;
+}
+
 bool MayBeOneFile(const NativeString& a, const NativeString& b) {
   struct stat first, second;
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && !OneFile(first, second) &&

@@ -109,6 +109,12 @@ bool MoveByCopy(const NativeString& source, const NativeString& destination, Mov
   return MoveThroughCopy(move, steps);
 }
 
+bool CopyNoReplace(const NativeString& source, const NativeString& destination) {
+  EndingSignalsHeld held;
+  CopyMove copy(source, destination);
+  return copy.CopyIntoPlace(nullptr);
+}
+
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination,
                        MoveSteps* steps) {
   EndingSignalsHeld held;

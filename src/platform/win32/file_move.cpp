@@ -206,6 +206,12 @@ bool MoveByCopy(const NativeString& source, const NativeString& destination, Mov
   return MoveThroughCopy(move, steps);
 }
 
+bool CopyNoReplace(const NativeString& source, const NativeString& destination) {
+  EndingSignalsHeld held;
+  CopyMove copy(source, destination);
+  return copy.CopyIntoPlace(nullptr);
+}
+
 // No flag: never over an existing file, and never Windows' own copy onto
 // another volume, which writes straight into the destination's name.
 bool MoveFileNoReplace(const NativeString& source, const NativeString& destination, MoveSteps* steps) {

@@ -179,6 +179,27 @@ bool MayBeBeingWritten(const NativeString& path) {
 
 bool MayBeOneFile(const NativeString&, const NativeString&) { return false; }  // NTFS numbers files
 
+namespace {
+// A file's size and last write time as its folder's listing gives them.
+bool SizeAndTime(const NativeString& path, WIN32_FIND_DATAW& found) {
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+}  // namespace
+
+bool CopyOfFile(const NativeString& copy, const NativeString& original) {
+  WIN32_FIND_DATAW made, from;
+  if (!SizeAndTime(copy, made) || !SizeAndTime(original, from)) return false;
+  const auto time = [](const FILETIME& t) {
+    return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  const long long apart = time(made.ftLastWriteTime) - time(from.ftLastWriteTime);  // in 100 ns
+  return made.nFileSizeHigh == from.nFileSizeHigh && made.nFileSizeLow == from.nFileSizeLow &&
+         apart < 20'000'000 && apart > -20'000'000;
+}
+
 bool SameFile(const NativeString& a, const NativeString& b) {
   Identity first, second;
   return IdentityOf(a, true, first) && IdentityOf(b, true, second) && first == second;
