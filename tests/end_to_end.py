@@ -1797,7 +1797,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         expect("its file", inode(os.path.join(shelf, "Two", "Two.S01E02.mkv")), inode(os.path.join(single, "One.S01E02.mkv")))
     missing = host_path(os.path.join(tmp, "no", "library"))  # a library is made one level deep, no more
     expect("no such library", run(host_path(downloads), missing, program=LINK),
-           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] [--] <folder or file> [<library>]"), 2))
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] [--copy] [--] <folder or file> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".
@@ -1896,6 +1896,50 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
 
 
 UNDO = os.path.join(os.path.dirname(PROGRAM), "tvtidy-undo" + (".exe" if WINE else ""))
+
+
+@scenario()
+def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
+    """Each row: a library, the downloads, and the folder each must be linked
+    into. The dry run's lines are the run's; a second run links nothing new;
+    the undo leaves the library as it was, season folders it made included."""
+    rows = [
+        ("Season NN", {"Show A/Season 01": None, "Show B/Season 02/Show.B.S02E01.mkv": "b"},
+         {"Show.A.S01E02.mkv": "Show A/Season 01", "Show.A.S02E01.mkv": "Show A/Season 02",
+          "Show.A.S00E01.mkv": "Show A/Season 00", "New.Show.1x03.mkv": "New Show/Season 01"}),
+        ("S01 and Season 1", {"Show/S01": None, "Other/Season 1": None, "Other/Specials": None},
+         {"Show.S03E01.mkv": "Show/S03", "Other.S00E05.mkv": "Other/Specials", "Other.s01e01.mkv": "Other/Season 1",
+          "Other - Season 2 Episode 1.mkv": "Other/Season 2"}),
+        ("flat", {"Flat/Flat.S01E01.mkv": "f", "Flat2/Flat2.S01E01.mkv": "f", "Seasoned/Season 01": None,
+                  "Flat3/Specials/Flat3.S00E01.mkv": "f", "Flat3/Flat3.S01E01.mkv": "f"},
+         {"Flat.S02E01.mkv": "Flat", "New.S01E01.mkv": "New", "Seasoned.S01E02.mkv": "Seasoned/Season 01",
+          "Flat3.S02E01.mkv": "Flat3"}),
+        ("daily and anime", {"A/Season 01": None, "B/Season 01": None, "Anime Two/Season 01": None},
+         {"The.Daily.Show.2024.01.15.mkv": "The Daily Show/Season 2024",
+          "[Grp] Anime One - 05 [1080p][ABCD1234].mkv": "Anime One", "[Grp] Anime Two - 12 [720p].mkv": "Anime Two/Season 01"}),
+    ]
+    for name, library_layout, wanted in rows:
+        downloads, library = os.path.join(tmp, name, "dl"), os.path.join(tmp, name, "lib")
+        make(library, library_layout)
+        make(downloads, {n: n for n in wanted})
+        before = sorted(os.path.relpath(os.path.join(d, x), library) for d, ds, fs in os.walk(library) for x in ds + fs)
+        args = (host_path(downloads), host_path(library))
+        dry, run_ = run(*args, "--dry-run", program=LINK), run(*args, program=LINK)
+        would = [x.replace("Would Link File: ", "Linked File: ").replace("Would Create Folder: ", "Created Folder: ")
+                 .replace("Would link ", "Linked ") for x in lines_of(dry[0])]
+        expect(name + ": the dry run's lines are the run's", (would, dry[2]), (lines_of(run_[0]), run_[2]))
+        expect(name + ": rc", (run_[2], run_[1]), (0, b""))
+        expect(name + ": each in its season's folder", {n: os.path.exists(os.path.join(library, f, n)) and
+                                                        inode(os.path.join(library, f, n)) == inode(os.path.join(downloads, n))
+                                                        for n, f in wanted.items()}, {n: True for n in wanted})
+        again = run(*args, program=LINK)
+        expect(name + ": run again", sorted(lines_of(again[0])),
+               sorted([f"Already Linked: {host_path(downloads)}{SEP}{n}" for n in wanted] + ["Linked 0 files"]))
+        with open(os.path.join(tmp, name, "log"), "wb") as log:
+            log.write(run_[0])
+        undone = run(host_path(os.path.join(tmp, name, "log")), program=UNDO)
+        after = sorted(os.path.relpath(os.path.join(d, x), library) for d, ds, fs in os.walk(library) for x in ds + fs)
+        expect(name + ": undone, the library as it was", (after, undone[2]), (before, 0))
 
 
 def as_undone(lines):

@@ -19,6 +19,7 @@ bool SameLetters(NativeStringView text, NativeStringView lower) {
 bool ReadSeasonFolderName(NativeStringView name, int& season, SeasonSpelling* spelling) {
   if (SameLetters(name, NATIVE("specials")) || SameLetters(name, NATIVE("special"))) {
     season = 0;
+    if (spelling) *spelling = SeasonSpelling{NativeString(), 0};  // no numbered spelling
     return true;
   }
   size_t digitsAt = name.size();

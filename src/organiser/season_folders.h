@@ -18,7 +18,8 @@ struct SeasonSpelling {
 };
 
 // Whether the name is a season folder's: "Season 1", "season.01", "Season
-// 001", "S01", "Specials" (season 0); the spelling of a numbered one.
+// 001", "S01", "Specials" (season 0); the spelling of a numbered one (an
+// empty prefix for Specials).
 bool ReadSeasonFolderName(NativeStringView name, int& season, SeasonSpelling* spelling = nullptr);
 NativeString SeasonFolderName(const SeasonSpelling& spelling, int season);
 
