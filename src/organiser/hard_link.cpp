@@ -11,12 +11,18 @@
 #include "platform/process.h"
 
 namespace {
+// A folder as the disk knows it, whichever link it is reached through: the
+// links of the folders that are there resolved, those made in thought kept
+// as named. Two show folders that are one folder make one season folder.
 NativeString FullFolderPath(const NativeString& path) {
-  NativeString full;
+  NativeString full, canonical;
   int code = 0;
   FullPathName(path, full, code);
   while (full.size() > 1 && full.back() == kDelimiter) full.pop_back();
-  return full;
+  if (CanonicalPath(full, canonical)) return canonical;
+  const size_t nameAt = full.find_last_of(kDelimiter);
+  if (nameAt == full.npos || nameAt == 0 || nameAt + 1 == full.size()) return full;
+  return FullFolderPath(full.substr(0, nameAt)).append(full, nameAt, full.npos);
 }
 }  // namespace
 

@@ -24,8 +24,9 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
       if (!asked.insert(at->second).second) continue;
       const auto& [name, itsReadings] = folders_[at->second];
       const int score = ShowMatch(readings, itsReadings);
-      if (score == 0 || !usable(name)) continue;
-      others.push_back(name);
+      if (score == 0) continue;
+      others.push_back(name);  // one this user cannot write may hold the download linked already
+      if (!usable(name)) continue;
       if (score < best) continue;
       if (score > best) {
         best = score;

@@ -21,7 +21,7 @@ class ReadAlikeFolders {
   // exact rule names `show`: the best match among those `usable` accepts.
   // Where two match equally well, the first in byte order, every time, and
   // a warning names both.
-  // others: every other usable folder that reads as the same show.
+  // others: every other folder that reads as the same show, usable or not.
   bool Find(NativeStringView show, FolderIndex& folders, const std::function<bool(NativeStringView)>& usable,
             NativeString& found, std::vector<NativeString>& others);
   void Add(NativeStringView folderName);

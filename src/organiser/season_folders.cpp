@@ -1,5 +1,6 @@
 #include "organiser/season_folders.h"
 
+#include <set>
 #include <string>
 
 #include "episode/classifier.h"
@@ -26,12 +27,12 @@ bool ReadSeasonFolderName(NativeStringView name, int& season, SeasonSpelling* sp
   while (digitsAt > 0 && IsAsciiDigit(name[digitsAt - 1])) --digitsAt;
   const size_t digits = name.size() - digitsAt;
   if (digits == 0 || digits > 4) return false;
-  // "Season 1", "Season.01", "Season_001", or "S01"
+  // "Season 1", "Season.01", "Season_001", or "S01" (a daily show's "S2024")
   NativeStringView prefix = name.substr(0, digitsAt);
   NativeStringView word = prefix;
   while (!word.empty() && (word.back() == NATIVE(' ') || word.back() == NATIVE('.') || word.back() == NATIVE('_')))
     word.remove_suffix(1);
-  if (!SameLetters(word, NATIVE("season")) && !(SameLetters(prefix, NATIVE("s")) && digits <= 3)) return false;
+  if (!SameLetters(word, NATIVE("season")) && !SameLetters(prefix, NATIVE("s"))) return false;
   season = 0;
   for (const NativeChar c : name.substr(digitsAt)) season = season * 10 + (c - NATIVE('0'));
   if (spelling) *spelling = SeasonSpelling{NativeString(prefix), name[digitsAt] == NATIVE('0') ? digits : 1};
@@ -44,8 +45,14 @@ NativeString SeasonFolderName(const SeasonSpelling& spelling, int season) {
   return NativeString(spelling.prefix).append(number.begin(), number.end());
 }
 
+// Two show folders that are one folder (links) are one show folder here.
+NativeString SeasonFolders::Key(const NativeString& showFolder) {
+  NativeString canonical;
+  return CanonicalPath(WithTrailingDelimiter(showFolder) + NATIVE("."), canonical) ? canonical : showFolder;
+}
+
 SeasonFolders::Show& SeasonFolders::Read(const NativeString& showFolder) {
-  const auto [at, added] = shows_.try_emplace(showFolder);
+  const auto [at, added] = shows_.try_emplace(Key(showFolder));
   Show& show = at->second;
   if (!added) return show;
   NativeString first;  // the numbered season folder first in byte order gives the spelling
@@ -80,16 +87,21 @@ const std::optional<SeasonSpelling>& SeasonFolders::LibraryWay(const NativeStrin
     if (listing.Entry().isFolder && !listing.Entry().name.empty() && listing.Entry().name[0] != NATIVE('.'))
       names.emplace_back(listing.Entry().name);
   // The clear majority of the shows that keep episodes, two in three, decides;
-  // the spelling most of them use is taken.
+  // the spelling most of them use is taken. A show with episodes of its own
+  // beside season folders counts as flat, and a folder reached two ways once:
+  // what a run adds never turns the majority, and a second run decides alike.
   int seasoned = 0, flat = 0;
   std::map<std::pair<NativeString, size_t>, int> spellings;
+  std::set<NativeString> counted;
   for (const NativeString& name : names) {
-    const Show& show = Read(WithTrailingDelimiter(library) + name);
-    if (show.seasoned) {
+    const NativeString folder = WithTrailingDelimiter(library) + name;
+    if (!counted.insert(Key(folder)).second) continue;
+    const Show& show = Read(folder);
+    if (show.flat) {
+      ++flat;
+    } else if (show.seasoned) {
       ++seasoned;
       if (show.spelling) ++spellings[{show.spelling->prefix, show.spelling->digits}];
-    } else if (show.flat) {
-      ++flat;
     }
   }
   if (seasoned == 0 || seasoned * 3 < (seasoned + flat) * 2) return libraryWay_;
@@ -106,22 +118,23 @@ const std::optional<SeasonSpelling>& SeasonFolders::LibraryWay(const NativeStrin
 NativeString SeasonFolders::For(const NativeString& library, const NativeString& showFolder,
                                 const EpisodeReading& episode, bool& there) {
   there = true;
+  // The library as the run found it, before anything of the run's is in it:
+  // the dry run and the run decide alike.
+  const std::optional<SeasonSpelling>& way = LibraryWay(library);
   Show& show = Read(showFolder);
-  if (!show.seasoned && (show.flat || !LibraryWay(library))) return showFolder;
+  if (!show.seasoned && (show.flat || !way)) return showFolder;
   const auto in = [&](const NativeString& name) { return WithTrailingDelimiter(showFolder) + name; };
   // Numbered from the first episode: no season of its own.
   if (episode.kind == EpisodeReading::Kind::Absolute)
     return show.seasons.size() == 1 ? in(show.seasons.begin()->second) : showFolder;
   if (const auto known = show.seasons.find(episode.season); known != show.seasons.end()) return in(known->second);
   there = false;
-  return in(SeasonFolderName(show.spelling ? *show.spelling : LibraryWay(library) ? *LibraryWay(library)
-                                                                                    : SeasonSpelling{},
-                             episode.season));
+  return in(SeasonFolderName(show.spelling ? *show.spelling : way ? *way : SeasonSpelling{}, episode.season));
 }
 
 void SeasonFolders::Made(const NativeString& folder) {
   const size_t nameAt = folder.find_last_of(kDelimiter);
-  Show& show = shows_[folder.substr(0, nameAt)];
+  Show& show = shows_[Key(folder.substr(0, nameAt))];
   const NativeString name = folder.substr(nameAt + 1);
   show.seasoned = true;
   int season = 0;

@@ -2,7 +2,7 @@
 // tvtidy-link puts an episode into its season's folder where its show
 // folder holds such folders, keeps a flat show folder flat, and gives a new
 // show what the library's other shows have. Each show folder is listed
-// once a run, the library's shows once, on the first new show.
+// once a run, and the library's shows once, before the run adds to them.
 #pragma once
 
 #include <map>
@@ -40,6 +40,7 @@ class SeasonFolders {
     std::optional<SeasonSpelling> spelling;
   };
   Show& Read(const NativeString& showFolder);
+  static NativeString Key(const NativeString& showFolder);
   // Whether new shows get season folders, and in which spelling.
   const std::optional<SeasonSpelling>& LibraryWay(const NativeString& library);
 

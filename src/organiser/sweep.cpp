@@ -304,14 +304,14 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     if (SeasonFolders* seasons = asAPerson ? effects.Seasons() : nullptr) {
       bool there = true;
       NativeString place = seasons->For(library, showFolder, readings[chosen], there);
+      // Asked as every folder is: one reached two ways (links) may have it by now.
+      there = there || effects.FolderExists(place);
       if (!there && !effects.MakeFolder(place)) {
         effects.FolderFailed(place);
         continue;
       }
-      if (!there) {
-        seasons->Made(place);
-        effects.FolderCreated(place);
-      }
+      seasons->Made(place);
+      if (!there) effects.FolderCreated(place);
       showFolderExisted = showFolderExisted && there;
       showFolder.swap(place);
     }

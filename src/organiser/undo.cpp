@@ -63,8 +63,15 @@ auto FindAsTheFolder(Entries& entries, const NativeString& path, bool ignoresCas
 }
 }  // namespace
 
+// One folder reached through two links (two show folders that are one) is
+// one folder to what the undo has taken out of it.
+NativeString Undo::AsTheDiskKnowsIt(const NativeString& path) {
+  NativeString canonical;
+  return CanonicalPath(path, canonical) ? canonical : path;
+}
+
 bool Undo::Gone(const NativeString& path) const {
-  return !gone_.empty() && FindAsTheFolder(gone_, path, IgnoresCase(FolderPartOf(path))) != gone_.end();
+  return !gone_.empty() && FindAsTheFolder(gone_, AsTheDiskKnowsIt(path), IgnoresCase(FolderPartOf(path))) != gone_.end();
 }
 
 bool Undo::There(const NativeString& path) const {
@@ -89,12 +96,13 @@ bool Undo::FindMoved(const NativeString& path, NativeString& moved) {
   moved.assign(base).append(show).append(1, kDelimiter).append(name);
   if (There(moved)) return true;
   if (kNamesIgnoreCase) return false;  // the file system found every spelling
-  // Another spelling of the show folder, as the sweep takes one.
+  // Another spelling of the show folder, as the sweep takes one: never one
+  // this user cannot look into, which the run passed over too.
   auto& index = bases_[base];
   if (!index) index = std::make_unique<FolderIndex>(base, FolderIndex::FoldersOnly);
   return index->FirstVariant(show, true, [&](NativeStringView variant) {
     moved.assign(base).append(variant).append(1, kDelimiter).append(name);
-    return There(moved);
+    return LookUpEntry(moved) != Lookup::Refused && There(moved);
   });
 }
 
@@ -116,8 +124,9 @@ void Undo::Restore(const NativeString& path) {
   if (const auto was = FindAsTheFolder(arrived_, moved, IgnoresCase(FolderPartOf(moved))); was != arrived_.end())
     arrived_.erase(was);
   arrived_.emplace(path, before);
-  gone_.insert(moved);
-  if (const auto back = FindAsTheFolder(gone_, path, IgnoresCase(FolderPartOf(path))); back != gone_.end())
+  gone_.insert(AsTheDiskKnowsIt(moved));
+  if (const auto back = FindAsTheFolder(gone_, AsTheDiskKnowsIt(path), IgnoresCase(FolderPartOf(path)));
+      back != gone_.end())
     gone_.erase(back);
   ++restored_;
   Say(NATIVE("Restored File: "), NATIVE("Would Restore File: "), path);
@@ -145,7 +154,7 @@ void Undo::RemoveLink(const Line& link) {
   if (!MayChangeEntriesIn(FolderPartOf(link.path)) ||
       (!dryRun_ && !RemoveSecondName(link.path, download)))
     return Fail(kFailed, link.path, SystemErrorText(LastErrorCode()));
-  gone_.insert(link.path);
+  gone_.insert(AsTheDiskKnowsIt(link.path));
   ++removedLinks_;
   Say(NATIVE("Removed Link: "), NATIVE("Would Remove Link: "), link.path);
 }
@@ -160,7 +169,7 @@ void Undo::RemoveCopy(const Line& copy) {
     return Fail(kFailed, copy.path, NATIVE("no longer of its download's size and time: it may be the only one"));
   if (!MayChangeEntriesIn(FolderPartOf(copy.path)) || (!dryRun_ && !RemoveFile(copy.path)))
     return Fail(kFailed, copy.path, SystemErrorText(LastErrorCode()));
-  gone_.insert(copy.path);
+  gone_.insert(AsTheDiskKnowsIt(copy.path));
   ++removedCopies_;
   Say(NATIVE("Removed Copy: "), NATIVE("Would Remove Copy: "), copy.path);
 }
@@ -192,7 +201,7 @@ void Undo::RemoveFolder(const NativeString& folder) {
   const NativeString parent = FolderPartOf(NativeStringView(folder).substr(0, folder.find_last_not_of(kDelimiter) + 1));
   if (!MayChangeEntriesIn(parent) || (!dryRun_ && !RemoveEmptyFolder(folder)))
     return Fail(kFailed, folder, SystemErrorText(LastErrorCode()));
-  gone_.insert(folder);
+  gone_.insert(AsTheDiskKnowsIt(folder));
   ++removedFolders_;
   Say(NATIVE("Removed Folder: "), NATIVE("Would Remove Folder: "), folder);
 }

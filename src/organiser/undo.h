@@ -62,6 +62,7 @@ class Undo {
   // what it put back with where that file was before. Names are compared as
   // their folder compares them (Windows, exFAT: letter case ignored).
   bool Gone(const NativeString& path) const;
+  static NativeString AsTheDiskKnowsIt(const NativeString& path);
   bool IgnoresCase(const NativeString& folder) const;
   bool There(const NativeString& path) const;
   bool FolderThere(const NativeString& path) const;
