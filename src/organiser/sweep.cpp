@@ -310,7 +310,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
         effects.FolderFailed(place);
         continue;
       }
-      seasons->Made(place);
+      if (place != showFolder) seasons->Made(place);
       if (!there) effects.FolderCreated(place);
       showFolderExisted = showFolderExisted && there;
       showFolder.swap(place);
