@@ -58,7 +58,7 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
   return false;
 }
 
-bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) const {
+bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) {
   if (othersOf_.empty()) return false;
   // The show folder is the link's folder, or the one above its season's.
   const size_t nameAt = target.find_last_of(kDelimiter) + 1;
@@ -66,8 +66,11 @@ bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString
   for (const size_t at : {nameAt, seasonAt == NativeString::npos ? nameAt : seasonAt + 1}) {
     const auto found = othersOf_.find(target.substr(0, at));
     if (found == othersOf_.end()) continue;
-    for (const NativeString& other : found->second)
+    for (const NativeString& other : found->second) {
       if (SameFile(linked, other + target.substr(at)) || SameFile(linked, other + target.substr(nameAt))) return true;
+      for (const NativeString& season : seasons_.SeasonsOf(other))  // kept in its season's folder there
+        if (SameFile(linked, other + season + kDelimiter + target.substr(nameAt))) return true;
+    }
   }
   return false;
 }

@@ -120,7 +120,7 @@ class LinkEffects : public SweepEffects {
   // Other folders that read as the show of a show folder: a download that
   // has a name in one of them is linked already.
   std::map<NativeString, std::vector<NativeString>> othersOf_;
-  bool LinkedElsewhere(const NativeString& linked, const NativeString& target) const;
+  bool LinkedElsewhere(const NativeString& linked, const NativeString& target);
   // The names a dry run has linked, by full path, with the file each holds
   // (compared as the platform compares names).
   std::map<NativeString, NativeString, std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>>

@@ -132,6 +132,12 @@ NativeString SeasonFolders::For(const NativeString& library, const NativeString&
   return in(SeasonFolderName(show.spelling ? *show.spelling : way ? *way : SeasonSpelling{}, episode.season));
 }
 
+std::vector<NativeString> SeasonFolders::SeasonsOf(const NativeString& showFolder) {
+  std::vector<NativeString> names;
+  for (const auto& [season, name] : Read(showFolder).seasons) names.push_back(name);
+  return names;
+}
+
 void SeasonFolders::Made(const NativeString& folder) {
   const size_t nameAt = folder.find_last_of(kDelimiter);
   Show& show = shows_[Key(folder.substr(0, nameAt))];

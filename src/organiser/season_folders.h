@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "episode/episode_name.h"
 #include "platform/text.h"
@@ -30,6 +31,8 @@ class SeasonFolders {
   // whether it is there (made by this run included, in thought too).
   NativeString For(const NativeString& library, const NativeString& showFolder, const EpisodeReading& episode,
                    bool& there);
+  // The names of the show folder's season folders, as this run knows them.
+  std::vector<NativeString> SeasonsOf(const NativeString& showFolder);
   // A season folder this run has made (in thought too), by its full path.
   void Made(const NativeString& folder);
 

@@ -251,69 +251,77 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       quickTried = true;
     }
 
-    showFolder.assign(library).append(showName);
-    NativeStringView made = showName;
-    bool showFolderExisted = false;
-    const auto usable = [&](NativeStringView name) {
-      variant.assign(library).append(name);
-      return effects.UsableFolder(variant);
-    };
-    // tvtidy-link: the folder a person takes for the show, whatever made it
-    // and whatever came first (an exact-rule folder is read like any other);
-    // else a new one named cleanly.
-    // Of several readings, the one whose show the library holds.
+    // tvtidy-link decides a show's (and its season's) folder once a run: a
+    // file of it goes where the first went, as the quick way takes it, and
+    // the dry run alike, whatever folders the run has made since.
+    const auto decided = asAPerson ? checkedFolders.find(placeKey) : checkedFolders.end();
+    bool showFolderExisted = decided != checkedFolders.end();
     size_t chosen = 0;
-    bool held = false;
-    for (; asAPerson && chosen < readings.size(); ++chosen)
-      if ((held = readAlike.Find(readings[chosen].show, folders, usable, cleanName, others))) break;
-    if (asAPerson) showName = readings[chosen = held ? chosen : 0].show;
-    if (held) {
-      showFolder.assign(library).append(cleanName);
-      showFolderExisted = true;
-      for (NativeString& other : others) other.insert(0, library).push_back(kDelimiter);
-      if (!others.empty()) effects.AlsoTheShow(showFolder + kDelimiter, others);
-    } else if (asAPerson && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
-      showFolder.assign(library).append(cleanName);
-      made = cleanName;
-      showFolderExisted = effects.FolderExists(showFolder);
-    } else {
-      showFolderExisted = effects.FolderExists(showFolder);
-      // Any entry under the exact name that is not a folder blocks the folder:
-      // a file, a FIFO, a dangling link, a link to a folder that cannot be
-      // opened. (Asked only where a spelling is looked for next: Windows
-      // finds every spelling itself.)
-      const bool blocked = !showFolderExisted && !kNamesIgnoreCase && EntryExists(showFolder);
-      // Of several folders that match, the first in byte order that this user
-      // can enter and write: repeatable runs, and no third spelling.
-      if (!showFolderExisted && !kNamesIgnoreCase && !blocked &&
-          folders.FirstVariant(showName, true, [&](NativeStringView name) { return name != showName && usable(name); })) {
-        showFolder.swap(variant);
-        showFolderExisted = true;
-      }
-    }
+    if (showFolderExisted) showFolder = decided->second;
     if (!showFolderExisted) {
-      if (!effects.MakeFolder(showFolder)) {
-        effects.FolderFailed(showFolder);
-        continue;
+      showFolder.assign(library).append(showName);
+      NativeStringView made = showName;
+      showFolderExisted = false;
+      const auto usable = [&](NativeStringView name) {
+        variant.assign(library).append(name);
+        return effects.UsableFolder(variant);
+      };
+      // tvtidy-link: the folder a person takes for the show, whatever made it
+      // and whatever came first (an exact-rule folder is read like any other);
+      // else a new one named cleanly.
+      // Of several readings, the one whose show the library holds.
+      bool held = false;
+      for (; asAPerson && chosen < readings.size(); ++chosen)
+        if ((held = readAlike.Find(readings[chosen].show, folders, usable, cleanName, others))) break;
+      if (asAPerson) showName = readings[chosen = held ? chosen : 0].show;
+      if (held) {
+        showFolder.assign(library).append(cleanName);
+        showFolderExisted = true;
+        for (NativeString& other : others) other.insert(0, library).push_back(kDelimiter);
+        if (!others.empty()) effects.AlsoTheShow(showFolder + kDelimiter, others);
+      } else if (asAPerson && !(cleanName = CleanShowFolderName(ReadShowName(showName))).empty()) {
+        showFolder.assign(library).append(cleanName);
+        made = cleanName;
+        showFolderExisted = effects.FolderExists(showFolder);
+      } else {
+        showFolderExisted = effects.FolderExists(showFolder);
+        // Any entry under the exact name that is not a folder blocks the folder:
+        // a file, a FIFO, a dangling link, a link to a folder that cannot be
+        // opened. (Asked only where a spelling is looked for next: Windows
+        // finds every spelling itself.)
+        const bool blocked = !showFolderExisted && !kNamesIgnoreCase && EntryExists(showFolder);
+        // Of several folders that match, the first in byte order that this user
+        // can enter and write: repeatable runs, and no third spelling.
+        if (!showFolderExisted && !kNamesIgnoreCase && !blocked &&
+            folders.FirstVariant(showName, true, [&](NativeStringView name) { return name != showName && usable(name); })) {
+          showFolder.swap(variant);
+          showFolderExisted = true;
+        }
       }
-      if (!kNamesIgnoreCase) folders.Add(made, true);
-      readAlike.Add(made);
-      effects.FolderCreated(showFolder);
-    }
-    // tvtidy-link: into its season's folder, where the show keeps them.
-    if (SeasonFolders* seasons = asAPerson ? effects.Seasons() : nullptr) {
-      bool there = true;
-      NativeString place = seasons->For(library, showFolder, readings[chosen], there);
-      // Asked as every folder is: one reached two ways (links) may have it by now.
-      there = there || effects.FolderExists(place);
-      if (!there && !effects.MakeFolder(place)) {
-        effects.FolderFailed(place);
-        continue;
+      if (!showFolderExisted) {
+        if (!effects.MakeFolder(showFolder)) {
+          effects.FolderFailed(showFolder);
+          continue;
+        }
+        if (!kNamesIgnoreCase) folders.Add(made, true);
+        readAlike.Add(made);
+        effects.FolderCreated(showFolder);
       }
-      if (place != showFolder) seasons->Made(place);
-      if (!there) effects.FolderCreated(place);
-      showFolderExisted = showFolderExisted && there;
-      showFolder.swap(place);
+      // tvtidy-link: into its season's folder, where the show keeps them.
+      if (SeasonFolders* seasons = asAPerson ? effects.Seasons() : nullptr) {
+        bool there = true;
+        NativeString place = seasons->For(library, showFolder, readings[chosen], there);
+        // Asked as every folder is: one reached two ways (links) may have it by now.
+        there = there || effects.FolderExists(place);
+        if (!there && !effects.MakeFolder(place)) {
+          effects.FolderFailed(place);
+          continue;
+        }
+        if (place != showFolder) seasons->Made(place);
+        if (!there) effects.FolderCreated(place);
+        showFolderExisted = showFolderExisted && there;
+        showFolder.swap(place);
+      }
     }
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
     const auto [accepted, first] = checkedFolders.try_emplace(placeKey, showFolder);
