@@ -126,5 +126,14 @@ status=$?
 { [ $status -eq 2 ] && [ ! -s "$work/out.txt" ] && grep -qx '  sudo apt-get install cmake' "$work/err.txt" &&
   ! grep -qi 'cmake error\|CMakeLists' "$work/err.txt" && [ ! -e "$work/clone/build" ]; } ||
   { cat "$work/err.txt"; fail "./run without cmake as an ordinary user (status $status)"; }
-ok "./run without the build tools names the command that installs them"
+# As root it installs them with apt-get, saying so (an apt-get that only
+# records what it is asked, so nothing is installed here).
+rm -f "$work/bin/apt-get"  # a link to the real one: never written through
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$work/apt.txt" >"$work/bin/apt-get" && chmod +x "$work/bin/apt-get"
+env PATH="$work/bin" "$work/clone/run" "$work/tv" >"$work/out.txt" 2>"$work/err.txt"
+status=$?
+[ "$(id -u)" -ne 0 ] || { [ $status -eq 2 ] && grep -qx 'Installing what the build needs with apt-get: cmake' "$work/err.txt" &&
+  grep -q 'install -y -qq cmake' "$work/apt.txt" && grep -qx 'Still not found after apt-get: cmake' "$work/err.txt"; } ||
+  { cat "$work/err.txt"; fail "./run without cmake as root (status $status)"; }
+ok "./run without the build tools names the command that installs them, or installs them as root"
 echo "packages: 7 passed, 0 failed"
