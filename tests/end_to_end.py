@@ -2067,6 +2067,23 @@ def undo_takes_a_run_back_from_its_log(tmp):
              "this name: it cannot be found)",
              f"Remove Folder FAILED: {host_path(outside)}{SEP}?mega (the log's code page could not hold this name: it "
              "cannot be found)", undo_summary(0, 0, 0)]), 1))
+        # One the page writes as a look-alike (\u03a9mega as Omega), beside an
+        # unrelated folder of that very name: nothing of it is touched.
+        alike = os.path.join(tmp, "alike")
+        make(alike, {"\u03a9mega.S01E01.mkv": "moved", "Omega/Omega.S01E01.mkv": "unrelated"})
+        alike_log = os.path.join(tmp, "alike.log")
+        with open(alike_log, "wb") as f:
+            run(host_path(alike), stdout=f)
+        before = files_under(alike)
+        why = "(the log's code page writes another name beside it alike: it cannot tell which one the run moved)"
+        for dry in ((), ("--dry-run",)):
+            out, err, rc = run(host_path(alike_log), *dry, program=UNDO)
+            expect("a look-alike beside an unrelated folder" + " (dry run)" * bool(dry), (sorted(lines_of(out)), rc), (
+                sorted([f"Restore File FAILED: {host_path(alike)}{SEP}Omega.S01E01.mkv {why}",
+                        f"Remove Folder FAILED: {host_path(alike)}{SEP}Omega {why}",
+                        undo_summary(0, 0, 0).replace("Restored", "Would restore" if dry else "Restored")
+                        .replace("removed", "remove" if dry else "removed")]), 1))
+        expect("the unrelated folder untouched", files_under(alike), before)
 
 
 @scenario(native_only=True)

@@ -258,6 +258,7 @@ void RunUndo() {
     // The whole log is read first: one that is no run's output changes nothing.
     const NativeString text = TextOfLog(bytes);
     Undo undo(dryRun);
+    if (LogInAnsiPage(bytes)) undo.NamesMayBeLookAlikes();
     size_t number = 0, start = 0;
     for (size_t end; start < text.size(); start = end + 1) {
       end = text.find(NATIVE('\n'), start);

@@ -11,6 +11,8 @@ namespace {
 // name there contains: such a path cannot be found.
 bool Unfindable(const NativeString& path) { return kNamesIgnoreCase && path.find(NATIVE('?')) != path.npos; }
 constexpr NativeStringView kUnfindable = NATIVE("the log's code page could not hold this name: it cannot be found");
+constexpr NativeStringView kLookAlike =
+    NATIVE("the log's code page writes another name beside it alike: it cannot tell which one the run moved");
 
 // "4 files", "1 folder".
 void AppendCount(NativeString& text, std::int64_t count, NativeStringView one, NativeStringView many = {}) {
@@ -70,6 +72,13 @@ NativeString Undo::AsTheDiskKnowsIt(const NativeString& path) {
   return CanonicalPath(path, canonical) ? canonical : path;
 }
 
+// The name or its folder's, where the log's code page writes another beside it alike.
+bool Undo::Ambiguous(const NativeString& path) const {
+  if (!lookAlikes_) return false;
+  const NativeString folder = FolderPartOf(NativeStringView(path).substr(0, path.find_last_not_of(kDelimiter) + 1));
+  return LookAlikeBeside(path) || (!folder.empty() && LookAlikeBeside(folder));
+}
+
 bool Undo::Gone(const NativeString& path) const {
   return !gone_.empty() && FindAsTheFolder(gone_, AsTheDiskKnowsIt(path), IgnoresCase(FolderPartOf(path))) != gone_.end();
 }
@@ -115,6 +124,7 @@ void Undo::Restore(const NativeString& path) {
     return Fail(kFailed, path, NATIVE("it is no longer in its show folder"));
   }
   if (There(path)) return Fail(kFailed, path, NATIVE("a file of that name is in its place"));
+  if (Ambiguous(moved) || Ambiguous(path)) return Fail(kFailed, path, kLookAlike);
   // Both folders' entries change: asked alike by the undo and its dry run.
   for (const NativeString& folder : {FolderPartOf(moved), FolderPartOf(path)})
     if (!MayChangeEntriesIn(folder)) return Fail(kFailed, path, SystemErrorText(LastErrorCode()));
@@ -137,6 +147,7 @@ void Undo::RemoveLink(const Line& link) {
   if (Unfindable(link.path) || Unfindable(link.source)) return Fail(kFailed, link.path, kUnfindable);
   if (!There(link.path)) return Say(NATIVE("Already Removed: "), {}, link.path);
   const NativeString& file = link.file.empty() ? link.source : link.file;
+  if (Ambiguous(link.path) || Ambiguous(file)) return Fail(kFailed, link.path, kLookAlike);
   // The download's own name gone: the link may be all that is left of it.
   if (!There(file)) return Fail(kFailed, link.path, NATIVE("its download is gone: this may be the file's last name"));
   const NativeString& download = Before(file);
@@ -164,6 +175,7 @@ void Undo::RemoveCopy(const Line& copy) {
   if (Unfindable(copy.path) || Unfindable(copy.source)) return Fail(kFailed, copy.path, kUnfindable);
   if (!There(copy.path)) return Say(NATIVE("Already Removed: "), {}, copy.path);
   const NativeString& file = copy.file.empty() ? copy.source : copy.file;
+  if (Ambiguous(copy.path) || Ambiguous(file)) return Fail(kFailed, copy.path, kLookAlike);
   if (!There(file)) return Fail(kFailed, copy.path, NATIVE("its download is gone: this may be the only copy left"));
   if (!CopyOfFile(copy.path, Before(file)))
     return Fail(kFailed, copy.path, NATIVE("no longer of its download's size and time: it may be the only one"));
@@ -194,6 +206,7 @@ void Undo::RemoveFolder(const NativeString& folder) {
   static constexpr NativeStringView kFailed = NATIVE("Remove Folder FAILED: ");
   if (Unfindable(folder)) return Fail(kFailed, folder, kUnfindable);
   if (!FolderThere(folder)) return Say(NATIVE("Already Removed: "), {}, folder);
+  if (Ambiguous(folder)) return Fail(kFailed, folder, kLookAlike);
   if (!EmptiedBy(folder)) {
     line_.assign(NATIVE("Kept Folder: ")).append(folder).append(NATIVE(" (it holds files the run did not put there)"));
     return WriteLine(line_);

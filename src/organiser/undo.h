@@ -42,6 +42,10 @@ class Undo {
 
   bool AnyFailed() const { return failed_; }
 
+  // The log was written in the ANSI code page: a name that another entry
+  // beside it is written alike as (Ωmega as Omega) is not taken back.
+  void NamesMayBeLookAlikes() { lookAlikes_ = true; }
+
  private:
   struct Line {
     enum Kind { Moved, Linked, Copied, Created } kind;
@@ -74,6 +78,8 @@ class Undo {
   void Fail(NativeStringView prefix, NativeStringView what, NativeStringView reason);
 
   bool dryRun_;
+  bool lookAlikes_ = false;
+  bool Ambiguous(const NativeString& path) const;
   bool failed_ = false;
   std::vector<Line> lines_;
   std::multiset<NativeString, IgnoringCaseLess> gone_;

@@ -161,6 +161,12 @@ bool StoredNameNow(const NativeString& path, NativeString& stored);
 // finds it. A folder not there yet is asked of its parent.
 bool NamesIgnoreCaseIn(const NativeString& folder);
 
+// Whether another entry of the path's folder is written as its last name is
+// in the ANSI code page, where Windows writes a letter the page lacks as a
+// look-alike (Ωmega as Omega): a log in that page cannot tell them apart.
+// POSIX: false.
+bool LookAlikeBeside(const NativeString& path);
+
 // Whether the entry (not followed) and the folder (followed; its parent where
 // it is not made yet) are on one file system, so that a move is a rename.
 // Windows: one volume, by the volumes' serial numbers.

@@ -39,6 +39,10 @@ bool ReadWholeInput(const NativeString& path, std::string& bytes);
 // is written in (UTF-8 after a byte-order mark), on POSIX the bytes.
 NativeString TextOfLog(std::string_view bytes);
 
+// Whether the log's names were written in the ANSI code page (Windows, no
+// UTF-8 mark), where a letter the page lacks became a look-alike.
+bool LogInAnsiPage(std::string_view bytes);
+
 // A line on standard error for what the user must find by hand (a file left
 // under a hidden name); standard output's lines stay as they are.
 void WriteNotice(NativeStringView text);

@@ -210,6 +210,8 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
   return file.st_dev == there.st_dev;
 }
 
+bool LookAlikeBeside(const NativeString&) { return false; }  // logs keep the bytes
+
 bool NamesIgnoreCaseIn(const NativeString& folder) {
   // Where the folder really is (through links), or its parent, not made yet.
   char resolved[PATH_MAX];

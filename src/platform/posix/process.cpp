@@ -47,6 +47,8 @@ NativeString ArgumentAt(int n) {
 
 void ExitProcessWith(std::int32_t status) { std::exit(status); }
 
+bool LogInAnsiPage(std::string_view) { return false; }  // a log holds the names' bytes
+
 namespace {
 void WriteAllToStandardError(std::string_view bytes) {
   while (!bytes.empty()) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <string>
 
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
@@ -280,6 +281,39 @@ bool LinkTargetOf(const NativeString&, NativeString&) { return false; }
 bool MayChangeEntriesIn(const NativeString&) { return true; }
 
 bool NamesIgnoreCaseIn(const NativeString&) { return true; }
+
+namespace {
+// A name as output to a file writes it: the ANSI code page, its best fit
+// for a letter it lacks.
+std::string InAnsiPage(const wchar_t* name, int length) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, length, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, name, length, bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+}  // namespace
+
+bool LookAlikeBeside(const NativeString& path) {
+  NativeStringView named = path;
+  while (named.size() > 1 && named.back() == L'\\') named.remove_suffix(1);
+  const size_t nameAt = named.find_last_of(L'\\');
+  if (nameAt == named.npos) return false;
+  const NativeStringView name = named.substr(nameAt + 1);
+  const std::string written = InAnsiPage(name.data(), static_cast<int>(name.size()));
+  const NativeString pattern = NativeString(named.substr(0, nameAt + 1)) + L"*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool alike = false;
+  do {
+    const int length = static_cast<int>(wcslen(found.cFileName));
+    alike = CompareStringOrdinal(found.cFileName, length, name.data(), static_cast<int>(name.size()), TRUE) !=
+                CSTR_EQUAL &&
+            InAnsiPage(found.cFileName, length) == written;
+  } while (!alike && FindNextFileW(search, &found));
+  FindClose(search);
+  return alike;
+}
 
 bool StoredNameNow(const NativeString& path, NativeString& stored) {
   stored = path;

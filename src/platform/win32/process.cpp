@@ -103,6 +103,10 @@ bool ReadWholeInput(const NativeString& path, std::string& bytes) {
   return read;
 }
 
+bool LogInAnsiPage(std::string_view bytes) {
+  return bytes.substr(0, 3) != "\xEF\xBB\xBF" && AnsiCodePage() != CP_UTF8;
+}
+
 NativeString TextOfLog(std::string_view bytes) {
   UINT page = AnsiCodePage();
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
