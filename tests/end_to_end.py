@@ -408,6 +408,23 @@ def existing_show_folder_with_a_same_named_file(tmp):
     expect("run", run(host_path(tmp)),
            (line("Moved File: " + base + "Show.Name.S01E01.mkv") + line("Moved 1 files"), b"", 1))
     expect("replaced", files_under(tmp), collections.Counter({("Show.Name.S01E01.mkv", b"new"): 1}))
+    # A link to a folder under the episode's name: whatever a platform makes
+    # of it (Linux replaces the name; Wine's rename moves what it leads to),
+    # no file is lost, and the line is true.
+    for inside in ({"other/inside": "kept"}, {"other": None}):
+        linked = os.path.join(tmp, "linked")
+        make(linked, {**inside, "Show/x": "x", "Show.S01E01.mkv": "new"})
+        os.symlink(os.path.join(linked, "other"), os.path.join(linked, "Show", "Show.S01E01.mkv"))
+        folders = lambda: sum(len([d for d in ds if not os.path.islink(os.path.join(at, d))])
+                              for at, ds, _ in os.walk(linked))
+        before = folders()
+        out, err, rc = run(host_path(linked))
+        moved = lines_of(out)[0] == "Moved File: " + host_path(linked) + SEP + "Show.S01E01.mkv"
+        contents = collections.Counter(c for (n, c) in files_under(linked).elements() if isinstance(c, bytes))
+        expect("a link to a folder in the way: nothing lost", (contents[b"kept"], contents[b"new"], folders() >= before,
+                                                                 moved, os.path.exists(os.path.join(linked, "Show.S01E01.mkv"))),
+               ("other/inside" in inside, 1, True) + ((True, False) if not WINE else (False, True)))
+        shutil.rmtree(linked)
 
 
 @scenario()

@@ -75,12 +75,14 @@ class HeldAlone {
 };
 
 // A file as it is now, without opening its data: false when it cannot be had.
-bool KnowByName(const NativeString& path, Known& known) {
+bool KnowByName(const NativeString& path, Known& known, DWORD* attributes = nullptr) {
   const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool had = KnowByHandle(file, known);
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;  // folders and links to them open too
+  BY_HANDLE_FILE_INFORMATION all;
+  const bool had = KnowByHandle(file, known, &all);
+  if (had && attributes) *attributes = all.dwFileAttributes;
   CloseKeepingError(file);
   return had;
 }
@@ -233,7 +235,11 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeStrin
   EndingSignalsHeld held;
   StoredNameNow(path, own);
   if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) return false;
-  setAside.path = KnowByName(aside, setAside.known) ? aside : NativeString();
+  // A folder, or a link to one, is never removed as an old file: where a
+  // rename moves what a link leads to (Wine), that would be a folder.
+  DWORD attributes = 0;
+  setAside.path = KnowByName(aside, setAside.known, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+                      ? aside : NativeString();
   return true;
 }
 
@@ -246,7 +252,11 @@ bool PutBack(const NativeString& aside, const NativeString& own) {
 // aside, untouched: otherwise the replace unwinds.
 bool RemoveAside(const NativeString& aside) {
   EndingSignalsHeld held;
-  return HeldAlone(aside).RemoveIfStill(setAside.path == aside ? &setAside.known : nullptr);
+  if (setAside.path != aside) {
+    SetLastError(ERROR_SHARING_VIOLATION);  // never removed unknown: the replace unwinds
+    return false;
+  }
+  return HeldAlone(aside).RemoveIfStill(&setAside.known);
 }
 
 bool CopiableAcross(const NativeString&) { return true; }  // no FIFOs or devices among files
