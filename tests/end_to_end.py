@@ -1028,6 +1028,16 @@ def moves_across_volumes_under_wine_keep_every_byte(tmp):
         expect("the preview, line for line", sorted(as_in_a_run(preview)), sorted(lines_of(out)))
         expect("byte for byte", [open(os.path.join(other, n), "rb").read() for n in sorted(os.listdir(other))],
                [content, b"new"])
+        # tvtidy-link leaves its download where it is: a read-only one is
+        # refused for the other volume alone, and --copy copies it.
+        os.chmod(os.path.join(tmp, "Show.S01E03.mkv"), 0o444)
+        linked = [l for l in lines_of(run(tmp, program=LINK)[0]) if "Show.S01E03.mkv" in l]
+        expect("a read-only download, another volume", (len(linked), linked[0].endswith(
+            "; --copy copies it onto the library's disk)")), (1, True))
+        linked = [l for l in lines_of(run(tmp, "--copy", program=LINK)[0]) if "Show.S01E03.mkv" in l]
+        expect("and with --copy", linked, [f"Copied File: {base}Show.S01E03.mkv -> {base}Show{SEP}Show.S01E03.mkv"])
+        os.chmod(os.path.join(tmp, "Show.S01E03.mkv"), 0o644)
+        os.remove(os.path.join(other, "Show.S01E03.mkv"))
         os.remove(os.path.join(tmp, "Show.S01E03.mkv"))
         # A writer that shares everything, as the old file of a replace and as
         # the source of a move: the line says FAILED and every byte it wrote

@@ -158,7 +158,7 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
     already_ = Already::Linked;
     return;
   }
-  CheckMove(linked, target, InThought(*this));
+  CheckMove(linked, target, InThought(*this), false);  // the download stays: read-only or not
   if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;
   int code = LastErrorCode();

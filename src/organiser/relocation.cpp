@@ -154,7 +154,7 @@ bool TakenNameView::FileEntryExists(const NativeString& path) const {
 }
 
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
-               const DiskView& disk) {
+               const DiskView& disk, bool removesSource) {
   ExpandInto(sourcePath, scratch.source);
   ExpandInto(destinationPath, scratch.destination);
   CheckPath(scratch.source, true, scratch.full, scratch.parent, disk);
@@ -163,7 +163,7 @@ void CheckMove(const NativeString& sourcePath, const NativeString& destinationPa
   // its own: the move is bound to fail, so it fails before the copy. The
   // disks first: the attributes are asked only of a move between two.
   // A FIFO or a device cannot be copied there: the copy's own answer.
-  if (disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination))) return;
+  if (!removesSource || disk.OnOneFileSystem(scratch.source, FolderPartOf(scratch.destination))) return;
   if (!CopiableAcross(scratch.source)) RaiseSystemError();
   if (!disk.IsRemovableEntry(scratch.source)) throw EInOutError(SystemErrorText(kReadOnlyRefusal));
 }

@@ -80,9 +80,10 @@ class TakenNameView : public DiskView {
 };
 
 // The steps of a move that change nothing: both paths resolved and checked.
-// Raises as RelocateFile would.
+// Raises as RelocateFile would. A link or a copy (removesSource false) leaves
+// the source, so a read-only one is no reason to refuse it.
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
-               const DiskView& disk);
+               const DiskView& disk, bool removesSource = true);
 
 // Raises when the destination is the source's own entry, reached through a
 // show folder that leads back to the source's folder: the file must neither
