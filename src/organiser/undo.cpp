@@ -67,9 +67,16 @@ auto FindAsTheFolder(Entries& entries, const NativeString& path, bool ignoresCas
 
 // One folder reached through two links (two show folders that are one) is
 // one folder to what the undo has taken out of it.
-NativeString Undo::AsTheDiskKnowsIt(const NativeString& path) {
+NativeString Undo::AsTheDiskKnowsIt(const NativeString& path) const {
+  const NativeStringView named = NativeStringView(path).substr(0, path.find_last_not_of(kDelimiter) + 1);
+  const size_t nameAt = named.find_last_of(kDelimiter);
+  if (nameAt == named.npos) return path;
+  const auto [at, added] = resolved_.try_emplace(NativeString(named.substr(0, nameAt + 1)));
   NativeString canonical;
-  return CanonicalPath(path, canonical) ? canonical : path;
+  // The folder with a name in it: its links resolved, the name kept.
+  if (added) at->second = CanonicalPath(at->first + NATIVE("x"), canonical) ? canonical.substr(0, canonical.size() - 1)
+                                                                            : at->first;
+  return at->second + NativeString(named.substr(nameAt + 1));
 }
 
 // The name or its folder's, where the log's code page writes another beside it alike.

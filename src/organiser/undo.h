@@ -66,7 +66,10 @@ class Undo {
   // what it put back with where that file was before. Names are compared as
   // their folder compares them (Windows, exFAT: letter case ignored).
   bool Gone(const NativeString& path) const;
-  static NativeString AsTheDiskKnowsIt(const NativeString& path);
+  NativeString AsTheDiskKnowsIt(const NativeString& path) const;
+  // Each folder resolved once: a disk where every look is a round trip
+  // answers once per folder, not per line.
+  mutable std::map<NativeString, NativeString> resolved_;
   bool IgnoresCase(const NativeString& folder) const;
   bool There(const NativeString& path) const;
   bool FolderThere(const NativeString& path) const;
