@@ -140,7 +140,7 @@ NativeString LinkEffects::OtherDiskReason() {
   return SystemErrorText(kOtherDiskRefusal).append(NATIVE("; --copy copies it onto the library's disk"));
 }
 
-void LinkEffects::Move(const NativeString& source, const NativeString& target, bool) {
+void LinkEffects::Move(const NativeString& source, const NativeString& target, bool, bool) {
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();

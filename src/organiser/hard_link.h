@@ -40,7 +40,7 @@ class LinkEffects : public SweepEffects {
   // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
   bool Takes(NativeStringView name) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.
-  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted, bool listedPlain) override;
 
   void Skipped(NativeStringView name) override;
   void FolderCreated(NativeStringView folder) override;

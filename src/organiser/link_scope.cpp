@@ -130,7 +130,7 @@ void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target
 void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& showFolder) {
   const NativeString target = showFolder + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
   try {
-    Move(subtitle, target, true);
+    Move(subtitle, target, true, false);
   } catch (const Exception& error) {
     MoveFailed(subtitle, &error);
     return;

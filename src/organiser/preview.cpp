@@ -136,8 +136,7 @@ bool PreviewEffects::MakeFolder(const NativeString& path) {
   return true;
 }
 
-void PreviewEffects::Move(const NativeString& source, const NativeString& target,
-                          bool folderExisted) {
+void PreviewEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted, bool) {
   replacing_ = false;
   sameFile_ = false;
   if (folderExisted) {

@@ -18,7 +18,7 @@ class PreviewEffects : public SweepEffects {
   bool MakeFolder(const NativeString& path) override;
   bool UsableFolder(const NativeString& path) override;
   bool QuickMove(const NativeString&, const NativeString&) override { return false; }
-  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted, bool) override;
 
   void Skipped(NativeStringView name) override;
   void FolderCreated(NativeStringView folder) override;

@@ -112,19 +112,21 @@ constinit const DiskView theDisk;
 
 const DiskView& TheDisk() { return theDisk; }
 
-TakenNameView::TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath,
-                             FolderFacts& folderFacts)
-    : folderFacts_(folderFacts) {
+SweptMoveView::SweptMoveView(const NativeString& sourcePath, const NativeString& destinationPath,
+                             FolderFacts& folderFacts, bool nameTaken, bool sourceThere)
+    : folderFacts_(folderFacts), destinationTaken_(nameTaken ? 1 : -1), sourceThere_(sourceThere) {
   ExpandInto(sourcePath, source_);
   ExpandInto(destinationPath, destination_);
   sourceFolder_.assign(ParentFolder(source_));
   destinationFolder_.assign(ParentFolder(destination_));
 }
-bool TakenNameView::EntryExists(const NativeString& path) const {
-  return path == destination_ || ::EntryExists(path);
+bool SweptMoveView::EntryExists(const NativeString& path) const {
+  if (path != destination_) return ::EntryExists(path);
+  if (destinationTaken_ < 0) destinationTaken_ = ::EntryExists(path) ? 1 : 0;
+  return destinationTaken_ == 1;
 }
 // Folders first: two folders known to differ need no look at the files.
-bool TakenNameView::SameEntry(const NativeString& a, const NativeString& b) const {
+bool SweptMoveView::SameEntry(const NativeString& a, const NativeString& b) const {
   NativeString folders = FolderPartOf(a);
   const size_t split = folders.size();
   folders.append(1, NATIVE('\0')).append(FolderPartOf(b));
@@ -137,7 +139,7 @@ bool TakenNameView::SameEntry(const NativeString& a, const NativeString& b) cons
 // Asked of the source's folder, once a run for each show folder: a file
 // lying in a folder is on that folder's file system (the one exception, a
 // file mounted over, cannot be renamed anyway).
-bool TakenNameView::OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
+bool SweptMoveView::OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
   if (entry != source_) return ::OnOneFileSystem(entry, folder);
   NativeString folders = FolderPartOf(entry);
   folders.append(1, NATIVE('\0')).append(folder);
@@ -146,11 +148,14 @@ bool TakenNameView::OnOneFileSystem(const NativeString& entry, const NativeStrin
     found = folderFacts_.oneFileSystem.emplace(folders, ::OnOneFileSystem(entry, folder)).first;
   return found->second;
 }
-bool TakenNameView::FolderExists(const NativeString& path) const {
+bool SweptMoveView::FolderExists(const NativeString& path) const {
   return path == sourceFolder_ || path == destinationFolder_ || ::FolderExists(path);
 }
-bool TakenNameView::FileEntryExists(const NativeString& path) const {
-  return path == source_ || ::FileEntryExists(path);
+// A name found free a moment ago holds no file; one found taken is asked
+// again (a replace checks whether it has gone meanwhile).
+bool SweptMoveView::FileEntryExists(const NativeString& path) const {
+  if (path == source_ && sourceThere_) return true;
+  return (path != destination_ || destinationTaken_ != 0) && ::FileEntryExists(path);
 }
 
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,

@@ -55,11 +55,14 @@ class DiskView {
 };
 const DiskView& TheDisk();
 
-// The disk as a no-replace rename of source to destination, refused a moment
-// ago because the name was taken, has shown it: the source and both folders
-// are there, and the name is taken. The rest is asked of the disk, once for
-// the whole replace.
-class TakenNameView : public DiskView {
+// The disk as the sweep has seen it for one move: the source's folder listed,
+// and the show folder found or made. With nameTaken, a no-replace rename of
+// source to destination was refused a moment ago because the name was taken;
+// else the name is looked up once, when first asked, and that look answers
+// the move's every check of it. With sourceThere, the source is known to be a
+// file (the rename, or a listing that showed a plain file). The rest is asked
+// of the disk, once for the whole move.
+class SweptMoveView : public DiskView {
  public:
   // Whether two folders are one, and whether a file of the first lies on the
   // second's file system, by their paths with delimiter, NUL between: asked
@@ -67,7 +70,8 @@ class TakenNameView : public DiskView {
   struct FolderFacts {
     std::unordered_map<NativeString, bool> sameFolder, oneFileSystem;
   };
-  TakenNameView(const NativeString& sourcePath, const NativeString& destinationPath, FolderFacts& folderFacts);
+  SweptMoveView(const NativeString& sourcePath, const NativeString& destinationPath, FolderFacts& folderFacts,
+                bool nameTaken = true, bool sourceThere = true);
   bool FolderExists(const NativeString& path) const override;
   bool FileEntryExists(const NativeString& path) const override;
   bool EntryExists(const NativeString& path) const override;
@@ -77,6 +81,9 @@ class TakenNameView : public DiskView {
  private:
   FolderFacts& folderFacts_;
   NativeString source_, destination_, sourceFolder_, destinationFolder_;
+  // The destination's name: 1 taken, 0 free, -1 not looked up yet.
+  mutable int destinationTaken_;
+  bool sourceThere_;
 };
 
 // The steps of a move that change nothing: both paths resolved and checked.

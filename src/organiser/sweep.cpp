@@ -81,6 +81,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     // new file not go back either, it stays moved, and the old file is
     // named for the user to find.
     const int reason = LastErrorCode();
+    UnwindUnderWay unwinding;
     if (!MoveFileNoReplace(target, source)) {
       KeptAside(aside);
       return;
@@ -108,8 +109,8 @@ bool TidyEffects::QuickMove(const NativeString& source, const NativeString& targ
   // no rename that is bound to fail. Only where a quick rename would be tried.
   bool nameTaken = false;
   FolderIndex* read = IndexReadFor(target);
-  if (read && read->HoldsExactly(NativeStringView(target).substr(target.find_last_of(kDelimiter) + 1)) &&
-      QuickPathsPass(source, target)) {
+  if (read && QuickPathsPass(source, target) &&
+      read->HoldsExactly(NativeStringView(target).substr(target.find_last_of(kDelimiter) + 1))) {
     refused_.assign(source).append(1, NATIVE('\0')).append(target);
     return false;
   }
@@ -130,18 +131,18 @@ FolderIndex& TidyEffects::IndexOf(const NativeString& target) {
     found = showFolders_.try_emplace(folder_, folder_, FolderIndex::Everything).first;
   return found->second;
 }
-void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted) {
+void TidyEffects::Move(const NativeString& source, const NativeString& target, bool folderExisted,
+                       bool listedPlain) {
   // The quick rename just refused for this very move shows what most checks ask.
   const bool nameTaken = refused_.size() == source.size() + 1 + target.size() &&
                          refused_.compare(0, source.size(), source) == 0 &&
                          refused_.compare(source.size() + 1, target.size(), target) == 0;
   refused_.clear();
-  if (folderExisted && nameTaken)
-    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), TakenNameView(source, target, folderFacts_));
-  else if (folderExisted)
-    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), TheDisk());
+  const SweptMoveView disk(source, target, folderFacts_, nameTaken, nameTaken || listedPlain);
+  if (folderExisted)
+    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), disk);
   else
-    RelocateFile(source, target, this);
+    RelocateFile(source, target, this, disk);
 }
 void TidyEffects::ShowFolderReached(const NativeString& folder) {
   for (const Leftover& leftover : LeftoversIn(folder)) {
@@ -332,7 +333,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     // failed, and a line that cannot be written ends the run.
     try {
       if (!entry.isRegular || quickTried || !effects.QuickMove(source, target))
-        effects.Move(source, target, showFolderExisted);
+        effects.Move(source, target, showFolderExisted, entry.isRegular);
     } catch (const Exception& error) {
       effects.MoveFailed(source, &error);
       continue;

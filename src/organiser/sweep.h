@@ -40,7 +40,9 @@ class SweepEffects {
   virtual bool QuickMove(const NativeString& source, const NativeString& target) = 0;
   // Moves the file into its show folder, replacing a same-named file there
   // when the folder existed. Raises when it cannot.
-  virtual void Move(const NativeString& source, const NativeString& target, bool folderExisted) = 0;
+  // listedPlain: the listing showed a plain file (never a link) at source.
+  virtual void Move(const NativeString& source, const NativeString& target, bool folderExisted,
+                    bool listedPlain) = 0;
 
   virtual void Skipped(NativeStringView name) = 0;
   virtual void FolderCreated(NativeStringView folder) = 0;
@@ -115,7 +117,7 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   bool FolderExists(const NativeString& path) override;
   bool MakeFolder(const NativeString& path) override;
   bool QuickMove(const NativeString& source, const NativeString& target) override;
-  void Move(const NativeString& source, const NativeString& target, bool folderExisted) override;
+  void Move(const NativeString& source, const NativeString& target, bool folderExisted, bool listedPlain) override;
   void Skipped(NativeStringView name) override;
   void FolderCreated(NativeStringView folder) override;
   void FolderFailed(NativeStringView folder) override;
@@ -133,7 +135,7 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   // The source and target, NUL between, of the last quick rename refused
   // only because the name was taken.
   NativeString refused_;
-  TakenNameView::FolderFacts folderFacts_;
+  SweptMoveView::FolderFacts folderFacts_;
   NativeString line_, folder_;  // reused: no allocation per line once they have grown
   // Show folders that a replace has read, by path with delimiter.
   std::unordered_map<NativeString, FolderIndex> showFolders_;

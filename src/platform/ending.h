@@ -22,6 +22,20 @@ class EndingSignalsHeld {
 // True once an ending signal or console event has been recorded.
 bool EndingSignalPending();
 
+// Marks an unwind under way: a file going back where it was, whose copy
+// back finishes whatever is recorded meanwhile (stopped, it would leave the
+// file neither back nor moved).
+class UnwindUnderWay {
+ public:
+  UnwindUnderWay();
+  ~UnwindUnderWay();
+  UnwindUnderWay(const UnwindUnderWay&) = delete;
+  UnwindUnderWay& operator=(const UnwindUnderWay&) = delete;
+};
+
+// Whether long work (a copy) stops now: one recorded, and no unwind under way.
+bool LongWorkStops();
+
 // True when one has been recorded and no hold is under way: the run may end.
 bool EndingDue();
 

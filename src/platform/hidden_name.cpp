@@ -8,6 +8,7 @@ extern "C" BOOLEAN NTAPI SystemFunction036(PVOID buffer, ULONG length);
 #endif
 
 #include "platform/file_system.h"
+#include "platform/move_across.h"
 
 namespace {
 // Random bytes from the system: no generator of our own, so no static whose
@@ -46,4 +47,11 @@ void HiddenNameBeside(const NativeString& beside, NativeStringView prefix, Nativ
     const unsigned char random = NextRandomByte();
     if (random < 252) name.push_back(NativeChar(kLetters[random % 36]));  // 252 = 7 * 36: every letter alike
   }
+}
+
+// A whole copy beside its source that could go neither on, nor away: the
+// user is told where, as of an old file kept aside.
+void CopyKept(const NativeString& copy, const NativeString& source) {
+  WriteNotice(NativeString(NATIVE("Copy kept as: ")).append(copy).append(NATIVE(" (a copy of ")).append(source)
+                  .append(NATIVE(", which stays)")));
 }

@@ -13,18 +13,23 @@
 //                                   nothing left behind when false
 //   bool RemoveSource(MoveSteps*)   the original removed while still the
 //                                   file copied and held from writers
-//   void RemoveCopy()               the copy removed while still the one made
-// and reports failures through the platform's last error code.
+//   bool RemoveCopy()               the copy removed while still the one made;
+//                                   false when it is still there
+// and reports failures through the platform's last error code. A copy that
+// stays beside its source is named on standard error, for the user to find.
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/process.h"
+
+void CopyKept(const NativeString& copy, const NativeString& source);
 
 template <typename Wing>
-bool MoveThroughCopy(Wing& wing, MoveSteps* steps) {
+bool MoveThroughCopy(Wing& wing, const NativeString& source, const NativeString& destination, MoveSteps* steps) {
   if (!wing.CopyIntoPlace(steps)) return false;
   if (wing.RemoveSource(steps)) return true;
   const int reason = LastErrorCode();
-  wing.RemoveCopy();
+  if (!wing.RemoveCopy()) CopyKept(destination, source);
   SetLastErrorCode(reason);
   return false;
 }

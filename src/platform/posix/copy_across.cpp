@@ -124,7 +124,7 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
     ok = false;
     errno = EBUSY;  // written to or replaced meanwhile: its newest content is not in the copy
   }
-  if (ok && EndingSignalPending()) {
+  if (ok && LongWorkStops()) {
     ok = false;
     errno = EINTR;  // the copy never takes the name: the move unwinds
   }

@@ -28,7 +28,7 @@ bool Refused(const DevicePair& pair) {
 }
 
 bool Stop(bool interruptible) {
-  if (!interruptible || !EndingSignalPending()) return false;
+  if (!interruptible || !LongWorkStops()) return false;
   errno = EINTR;
   return true;
 }

@@ -124,13 +124,13 @@ bool StillTheFile(const PathAt& at, const struct stat& known, struct stat* now) 
   return FreshLstat(at, *now) == 0 && IsStill(at, known, *now);
 }
 
-void RemoveIfStill(const char* path, const struct stat& mine) {
+bool RemoveIfStill(const char* path, const struct stat& mine) {
   const PathAt at(path);
-  RemoveIfStill(at, mine);
+  return RemoveIfStill(at, mine);
 }
 
-void RemoveIfStill(const PathAt& at, const struct stat& mine) {
-  if (StillTheFile(at, mine)) unlinkat(at.dir(), at.name(), 0);
+bool RemoveIfStill(const PathAt& at, const struct stat& mine) {
+  return !StillTheFile(at, mine) || unlinkat(at.dir(), at.name(), 0) == 0;
 }
 
 OwnedFolder::OwnedFolder(const std::string& folder) {

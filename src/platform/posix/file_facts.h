@@ -127,9 +127,10 @@ bool IsStill(const PathAt& at, const struct stat& known, const struct stat& now)
 bool StillTheFile(const char* path, const struct stat& known, struct stat* now = nullptr);
 bool StillTheFile(const PathAt& at, const struct stat& known, struct stat* now = nullptr);
 
-// Removes the entry only while it is still the given file (StillTheFile).
-void RemoveIfStill(const char* path, const struct stat& mine);
-void RemoveIfStill(const PathAt& at, const struct stat& mine);
+// Removes the entry only while it is still the given file (StillTheFile);
+// false when it is, and stays.
+bool RemoveIfStill(const char* path, const struct stat& mine);
+bool RemoveIfStill(const PathAt& at, const struct stat& mine);
 
 // Through FUSE (times cached, or as the server keeps them) and on FAT and
 // exFAT (a clock of seconds), a writer filling a file in place, as torrent

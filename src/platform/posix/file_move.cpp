@@ -88,7 +88,7 @@ class CopyMove {
         into_(FolderPartOf(destination)), placed_(into_.fd(), destination.c_str() + destination.rfind('/') + 1) {}
   bool CopyIntoPlace(MoveSteps* steps) { return CopyAcross(source_, destination_, into_, start_, copy_, steps); }
   bool RemoveSource(MoveSteps* steps) { return RemoveCopiedSource(source_, start_, placed_, copy_, watch_, steps); }
-  void RemoveCopy() { RemoveIfStill(placed_, copy_); }
+  bool RemoveCopy() { return RemoveIfStill(placed_, copy_); }
 
  private:
   const NativeString& source_;
@@ -106,7 +106,7 @@ class CopyMove {
 bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
   EndingSignalsHeld held;
   CopyMove move(source, destination);
-  return MoveThroughCopy(move, steps);
+  return MoveThroughCopy(move, source, destination, steps);
 }
 
 bool CopyNoReplace(const NativeString& source, const NativeString& destination) {

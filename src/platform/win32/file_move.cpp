@@ -5,6 +5,9 @@
 // nothing, so that no other program holds it open, whatever it shares.
 #include <windows.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/file_system.h"
 #include "platform/move_across.h"
 #include "platform/progress.h"
@@ -87,17 +90,38 @@ bool KnowByName(const NativeString& path, Known& known, DWORD* attributes = null
   return had;
 }
 
-// The Windows wing of a move by copy.
+// Renames the file the handle holds (opened with delete access); never over
+// an existing name.
+bool RenameHeld(HANDLE file, const NativeString& to) {
+  const size_t bytes = to.size() * sizeof(wchar_t);
+  std::vector<std::uint64_t> buffer((sizeof(FILE_RENAME_INFO) + bytes) / sizeof(std::uint64_t) + 1);  // aligned
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(bytes);
+  to.copy(rename->FileName, to.size());
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)));
+}
+
+bool RemoveHeld(HANDLE file) {
+  FILE_DISPOSITION_INFO remove{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove) != 0;
+}
+
+// The Windows wing of a move by copy. The copy is made, named and, should
+// the move fail, removed through one handle that shares nothing and is kept
+// until the move is decided: no indexer or scanner can open it meanwhile,
+// so none can keep it from its name or from going.
 class CopyMove {
  public:
   CopyMove(const NativeString& source, const NativeString& destination)
       : source_(source), destination_(destination) {}
   ~CopyMove() {
-    if (!temporary_.empty()) {
-      const DWORD error = GetLastError();
-      DeleteFileW(temporary_.c_str());
-      SetLastError(error);
-    }
+    if (copy_ == INVALID_HANDLE_VALUE) return;
+    const DWORD error = GetLastError();
+    if (!named_ && !RemoveHeld(copy_)) CopyKept(temporary_, source_);
+    CloseHandle(copy_);
+    SetLastError(error);
   }
   CopyMove(const CopyMove&) = delete;
   CopyMove& operator=(const CopyMove&) = delete;
@@ -112,13 +136,11 @@ class CopyMove {
     const bool copied = CopyFrom(from, steps);
     CloseKeepingError(from);
     if (!copied) return false;
-    if (EndingSignalPending()) {
+    if (LongWorkStops()) {
       SetLastError(ERROR_OPERATION_ABORTED);  // the copy never takes the name: the move unwinds
       return false;
     }
-    if (!MoveFileExW(temporary_.c_str(), destination_.c_str(), 0)) return false;
-    temporary_.clear();
-    return true;
+    return named_ = RenameHeld(copy_, destination_);
   }
 
   bool RemoveSource(MoveSteps* steps) {
@@ -129,48 +151,56 @@ class CopyMove {
     return source.RemoveIfStill(&start_);
   }
 
-  void RemoveCopy() { HeldAlone(destination_).RemoveIfStill(&copy_); }
+  // Nobody could open it since it was made: it is the copy, whole.
+  bool RemoveCopy() {
+    if (!RemoveHeld(copy_)) return false;
+    CloseHandle(copy_);
+    copy_ = INVALID_HANDLE_VALUE;
+    return true;
+  }
 
  private:
   bool CopyFrom(HANDLE from, MoveSteps* steps) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!KnowByHandle(from, start_, &information)) return false;
-    HANDLE to = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 64 && to == INVALID_HANDLE_VALUE; ++attempt) {
+    for (int attempt = 0; attempt < 64 && copy_ == INVALID_HANDLE_VALUE; ++attempt) {
       HiddenNameBeside(destination_, L".tvtidy-", temporary_);
-      to = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (to == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+      copy_ = CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (copy_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
     }
-    if (to == INVALID_HANDLE_VALUE) {
-      temporary_.clear();
-      return false;
-    }
+    if (copy_ == INVALID_HANDLE_VALUE) return false;
     CopyProgress progress(source_, (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
                                        information.nFileSizeLow);
-    bool ok = CopyData(from, to, progress);
+    bool ok = CopyData(from, copy_, progress);
     if (ok && steps) steps->AtStep(MoveStep::Copied, source_);
-    ok = ok && SetFileTime(to, &information.ftCreationTime, &information.ftLastAccessTime,
-                           &information.ftLastWriteTime) && FlushFileBuffers(to) && KnowByHandle(to, copy_);
-    CloseKeepingError(to);
+    // The times, and the attributes a file carries along, in one call.
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    basic.CreationTime.LowPart = information.ftCreationTime.dwLowDateTime;
+    basic.CreationTime.HighPart = static_cast<LONG>(information.ftCreationTime.dwHighDateTime);
+    basic.LastAccessTime.LowPart = information.ftLastAccessTime.dwLowDateTime;
+    basic.LastAccessTime.HighPart = static_cast<LONG>(information.ftLastAccessTime.dwHighDateTime);
+    basic.LastWriteTime.LowPart = information.ftLastWriteTime.dwLowDateTime;
+    basic.LastWriteTime.HighPart = static_cast<LONG>(information.ftLastWriteTime.dwHighDateTime);
+    basic.FileAttributes = information.dwFileAttributes & kept;  // none: left as made
+    ok = ok && SetFileInformationByHandle(copy_, FileBasicInfo, &basic, sizeof basic) && FlushFileBuffers(copy_);
     // Nobody could write it meanwhile; a change would mean another file.
     Known now;
     if (ok && (!KnowByHandle(from, now) || !IsStill(start_, now))) {
       SetLastError(ERROR_SHARING_VIOLATION);
       ok = false;
     }
-    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (ok && (information.dwFileAttributes & kept) != 0)
-      ok = SetFileAttributesW(temporary_.c_str(), information.dwFileAttributes & kept) != 0;
     return ok;
   }
 
   // In blocks, asking between them whether Ctrl-C or the console's closing
-  // waits: then the copy stops and is removed.
+  // waits: then the copy stops and is removed (a copy back finishes).
   static bool CopyData(HANDLE from, HANDLE to, CopyProgress& progress) {
     static char block[1 << 20];
     for (std::uint64_t copied = 0;; progress.Reached(copied)) {
-      if (EndingSignalPending()) {
+      if (LongWorkStops()) {
         SetLastError(ERROR_OPERATION_ABORTED);
         return false;
       }
@@ -189,7 +219,9 @@ class CopyMove {
   const NativeString& source_;
   const NativeString& destination_;
   NativeString temporary_;
-  Known start_, copy_;
+  HANDLE copy_ = INVALID_HANDLE_VALUE;
+  bool named_ = false;  // the copy holds the destination's name
+  Known start_;
 };
 
 // The old file of the replace under way, as it was set aside.
@@ -205,7 +237,7 @@ struct {
 bool MoveByCopy(const NativeString& source, const NativeString& destination, MoveSteps* steps) {
   EndingSignalsHeld held;
   CopyMove move(source, destination);
-  return MoveThroughCopy(move, steps);
+  return MoveThroughCopy(move, source, destination, steps);
 }
 
 bool CopyNoReplace(const NativeString& source, const NativeString& destination) {

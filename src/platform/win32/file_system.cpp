@@ -325,6 +325,7 @@ void TakeEntry(const WIN32_FIND_DATAW& found, FolderEntry& entry) {
   // A name that fills the whole array without a NUL is taken whole.
   entry.name = NativeStringView(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
   entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.isRegular = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 }  // namespace
 
