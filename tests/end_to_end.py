@@ -1087,6 +1087,86 @@ def moves_across_volumes_under_wine_keep_every_byte(tmp):
                 os.remove(os.path.join(other, n))
 
 
+@contextlib.contextmanager
+def holder(folder, which, share):
+    """A Windows program that opens files there as indexers and players do:
+    those present at its start, or each new one as soon as it can (`which`),
+    sharing deletion or not. Yields a list that receives the names it held."""
+    stop = folder + ".stop-holding"
+    exe = os.path.join(os.path.dirname(PROGRAM), "windows_holder.exe")
+    child = subprocess.Popen(command(host_path(folder), host_path(stop), which, share, program=exe),
+                             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    expect("holder ready", child.stdout.readline().strip(), b"holding")
+    held = []
+    try:
+        yield held
+    finally:
+        open(stop, "w").close()
+        held.extend(child.communicate(timeout=TIMEOUT)[0].decode().split())
+        os.remove(stop)
+
+
+@scenario()
+def files_held_by_other_programs_under_wine_keep_nothing_of_a_failed_move(tmp):
+    # Onto another volume, while programs open files as indexers and players
+    # do: nothing of the move's own stays, whoever holds what, and the lines
+    # are true. A row: what is held where, the line, the show folder's files
+    # after, the names the holder of new files got.
+    if not WINE:
+        return
+    base = tmp + SEP
+    name = "Show.S01E01.mkv"
+    content = os.urandom(1 << 20)
+    with another_file_system() as other:
+        os.symlink(other, os.path.join(tmp, "Show"))
+        rows = (
+            # A player holds the source: the copy goes, and no indexer could open it meanwhile.
+            ("source held", [(tmp, "present", "nodelete"), (other, "new", "nodelete")],
+             f"Move File FAILED: {base}{name}", [], []),
+            # An indexer opens each new file as soon as it can: never the hidden copy.
+            ("indexer, no delete sharing", [(other, "new", "nodelete")], f"Moved File: {base}{name}", [name], [name]),
+            ("indexer, delete sharing", [(other, "new", "delete")], f"Moved File: {base}{name}", [name], [name]),
+        )
+        for row, holders, wanted, after, got in rows:
+            make(tmp, {name: content})
+            with contextlib.ExitStack() as stack:
+                held = [stack.enter_context(holder(*h)) for h in holders]
+                out, err, rc = run(tmp)
+            expect(row + ": lines", lines_of(out), [wanted, "Moved 1 files" if after else "Moved 0 files"])
+            expect(row + ": nothing hidden, nothing stray", sorted(os.listdir(other)), after)
+            expect(row + ": every byte", open(os.path.join(other if after else tmp, name), "rb").read(), content)
+            expect(row + ": what the indexer got", held[-1], got)
+            expect(row + ": said on standard error", err, b"")
+            for folder in (tmp, other):
+                if os.path.exists(os.path.join(folder, name)):
+                    os.remove(os.path.join(folder, name))
+        # Ctrl-C in the middle of a copy: of the copy while an indexer waits
+        # for new files (nothing of it stays), and of the copy back where the
+        # old file of a replace is held, sharing deletion (the copy back
+        # finishes, the old file is back under its name). Nothing hidden stays.
+        big = os.path.join(tmp, name)
+        with open(big, "wb") as f:
+            f.truncate(512 << 20)
+        for row, old, held, copying_in, after in (("the copy", {}, (other, "new", "nodelete"), other, []),
+                                                  ("the copy back", {name: "old"}, (other, "present", "delete"),
+                                                   tmp, [name])):
+            make(other, old)
+            with holder(*held):
+                child = subprocess.Popen(command(tmp), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                         stdin=subprocess.DEVNULL)
+                deadline = time.monotonic() + TIMEOUT
+                while not copying(copying_in, 32 << 20) and time.monotonic() < deadline:
+                    time.sleep(0.002)
+                child.send_signal(signal.SIGINT)
+                out, err = child.communicate(timeout=TIMEOUT)
+            expect(f"Ctrl-C in {row}: no line of a move", [l for l in lines_of(out) if "Moved File" in l], [])
+            expect(f"Ctrl-C in {row}: the show folder", sorted(os.listdir(other)), after)
+            if old:
+                expect(f"Ctrl-C in {row}: the old file back", open(os.path.join(other, name), "rb").read(), b"old")
+            expect(f"Ctrl-C in {row}: the episode whole", (sorted(os.listdir(tmp)), os.path.getsize(big)),
+                   (["Show", name], 512 << 20))
+
+
 @scenario(native_only=True)
 def show_folder_on_another_file_system(tmp):
     with another_file_system() as other:

@@ -95,10 +95,10 @@ ok "the manual pages are clean"
 # Every kind of line each program prints is listed in its manual page; and
 # every line kind the sources write is in this table, so none is left out.
 declare -A kinds=(
-  [tvtidy]="Skipped File:|Created Folder:|Create Folder FAILED:|Moved File:|Move File FAILED:|Moved|Path not specified|Path not found:|Old file put back:|Old file kept as:|Exception"
+  [tvtidy]="Skipped File:|Created Folder:|Create Folder FAILED:|Moved File:|Move File FAILED:|Moved|Path not specified|Path not found:|Old file put back:|Old file kept as:|Copy kept as:|Exception"
   [tvtidy-preview]="Skipped File:|Would Create Folder:|Create Folder FAILED:|Would Move File:|Would Replace File:|Move File FAILED:|Would move|Warning:|Would put back old file:|Old file kept as:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
   [tvtidy-link]="Skipped File:|Skipped Folder:|Created Folder:|Would Create Folder:|Create Folder FAILED:|Linked File:|Would Link File:|Already Linked:|Copied File:|Would Copy File:|Already Copied:|Maybe Linked:|List Folder FAILED:|Link File FAILED:|Removed Folder:|Linked|Would link|The library was made:|The library would be made:|Warning:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
-  [tvtidy-undo]="Restored File:|Would Restore File:|Restore File FAILED:|Already Restored:|Removed Link:|Would Remove Link:|Remove Link FAILED:|Removed Copy:|Would Remove Copy:|Remove Copy FAILED:|Removed Folder:|Would Remove Folder:|Remove Folder FAILED:|Kept Folder:|Already Removed:|Restored|Would restore|Not a log of tvtidy or tvtidy-link|Path not specified|Path not found:|Not a file:|Unknown option:|Unexpected argument:|Usage:"
+  [tvtidy-undo]="Restored File:|Would Restore File:|Restore File FAILED:|Already Restored:|Removed Link:|Would Remove Link:|Remove Link FAILED:|Removed Copy:|Would Remove Copy:|Remove Copy FAILED:|Removed Folder:|Would Remove Folder:|Remove Folder FAILED:|Kept Folder:|Already Removed:|Copy kept as:|Restored|Would restore|Not a log of tvtidy or tvtidy-link|Path not specified|Path not found:|Not a file:|Unknown option:|Unexpected argument:|Usage:"
 )
 for program in "${!kinds[@]}"; do
   page=$(mandoc -T utf8 "doc/$program.1" | col -bx | tr -s ' \n' '  ')

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -215,6 +216,26 @@ TEST_F(Relocation, DifferentRootsCopyThenRemoveTheSource) {
   EXPECT_EQ(raised.second, SystemErrorText(ERROR_ACCESS_DENIED));
   EXPECT_EQ(ReadFile(tmp.Path() / "b.mkv"), "b");  // the copy is taken back
   EXPECT_FALSE(fs::exists(tmp.Path() / "Show" / "b.mkv"));
+
+  // A player holds the source, and an indexer tries the fresh copy the
+  // moment it has its name: the copy is the move's alone, and goes.
+  WriteFile(tmp.Path() / "c.mkv", "c");
+  source = tmp / "c.mkv";
+  source[0] = static_cast<wchar_t>(towlower(source[0]));
+  HANDLE player = INVALID_HANDLE_VALUE, indexer = INVALID_HANDLE_VALUE;
+  StepAt<> holders(MoveStep::Removing, [&](const NativeString& path) {
+    const DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    player = CreateFileW(path.c_str(), GENERIC_READ, shared, nullptr, OPEN_EXISTING, 0, nullptr);
+    indexer = CreateFileW((tmp / "Show\\c.mkv").c_str(), GENERIC_READ, shared, nullptr, OPEN_EXISTING, 0, nullptr);
+  });
+  EXPECT_EQ(Attempt(source, tmp / "Show\\c.mkv", &holders).second, SystemErrorText(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(indexer, INVALID_HANDLE_VALUE);
+  for (const HANDLE held : {player, indexer})
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  EXPECT_EQ(ReadFile(tmp.Path() / "c.mkv"), "c");
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(tmp.Path() / "Show")) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, std::set<std::string>({"a.mkv", "old.mkv"}));  // nothing of the move's own
 }
 #else
 // The shared-memory folder is a tmpfs: another file system than the tests'.
