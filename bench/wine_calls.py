@@ -4,7 +4,9 @@ relay trace (WINEDEBUG=+relay), beside the same count for the floor
 (bench/floor_windows.cpp: one listing and MoveFileW). Three layouts of 200
 episodes into 10 existing show folders: a plain move, a replace (a file of
 the episode's name in each show folder) and a move across volumes (show
-folders linked to a tmpfs). Counts are exact, not timed: one run each.
+folders linked to a tmpfs); and a plain move into show folders that hold
+50 earlier episodes each, as a library's do. Counts are exact, not timed:
+one run each.
 
 Only the program's own calls to kernel32 on its main thread are counted;
 Wine's calls inside kernel32, and other processes', are not. ReadFile and
@@ -48,6 +50,9 @@ def layout(folder, kind, other):
             if kind == "replace":
                 with open(os.path.join(folder, name, file), "wb") as f:
                     f.write(b"old")
+        for earlier in range(1, 51 if kind == "into full show folders" else 1):
+            with open(os.path.join(folder, name, f"{name}.S00E{earlier:02}.mkv"), "wb") as f:
+                f.write(b"earlier")
 
 
 def count(program, folder):
@@ -77,7 +82,7 @@ def main():
     print(f"| layout | program | file-system calls per moved file | of which | {', '.join(APART)} per file |")
     print("|---|---|---:|---|---|")
     try:
-        for kind in ("plain move", "replace", "across volumes"):
+        for kind in ("plain move", "into full show folders", "replace", "across volumes"):
             for label, exe in (("tvtidy.exe", "tvtidy.exe"), ("floor", "bench_floor_windows.exe")):
                 folder = os.path.join(work, kind.replace(" ", "-") + "-" + label)
                 shutil.rmtree(other)

@@ -1662,17 +1662,18 @@ def nothing_lost_past_the_held_folders_limit(tmp):
         raise Skipped("; ".join(sorted(set(skipped))))
 
 
-@scenario(native_only=True)
+@scenario()
 def what_a_stopped_run_left_the_next_run_finishes(tmp):
     # Old files set aside by a replace that never finished: back under their
     # own names where the hidden name says it and it is free, else kept and
     # named with their size; the preview says the same and changes nothing.
+    # (Windows asks the file system for the hidden names alone.)
     tv = os.path.join(tmp, "tv")
     make(tv, {"Show.S01E01.mkv": "new 1", "Show.S01E03.mkv": "new 3",
               "Show/.tvtidy-old-abc123-Show.S01E01.mkv": "old 1",
               "Show/.tvtidy-old-def456-Show.S01E02.mkv": "old 2", "Show/Show.S01E02.mkv": "new 2",
               "Show/.tvtidy-old-ghi789": "nameless", "Untouched/.tvtidy-old-jkl012-Untouched.S01E01.mkv": "u"})
-    s = tv + "/Show/"
+    s = tv + SEP + "Show" + SEP
     kept = [f"Old file kept as: {s}.tvtidy-old-def456-Show.S01E02.mkv (5 bytes, set aside by a run that was "
             "stopped; a file of its name is there)",
             f"Old file kept as: {s}.tvtidy-old-ghi789 (8 bytes, set aside by a run that was stopped; its name is "
@@ -1681,8 +1682,8 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
     out, err, rc = run(tv, program=PREVIEW)
     expect("the preview", sorted(lines_of(err)), sorted(kept + [
         f"Would put back old file: {s}Show.S01E01.mkv (set aside by a run that was stopped)"]))
-    expect("the preview's lines", lines_of(out)[:2], [f"Would Replace File: {tv}/Show.S01E01.mkv -> {s}Show.S01E01.mkv",
-                                                     f"Would Move File: {tv}/Show.S01E03.mkv -> {s}Show.S01E03.mkv"])
+    expect("the preview's lines", lines_of(out)[:2], [f"Would Replace File: {tv}{SEP}Show.S01E01.mkv -> {s}Show.S01E01.mkv",
+                                                     f"Would Move File: {tv}{SEP}Show.S01E03.mkv -> {s}Show.S01E03.mkv"])
     expect("the preview changes nothing", snapshot(tv), before)
     out, err, rc = run(tv)
     expect("the run", (sorted(lines_of(err)), rc), (sorted(kept + [
@@ -1694,6 +1695,8 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
            [".tvtidy-old-jkl012-Untouched.S01E01.mkv"])
     # Killed at random moments, then run to the end: nothing lost, no empty
     # file, and no old file left hidden but those said to be kept.
+    if WINE:
+        return
     import random
     rng = random.Random(7)
     for kind in ("local", "exfat"):

@@ -36,7 +36,7 @@ NativeStringView OwnNameInAside(NativeStringView name) {
 
 std::vector<Leftover> LeftoversIn(const NativeString& showFolder) {
   std::vector<Leftover> found;
-  for (FolderListing listing(showFolder); listing.HasEntry(); listing.Advance()) {
+  for (FolderListing listing(showFolder, kAsidePrefix); listing.HasEntry(); listing.Advance()) {
     const FolderEntry& entry = listing.Entry();
     if (entry.isFolder || entry.name.substr(0, kAsidePrefix.size()) != kAsidePrefix) continue;
     Leftover leftover;

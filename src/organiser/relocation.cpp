@@ -148,6 +148,11 @@ bool SweptMoveView::OnOneFileSystem(const NativeString& entry, const NativeStrin
     found = folderFacts_.oneFileSystem.emplace(folders, ::OnOneFileSystem(entry, folder)).first;
   return found->second;
 }
+bool SweptMoveView::IsRemovableEntry(const NativeString& path) const {
+  if (path != source_) return ::IsRemovableEntry(path);
+  if (sourceRemovable_ < 0) sourceRemovable_ = ::IsRemovableEntry(path) ? 1 : 0;
+  return sourceRemovable_ == 1;
+}
 bool SweptMoveView::FolderExists(const NativeString& path) const {
   return path == sourceFolder_ || path == destinationFolder_ || ::FolderExists(path);
 }

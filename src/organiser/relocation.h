@@ -77,12 +77,14 @@ class SweptMoveView : public DiskView {
   bool EntryExists(const NativeString& path) const override;
   bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const override;
   bool SameEntry(const NativeString& a, const NativeString& b) const override;
+  bool IsRemovableEntry(const NativeString& path) const override;
 
  private:
   FolderFacts& folderFacts_;
   NativeString source_, destination_, sourceFolder_, destinationFolder_;
   // The destination's name: 1 taken, 0 free, -1 not looked up yet.
   mutable int destinationTaken_;
+  mutable int sourceRemovable_ = -1;  // looked at once, as the name
   bool sourceThere_;
 };
 

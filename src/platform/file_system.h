@@ -295,9 +295,12 @@ struct FolderEntry {
 // One pass over the entries of a folder, in the platform's order. An opening
 // that fails gives an empty listing, and Failure() its error code. It keeps delivering the remaining entries
 // while files leave the folder and folders appear in it.
+// startingWith: a hint that only names starting so are wanted. Windows asks
+// the file system to match them (a share filters on the server); POSIX lists
+// everything. The caller still checks each name.
 class FolderListing {
  public:
-  explicit FolderListing(const NativeString& folderWithDelimiter);
+  explicit FolderListing(const NativeString& folderWithDelimiter, NativeStringView startingWith = {});
   ~FolderListing();
   FolderListing(const FolderListing&) = delete;
   FolderListing& operator=(const FolderListing&) = delete;

@@ -281,7 +281,7 @@ void FullPathName(const NativeString& path, NativeString& full, int& errorCode) 
   full.append(path);
 }
 
-FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
+FolderListing::FolderListing(const NativeString& folderWithDelimiter, NativeStringView) {
   LetGoOfHeldFolder();
   DIR* dir = opendir(folderWithDelimiter.c_str());
   if (dir == nullptr) {

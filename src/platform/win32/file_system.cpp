@@ -329,12 +329,13 @@ void TakeEntry(const WIN32_FIND_DATAW& found, FolderEntry& entry) {
 }
 }  // namespace
 
-FolderListing::FolderListing(const NativeString& folderWithDelimiter) {
+FolderListing::FolderListing(const NativeString& folderWithDelimiter, NativeStringView startingWith) {
   auto* found = new WIN32_FIND_DATAW;
-  const NativeString pattern = folderWithDelimiter + L"*.*";
+  const NativeString pattern = startingWith.empty() ? folderWithDelimiter + L"*.*"
+                                                    : NativeString(folderWithDelimiter).append(startingWith) + L"*";
   const HANDLE search = FindFirstFileW(pattern.c_str(), found);
   if (search == INVALID_HANDLE_VALUE) {
-    // An empty drive's root matches nothing: empty, not unreadable.
+    // An empty drive's root, or no name starting so, matches nothing: empty, not unreadable.
     const DWORD code = GetLastError();
     if (code != ERROR_FILE_NOT_FOUND) failure_ = static_cast<int>(code);
     delete found;
