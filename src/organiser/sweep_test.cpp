@@ -851,10 +851,17 @@ std::string TakenBack(const fs::path& base, const std::vector<std::string>& line
       replaced.insert(name);
     }
   // What a show folder held under a moved file's name (an old file replaced,
-  // or the episode's own second name) cannot come back.
+  // or the episode's own second name) cannot come back; where names ignore
+  // case, under any spelling of it.
+  const auto wasReplaced = [&](const std::string& name) {
+    if (!kNamesIgnoreCase) return replaced.count(name) > 0;
+    return std::any_of(replaced.begin(), replaced.end(), [&](const std::string& moved) {
+      return CompareIgnoringCase(fs::u8path(moved).native(), fs::u8path(name).native()) == 0;
+    });
+  };
   std::erase_if(before, [&](const std::string& entry) {
     const size_t slash = entry.rfind('/', entry.find('=')), equals = entry.find('=');
-    return slash != entry.npos && equals != entry.npos && replaced.count(entry.substr(slash + 1, equals - slash - 1)) > 0;
+    return slash != entry.npos && equals != entry.npos && wasReplaced(entry.substr(slash + 1, equals - slash - 1));
   });
   // Windows writes a log in its ANSI code page: a name beyond it is written
   // as "?" or as a look-alike ("ix" for "ıx"), whose line may name another
