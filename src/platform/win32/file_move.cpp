@@ -44,6 +44,13 @@ void CloseKeepingError(HANDLE handle) {
   SetLastError(error);
 }
 
+// Removes the file the handle holds (opened with delete access), through the
+// handle: whatever is at its name by now is not touched.
+bool RemoveHeld(HANDLE file) {
+  FILE_DISPOSITION_INFO remove{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove) != 0;
+}
+
 // A file held by this program alone: opened for deletion, sharing nothing.
 // Windows refuses that while any other program has the file open, whatever
 // it shares (a writer that allows deletion included), and lets nobody open
@@ -69,8 +76,7 @@ class HeldAlone {
       SetLastError(ERROR_SHARING_VIOLATION);  // written to, or another file by now
       return false;
     }
-    FILE_DISPOSITION_INFO remove{TRUE};
-    return SetFileInformationByHandle(handle_, FileDispositionInfo, &remove, sizeof remove) != 0;
+    return RemoveHeld(handle_);
   }
 
  private:
@@ -101,11 +107,6 @@ bool RenameHeld(HANDLE file, const NativeString& to) {
   rename->FileNameLength = static_cast<DWORD>(bytes);
   to.copy(rename->FileName, to.size());
   return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)));
-}
-
-bool RemoveHeld(HANDLE file) {
-  FILE_DISPOSITION_INFO remove{TRUE};
-  return SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove) != 0;
 }
 
 // The Windows wing of a move by copy. The copy is made, named and, should
@@ -177,13 +178,16 @@ class CopyMove {
     // The times, and the attributes a file carries along, in one call.
     const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const auto time = [](const FILETIME& at) {
+      LARGE_INTEGER value;
+      value.LowPart = at.dwLowDateTime;
+      value.HighPart = static_cast<LONG>(at.dwHighDateTime);
+      return value;
+    };
     FILE_BASIC_INFO basic{};
-    basic.CreationTime.LowPart = information.ftCreationTime.dwLowDateTime;
-    basic.CreationTime.HighPart = static_cast<LONG>(information.ftCreationTime.dwHighDateTime);
-    basic.LastAccessTime.LowPart = information.ftLastAccessTime.dwLowDateTime;
-    basic.LastAccessTime.HighPart = static_cast<LONG>(information.ftLastAccessTime.dwHighDateTime);
-    basic.LastWriteTime.LowPart = information.ftLastWriteTime.dwLowDateTime;
-    basic.LastWriteTime.HighPart = static_cast<LONG>(information.ftLastWriteTime.dwHighDateTime);
+    basic.CreationTime = time(information.ftCreationTime);
+    basic.LastAccessTime = time(information.ftLastAccessTime);
+    basic.LastWriteTime = time(information.ftLastWriteTime);
     basic.FileAttributes = information.dwFileAttributes & kept;  // none: left as made
     ok = ok && SetFileInformationByHandle(copy_, FileBasicInfo, &basic, sizeof basic) && FlushFileBuffers(copy_);
     // Nobody could write it meanwhile; a change would mean another file.
