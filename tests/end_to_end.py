@@ -67,11 +67,16 @@ def reachable_copy(program):
     return copy
 
 
+def journal(name):
+    """The programs' own journal: no file of the user's."""
+    return name in (".tvtidy.journal", ".tvtidy.journal.1")
+
+
 def files_under(root):
     """Multiset of (name, content) of every file below root, links as their text."""
     found = collections.Counter()
     for folder, dirs, names in os.walk(root):
-        for name in names + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+        for name in [n for n in names if not journal(n)] + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
             path = os.path.join(folder, name)
             if os.path.islink(path):
                 found[(name, "link:" + os.readlink(path))] += 1
@@ -86,7 +91,7 @@ def files_under(root):
 def tree(root):
     result = set()
     for folder, dirs, names in os.walk(root):
-        for name in dirs + names:
+        for name in dirs + [n for n in names if not journal(n)]:
             result.add(os.path.relpath(os.path.join(folder, name), root))
     return result
 
@@ -469,7 +474,7 @@ def snapshot(root):
     """Names, kinds, sizes, modes and modification times below root."""
     found = {}
     for folder, dirs, names in os.walk(root):
-        for name in dirs + names:
+        for name in dirs + [n for n in names if not journal(n)]:
             path = os.path.join(folder, name)
             info = os.lstat(path)
             found[os.path.relpath(path, root)] = (info.st_mode, info.st_size, info.st_mtime_ns)
@@ -926,7 +931,8 @@ def writes_per_line_on_a_device_and_per_block_to_a_file(tmp):
         raise Skipped("no strace")
     make(tmp, {f"notes{i:02}.txt": "n" for i in range(20)})  # 20 lines of 26 bytes, then 14
     trace = tmp + ".trace"
-    for target, wanted in (("/dev/null", [26] * 20 + [14]), (tmp + ".out", [128] * 4 + [22])):
+    # To a file, blocks of whole lines: a run killed mid-write never leaves half a line.
+    for target, wanted in (("/dev/null", [26] * 20 + [14]), (tmp + ".out", [534])):
         with open(target, "wb") as f:
             subprocess.run(["strace", "-o", trace, "-e", "trace=write", "-e", "signal=none",
                             PROGRAM, tmp], stdout=f, timeout=TIMEOUT, check=False,
@@ -1664,68 +1670,126 @@ def nothing_lost_past_the_held_folders_limit(tmp):
 
 @scenario()
 def what_a_stopped_run_left_the_next_run_finishes(tmp):
-    # Old files set aside by a replace that never finished: back under their
-    # own names where the hidden name says it and it is free, else kept and
-    # named with their size; the preview says the same and changes nothing.
-    # (Windows asks the file system for the hidden names alone.)
+    # What a stopped run recorded in its journal as under way is finished or
+    # unwound, by what was recorded; a file that merely looks like one of
+    # ours is the user's and stays. The preview says the same and changes
+    # nothing; a second run has nothing left to do.
     tv = os.path.join(tmp, "tv")
-    make(tv, {"Show.S01E01.mkv": "new 1", "Show.S01E03.mkv": "new 3",
-              "Show/.tvtidy-old-abc123-Show.S01E01.mkv": "old 1",
-              "Show/.tvtidy-old-def456-Show.S01E02.mkv": "old 2", "Show/Show.S01E02.mkv": "new 2",
-              "Show/.tvtidy-old-ghi789": "nameless", "Untouched/.tvtidy-old-jkl012-Untouched.S01E01.mkv": "u"})
     s = tv + SEP + "Show" + SEP
-    kept = [f"Old file kept as: {s}.tvtidy-old-def456-Show.S01E02.mkv (5 bytes, set aside by a run that was "
-            "stopped; a file of its name is there)",
-            f"Old file kept as: {s}.tvtidy-old-ghi789 (8 bytes, set aside by a run that was stopped; its name is "
-            "not known)"]
+    mine = {"Show/.tvtidy-old-abc123-Show.S01E07.mkv": "mine", "Show/.tvtidy-qwerty": "mine too",
+            ".tvtidy-gone-asdfgh": "and this"}
+    make(tv, dict(mine, **{
+        "Show.S01E01.mkv": "new 1", "Show/.tvtidy-old-aaaaaa-Show.S01E02.mkv": "old 2",
+        "Show/.tvtidy-old-bbbbbb-Show.S01E03.mkv": "old 3", "Show/Show.S01E03.mkv": "new 3",
+        "Show/.tvtidy-old-cccccc-Show.S01E04.mkv": "old 4", "Show/Show.S01E04.mkv": "new 4",
+        "Show/.tvtidy-old-dddddd-Show.S01E05.mkv": "old 5",
+        "Show/.tvtidy-eeeeee": "half a cop", "Show.S01E06.mkv": "six",
+        ".tvtidy-gone-ffffff": "eight", "Show/Show.S01E08.mkv": "eight",
+        "Show/Show.S01E10.mkv": "", "Show.S01E10.mkv": "ten"}))
+    r = lambda *parts: SEP.join(parts)
+    records = [("run", "tvtidy"),
+               ("aside", r("Show", ".tvtidy-old-aaaaaa-Show.S01E02.mkv"), r("Show", "Show.S01E02.mkv"), "", "0"),
+               ("aside", r("Show", ".tvtidy-old-bbbbbb-Show.S01E03.mkv"), r("Show", "Show.S01E03.mkv"), "", "0"),
+               ("aside", r("Show", ".tvtidy-old-cccccc-Show.S01E04.mkv"), r("Show", "Show.S01E04.mkv"), "", "0"),
+               ("arrived", r("Show", ".tvtidy-old-cccccc-Show.S01E04.mkv")),
+               # The episode moved in, then deleted by the user: its old version stays gone.
+               ("aside", r("Show", ".tvtidy-old-dddddd-Show.S01E05.mkv"), r("Show", "Show.S01E05.mkv"), "", "0"),
+               ("arrived", r("Show", ".tvtidy-old-dddddd-Show.S01E05.mkv")),
+               ("copy", r("Show", ".tvtidy-eeeeee"), "Show.S01E06.mkv"),
+               ("gone", ".tvtidy-gone-ffffff", "Show.S01E08.mkv", r("Show", "Show.S01E08.mkv")),
+               ("placeholder", r("Show", "Show.S01E10.mkv"), "Show.S01E10.mkv"),
+               ("aside", r("Show", ".tvtidy-old-zzzzzz-Show.S01E11.mkv"), r("Show", "Show.S01E11.mkv"), "", "0"),
+               ("moved", "Show.S01E12.mkv", r("Show", "Show.S01E12.mkv"))]
+    with open(os.path.join(tv, ".tvtidy.journal"), "wb") as f:
+        f.write("".join("\t".join(record) + "\n" for record in records).encode() + b"aside\tShow")  # cut by a kill
+    notices = ["put back old file: " + s + "Show.S01E02.mkv (set aside by a run that was stopped)",
+               f"Old file kept as: {s}.tvtidy-old-bbbbbb-Show.S01E03.mkv (5 bytes, left by a run that was stopped; "
+               "a file of its name is there)",
+               "finish replace: " + s + "Show.S01E04.mkv (its old file, set aside by a run that was stopped, goes)",
+               "finish replace: " + s + "Show.S01E05.mkv (its old file, set aside by a run that was stopped, goes)"]
+    as_run = {"put back": "Put back", "finish replace": "Finished replace"}
     before = snapshot(tv)
     out, err, rc = run(tv, program=PREVIEW)
-    expect("the preview", sorted(lines_of(err)), sorted(kept + [
-        f"Would put back old file: {s}Show.S01E01.mkv (set aside by a run that was stopped)"]))
-    expect("the preview's lines", lines_of(out)[:2], [f"Would Replace File: {tv}{SEP}Show.S01E01.mkv -> {s}Show.S01E01.mkv",
-                                                     f"Would Move File: {tv}{SEP}Show.S01E03.mkv -> {s}Show.S01E03.mkv"])
+    expect("the preview", sorted(lines_of(err)), sorted(n if n[0].isupper() else "Would " + n for n in notices))
+    preview = out
+    moved = [f"{tv}{SEP}Show.S01E{n:02}.mkv" for n in (1, 6, 10)]
     expect("the preview changes nothing", snapshot(tv), before)
     out, err, rc = run(tv)
-    expect("the run", (sorted(lines_of(err)), rc), (sorted(kept + [
-        f"Old file put back: {s}Show.S01E01.mkv (set aside by a run that was stopped)"]), 1))
-    expect("the show folder", files_under(os.path.join(tv, "Show")), collections.Counter({
-        ("Show.S01E01.mkv", b"new 1"): 1, ("Show.S01E02.mkv", b"new 2"): 1, ("Show.S01E03.mkv", b"new 3"): 1,
-        (".tvtidy-old-def456-Show.S01E02.mkv", b"old 2"): 1, (".tvtidy-old-ghi789", b"nameless"): 1}))
-    expect("a folder the run does not reach", os.listdir(os.path.join(tv, "Untouched")),
-           [".tvtidy-old-jkl012-Untouched.S01E01.mkv"])
-    # Killed at random moments, then run to the end: nothing lost, no empty
-    # file, and no old file left hidden but those said to be kept.
+    expect("the run's lines", (sorted(lines_of(out)), sorted(as_in_a_run(preview))),
+           (sorted(["Moved File: " + m for m in moved] + ["Skipped File: .tvtidy-gone-asdfgh", "Moved 3 files"]),) * 2)
+    expect("the run", sorted(lines_of(err)), sorted(
+        n if n[0].isupper() else next(v for k, v in as_run.items() if n.startswith(k)) + n[len(
+            next(k for k in as_run if n.startswith(k))):] for n in notices))
+    expect("the folder", files_under(tv), collections.Counter({
+        (os.path.basename(k), v.encode()): 1 for k, v in mine.items()}) + collections.Counter({
+        ("Show.S01E01.mkv", b"new 1"): 1, ("Show.S01E02.mkv", b"old 2"): 1, ("Show.S01E03.mkv", b"new 3"): 1,
+        (".tvtidy-old-bbbbbb-Show.S01E03.mkv", b"old 3"): 1, ("Show.S01E04.mkv", b"new 4"): 1,
+        ("Show.S01E06.mkv", b"six"): 1, ("Show.S01E08.mkv", b"eight"): 1, ("Show.S01E10.mkv", b"ten"): 1}))
+    # The kept one is said again; nothing else is left to do.
+    after = files_under(tv)
+    out, err, rc = run(tv)
+    expect("a second run", (lines_of(out), lines_of(err), files_under(tv) - after), (["Skipped File: .tvtidy-gone-asdfgh", "Moved 0 files"], notices[1:2], collections.Counter()))
+    # Killed at random moments, then run to the end; and two runs started at
+    # once: nothing lost, no empty file, nothing hidden left, and every line
+    # true. Across disks the show folders lead to another file system.
     if WINE:
         return
     import random
     rng = random.Random(7)
-    for kind in ("local", "exfat"):
+
+    def layout(base, shows):
+        entries = {}
+        for n in range(40):
+            entries[f"Sh{n:02d}.S01E01.mkv"] = f"new {n}"
+            if n % 2:
+                entries[f"Sh{n:02d}/Sh{n:02d}.S01E01.mkv"] = f"old {n}"
+        make(base, {k: v for k, v in entries.items() if SEP not in k})
+        make(shows, {k: v for k, v in entries.items() if SEP in k})
+        for n in range(40):
+            os.makedirs(os.path.join(shows, f"Sh{n:02d}"), exist_ok=True)
+            if shows != base:
+                os.symlink(os.path.join(shows, f"Sh{n:02d}"), os.path.join(base, f"Sh{n:02d}"))
+
+    def check(what, roots, before):
+        after = sum((files_under(root) for root in roots), collections.Counter())
+        for root in roots:
+            for where, _, names in os.walk(root):
+                for name in names:
+                    path = os.path.join(where, name)
+                    if name.startswith(".tvtidy-") or os.path.getsize(path) == 0:
+                        raise Failure(f"{what}: left {path}")
+        lost = [f for f in before if isinstance(f[1], bytes) and f[1].startswith(b"new") and after[f] == 0]
+        if lost:
+            raise Failure(f"{what}: lost {lost}")
+
+    for kind in ("local", "exfat", "across"):
         try:
-            with (contextlib.nullcontext(tmp) if kind == "local" else fuse_folder(kind)) as root:
+            with (contextlib.nullcontext(tmp) if kind != "exfat" else fuse_folder(kind)) as root, \
+                    (another_file_system() if kind == "across" else contextlib.nullcontext(None)) as other:
                 for round_ in range(int(os.environ.get("TVTIDY_KILL_ROUNDS", "6"))):
-                    base = os.path.join(root, f"k{round_}")
-                    entries = {}
-                    for n in range(40):
-                        entries[f"S{n:02d}.S01E01.mkv"] = f"new {n}"
-                        if n % 2:
-                            entries[f"S{n:02d}/S{n:02d}.S01E01.mkv"] = f"old {n}"
-                    make(base, entries)
-                    before = files_under(base)
+                    base = os.path.join(root, f"{kind}{round_}")
+                    shows = os.path.join(other, f"k{round_}") if other else base
+                    layout(base, shows)
+                    before = files_under(base) + (files_under(shows) if other else collections.Counter())
                     runner = subprocess.Popen(command(base), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    time.sleep(rng.uniform(0, 0.03))
+                    time.sleep(rng.uniform(0, 0.03 if kind != "across" else 0.1))
                     runner.kill()
                     runner.wait()
-                    out, err, _ = run(base)
-                    after = files_under(base)
-                    said = {l.split(": ", 1)[1].split(" (")[0] for l in lines_of(err) if l.startswith("Old file kept")}
-                    for where, _, names in os.walk(base):
-                        for name in names:
-                            path = os.path.join(where, name)
-                            if (name.startswith(".tvtidy-") and path not in said) or os.path.getsize(path) == 0:
-                                raise Failure(f"{kind}, round {round_}: left {path}")
-                    lost = [f for f in before if f[1].startswith(b"new") and after[f] == 0]
-                    if lost:
-                        raise Failure(f"{kind}, round {round_}: lost {lost}")
+                    run(base)
+                    check(f"{kind}, round {round_}", {base, shows}, before)
+                # Two runs at once: one waits its turn, and between them
+                # every episode is moved once, each line true.
+                base = os.path.join(root, f"{kind}-both")
+                shows = os.path.join(other, "both") if other else base
+                layout(base, shows)
+                before = files_under(base) + (files_under(shows) if other else collections.Counter())
+                runners = [subprocess.Popen(command(base), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                           for _ in range(2)]
+                outs = [r.communicate(timeout=TIMEOUT)[0] for r in runners]
+                said = sorted(l for out in outs for l in lines_of(out) if not re.match(r"Moved \d+ files$", l))
+                expect(f"{kind}, two runs at once", said, sorted(f"Moved File: {base}/Sh{n:02d}.S01E01.mkv"
+                                                                 for n in range(40)))
+                check(f"{kind}, two runs at once", {base, shows}, before)
         except Skipped:
             pass
 

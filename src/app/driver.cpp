@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "organiser/hard_link.h"
+#include "organiser/journal.h"
+#include "organiser/leftovers.h"
 #include "organiser/preview.h"
 #include "organiser/sweep.h"
 #include "organiser/undo.h"
@@ -151,7 +153,15 @@ void RunDriver() {
   ExitStatus = 1;  // scripts rely on 1 after every run, a completed one included
   NativeString folder;
   if (!TakeFolder(folder)) return;
+  // Whole lines to a log: a run killed mid-write never leaves half a line.
+  WriteWholeLines();
+  // The folder's journal, held for the run: one run at a time, and what a
+  // stopped one left under way is finished first.
+  RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy"), true);
+  RecordingInFlight recording(journal);
+  FinishWhatWasLeft(journal);
   SweepDirectory(folder);
+  journal.Flush();
   WriteSummary(NATIVE("Moved "), MovedFileCount);
 }
 
@@ -163,6 +173,7 @@ void RunPreview() {
                            ReadCompanionArguments(false, 1), folder, NATIVE(" [--] <folder>")))
     return;
   PreviewEffects effects;
+  effects.Foresee(RunJournal(WithTrailingDelimiter(folder), NATIVE("tvtidy-preview"), false));
   SweepDirectory(folder, effects);
   WriteSummary(NATIVE("Would move "), effects.Count());
   effects.Warnings().Write();

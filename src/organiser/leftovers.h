@@ -1,12 +1,10 @@
-// What a run stopped in the middle of a replace (kill -9, a power loss)
-// leaves in a show folder: the old file under a hidden name. The hidden name
-// says the file's own name where it fits, so that the next run that reaches
-// the folder can put the file back.
+// What a run stopped in the middle of a step (kill -9, a power loss) left
+// under names of its own making, as its journal recorded it, and what the
+// next run does with each: decided once, on the disk as it is now, for the
+// run and its preview alike. Nothing the journal does not name is touched.
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
+#include "organiser/journal.h"
 #include "platform/text.h"
 
 // The hidden name an old file waits under while it is replaced, beside
@@ -15,19 +13,18 @@
 // file's own name.
 void AsideNameFor(const NativeString& own, NativeString& aside);
 
-// The own name that an aside's name says; empty where it says none.
-NativeStringView OwnNameInAside(NativeStringView name);
-
-struct Leftover {
-  NativeString aside;     // its path now
-  NativeString own;       // the path it goes back to; empty where unknown
-  bool goesBack = false;  // the own name is known and free
-  std::uint64_t size = 0;
+enum class LeftoverFate {
+  PutBack,  // back under its own name, which is free
+  Remove,   // its content lives on elsewhere, or it held none
+  Keep,     // it stays, and the user is told where
+  Forget,   // no longer there as it was recorded: nothing to do
 };
+LeftoverFate FateOf(const Unfinished& item);
 
-// The old files set aside in the show folder (with its delimiter) by a run
-// that did not finish, and what the next run does with each.
-std::vector<Leftover> LeftoversIn(const NativeString& showFolder);
+// The line on standard error for it, as the run says it (dryRun: as the
+// preview foresees it); empty where nothing is worth saying.
+NativeString LeftoverNotice(const Unfinished& item, LeftoverFate fate, bool dryRun);
 
-// The line on standard error for one that stays: where it is and its size.
-NativeString KeptLeftoverNotice(const Leftover& leftover);
+// tvtidy's start: each thing left is finished or unwound, said on standard
+// error, and settled in the journal unless it stays.
+void FinishWhatWasLeft(RunJournal& journal);

@@ -150,16 +150,17 @@ void PreviewEffects::Move(const NativeString& source, const NativeString& target
   if (!disk_.Made(folder_)) CheckMayChange(folder_);
 }
 
-// The run puts back what a stopped run left, where it can: from then on the
-// name is taken.
-void PreviewEffects::ShowFolderReached(const NativeString& folder) {
-  for (const Leftover& leftover : LeftoversIn(folder)) {
-    if (!leftover.goesBack) {
-      WriteNotice(KeptLeftoverNotice(leftover));
-      continue;
-    }
-    disk_.Arrive(leftover.aside, leftover.own, true);
-    WriteNotice(NativeString(NATIVE("Would put back old file: ")).append(leftover.own).append(kByAStoppedRun));
+// The run finishes what a stopped run left before it sweeps: from then on
+// an old file put back holds its name.
+void PreviewEffects::Foresee(const RunJournal& journal) {
+  for (auto at = journal.Left().rbegin(); at != journal.Left().rend(); ++at) {
+    const Unfinished& item = *at;
+    const LeftoverFate fate = FateOf(item);
+    if (fate == LeftoverFate::PutBack) disk_.Arrive(item.path, item.of, true);
+    if ((fate == LeftoverFate::PutBack || fate == LeftoverFate::Remove) && FolderPartOf(item.path) == journal.Folder())
+      unlisted_.insert(item.path.substr(journal.Folder().size()));
+    const NativeString notice = LeftoverNotice(item, fate, true);
+    if (!notice.empty()) WriteNotice(notice);
   }
 }
 

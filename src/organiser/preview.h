@@ -6,7 +6,9 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <unordered_set>
 
+#include "organiser/journal.h"
 #include "organiser/preview_warnings.h"
 #include "organiser/relocation.h"
 #include "organiser/sweep.h"
@@ -25,8 +27,13 @@ class PreviewEffects : public SweepEffects {
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
-  void ShowFolderReached(const NativeString& folder) override;
+  // What the run would finish first, of what its journal shows a stopped run left.
+  void Foresee(const RunJournal& journal);
   void Begin(NativeStringView base) override { base_ = base; }
+  // Not what the run will have taken away before it lists the folder.
+  bool Considers(NativeStringView name) override {
+    return unlisted_.empty() || unlisted_.count(NativeString(name)) == 0;
+  }
   void PassedFolder(NativeStringView name) override { warnings_.SubFolder(base_, name); }
   std::int32_t Count() const { return count_; }
   const PreviewWarnings& Warnings() const { return warnings_; }
@@ -92,4 +99,5 @@ class PreviewEffects : public SweepEffects {
   NativeString base_, reason_, line_, folder_;
   bool replacing_ = false, sameFile_ = false, failed_ = false;
   std::int32_t count_ = 0;
+  std::unordered_set<NativeString> unlisted_;  // names the run's finishing takes from the folder
 };

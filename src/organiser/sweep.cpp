@@ -5,6 +5,7 @@
 #include "episode/classifier.h"
 #include "episode/episode_name.h"
 #include "organiser/folder_index.h"
+#include "organiser/journal.h"
 #include "organiser/leftovers.h"
 #include "organiser/read_alike.h"
 #include "organiser/relocation.h"
@@ -12,6 +13,7 @@
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/in_flight.h"
 #include "platform/letter_case.h"
 #include "platform/process.h"
 
@@ -59,11 +61,20 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   for (int attempt = 0; attempt < 64 && !setAside; ++attempt) {
     // 18 units: on Windows the checks made sure that it fits.
     AsideNameFor(own, aside);
+    // Told to the journal first: a run stopped from here on leaves the next
+    // one the old file's hidden name and identity.
+    BeginInFlight(InFlightKind::Aside, aside, own, source);
     setAside = SetAsideAs(target, aside, own);
+    if (!setAside) SettledInFlight(aside);
     if (!setAside && !IsNameClash(LastErrorCode())) break;
   }
   if (!setAside) throw EInOutError(SystemErrorText(LastErrorCode()));
   steps.AtStep(MoveStep::AsideSet, aside);
+  InFlightRecorder* const journal = InFlight();
+  const auto putBack = [&] {
+    if (!PutBack(aside, own)) return KeptAside(aside);
+    SettledInFlight(aside);
+  };
   try {
     // The plan's checks stand for the move's: the quick way first, which
     // refuses on its own whatever they would find; else the full way decides.
@@ -71,10 +82,11 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     bool nameTaken = false;
     if (!TryQuickRelocate(source, target, quick, nameTaken, &steps)) RelocateFile(source, target, &steps, disk);
   } catch (...) {
-    if (!PutBack(aside, own)) KeptAside(aside);
+    putBack();
     throw;
   }
   steps.AtStep(MoveStep::Arrived, target);
+  if (journal) journal->Arrived(aside);
   if (!RemoveAside(aside)) {
     // The old file may not be deleted (so the move may not replace it): put
     // both back where they were, leaving nothing stray behind. Should the
@@ -82,13 +94,15 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     // named for the user to find.
     const int reason = LastErrorCode();
     UnwindUnderWay unwinding;
+    if (journal) journal->Unwinding(aside);
     if (!MoveFileNoReplace(target, source)) {
       KeptAside(aside);
       return;
     }
-    if (!PutBack(aside, own)) KeptAside(aside);
+    putBack();
     throw EInOutError(SystemErrorText(reason));
   }
+  SettledInFlight(aside);
   showFolder.Remove(NativeStringView(own).substr(nameAt));  // the new name comes with the move
 }
 
@@ -144,15 +158,6 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
   else
     RelocateFile(source, target, this, disk);
 }
-void TidyEffects::ShowFolderReached(const NativeString& folder) {
-  for (const Leftover& leftover : LeftoversIn(folder)) {
-    if (leftover.goesBack && MoveFileNoReplace(leftover.aside, leftover.own)) {
-      WriteNotice(NativeString(NATIVE("Old file put back: ")).append(leftover.own).append(kByAStoppedRun));
-      continue;
-    }
-    WriteNotice(KeptLeftoverNotice(leftover));
-  }
-}
 void TidyEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
 void TidyEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
 void TidyEffects::FolderFailed(NativeStringView folder) {
@@ -162,6 +167,7 @@ void TidyEffects::Moved(NativeStringView source, NativeStringView target) {
   // Only where a replace has read the folder: one lookup, no listing.
   if (FolderIndex* read = IndexReadFor(target)) read->Add(target.substr(target.find_last_of(kDelimiter) + 1), false);
   CountOne(MovedFileCount);
+  if (InFlightRecorder* journal = InFlight()) journal->Moved(source, target);
   WriteEventLine(line_, NATIVE("Moved File: "), source);
 }
 // Every failure of the move alike; its kind and text are not shown.
@@ -226,7 +232,8 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       if (!IsSelfOrParent(entry.name)) effects.PassedFolder(entry.name);
       continue;
     }
-    if (!effects.Considers(entry.name)) continue;
+    // The run's own journal is no file of the user's: no line, in every program.
+    if (IsJournalName(entry.name) || !effects.Considers(entry.name)) continue;
     source.assign(base).append(entry.name);
     if (asAPerson) readings = EpisodeReadingsOf(entry.name);
     if ((asAPerson ? readings.empty() : !ClassifyEpisodeFile(entry.name, showName)) || !effects.Takes(entry.name)) {
@@ -325,9 +332,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
       }
     }
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
-    const auto [accepted, first] = checkedFolders.try_emplace(placeKey, showFolder);
-    // What a stopped run left there is finished before anything new arrives.
-    if (first && showFolderExisted) effects.ShowFolderReached(WithTrailingDelimiter(showFolder));
+    const auto accepted = checkedFolders.try_emplace(placeKey, showFolder).first;
     quickTried = quickTried && accepted->second == showFolder;
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.

@@ -84,9 +84,6 @@ class SweepEffects {
     (void)showFolder;
     (void)others;
   }
-  // An existing show folder (with its delimiter), the first time a file
-  // goes there in this run.
-  virtual void ShowFolderReached(const NativeString& folder) { (void)folder; }
   // The folder has been gone through.
   virtual void End() {}
   // The folder could not be listed: tvtidy says nothing, and moves nothing.
@@ -95,9 +92,6 @@ class SweepEffects {
     (void)code;
   }
 };
-
-// Said of an old file that a run stopped in the middle of its replace left.
-inline constexpr NativeStringView kByAStoppedRun = NATIVE(" (set aside by a run that was stopped)");
 
 // Why a show folder cannot be made: a name taken, as a run says it.
 inline constexpr NativeStringView kNameInTheWay = NATIVE("a file of that name is in the way");
@@ -123,8 +117,6 @@ class TidyEffects : public SweepEffects, public MoveSteps {
   void FolderFailed(NativeStringView folder) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
-  // Old files a stopped run set aside there go back under their names.
-  void ShowFolderReached(const NativeString& folder) override;
 
  private:
   // The index of the target's folder, read on its first replace.

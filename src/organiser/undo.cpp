@@ -186,6 +186,11 @@ void Undo::RemoveCopy(const Line& copy) {
   if (!There(file)) return Fail(kFailed, copy.path, NATIVE("its download is gone: this may be the only copy left"));
   if (!CopyOfFile(copy.path, Before(file)))
     return Fail(kFailed, copy.path, NATIVE("no longer of its download's size and time: it may be the only one"));
+  // Size and time say nothing of a download that is the copy itself (a
+  // folder link put in its place, a line naming one file twice): only
+  // another file with the same bytes is proof that nothing is lost.
+  if (!SameBytes(copy.path, Before(file)))
+    return Fail(kFailed, copy.path, NATIVE("its download is not another file of the same bytes: it may be the only copy"));
   if (!MayChangeEntriesIn(FolderPartOf(copy.path)) || (!dryRun_ && !RemoveFile(copy.path)))
     return Fail(kFailed, copy.path, SystemErrorText(LastErrorCode()));
   gone_.insert(AsTheDiskKnowsIt(copy.path));

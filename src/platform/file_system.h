@@ -90,6 +90,21 @@ bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b);
 // again on the name that stays. False with LastErrorCode().
 bool RemoveSecondName(const NativeString& path, const NativeString& other);
 
+// A plain file's size and last write time, the entry itself: what a rename
+// keeps, for knowing again a file under a name of the run's own making.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t written = 0;  // in the platform's own units
+  bool operator==(const FileStamp&) const = default;
+};
+bool StampOf(const NativeString& path, FileStamp& stamp);
+
+// Whether `copy` holds the bytes of `original` and is another file: two
+// plain files, neither one file nor one entry reached two ways (a folder
+// link), of one size and the same content, read through. The proof that a
+// removal of one of them loses nothing.
+bool SameBytes(const NativeString& copy, const NativeString& original);
+
 // The size of the entry itself (lstat, FindFirstFileW); false where it cannot be looked at.
 bool EntrySize(const NativeString& path, std::uint64_t& size);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/ending.h"
+#include "platform/in_flight.h"
 #include "platform/posix/file_data.h"
 #include "platform/posix/file_facts.h"
 #include "platform/posix/name_ways.h"
@@ -20,12 +21,15 @@ const char* NameOf(const std::string& path) { return path.c_str() + path.rfind('
 // folder it was made in, whatever that folder is called meanwhile.
 class Temporary {
  public:
-  Temporary(const std::string& destination, int folder) : folder_(folder) {
-    std::string path;
+  // The journal hears of each name before it is made: a run stopped from
+  // then on leaves the next one a copy it knows to remove.
+  Temporary(const std::string& destination, int folder, const std::string& source) : folder_(folder) {
     for (int attempt = 0; folder_ >= 0 && attempt < 64; ++attempt) {
-      HiddenNameBeside(destination, ".tvtidy-", path);
-      name_ = path.substr(path.rfind('/') + 1);
+      HiddenNameBeside(destination, ".tvtidy-", path_);
+      BeginInFlight(InFlightKind::Copy, path_, source);
+      name_ = path_.substr(path_.rfind('/') + 1);
       fd_ = openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ < 0) SettledInFlight(path_);
       if (fd_ >= 0 || errno != EEXIST) break;
     }
     if (fd_ < 0) name_.clear();
@@ -44,7 +48,10 @@ class Temporary {
     return closed;
   }
   // It holds the destination's name now: nothing left to remove.
-  void Forget() { name_.clear(); }
+  void Forget() {
+    name_.clear();
+    SettledInFlight(path_);
+  }
 
   // Removed once closed. Through FUSE a close returns before the file system
   // has let go of the file: an SMB server refuses to remove a file still open
@@ -58,7 +65,11 @@ class Temporary {
       const int fd = openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       const bool writtenOut = ListedButUnopened(fd, folder_, name_.c_str());
       if (fd >= 0) close(fd);
-      if (!writtenOut && (unlinkat(folder_, name_.c_str(), 0) == 0 || errno != EBUSY)) break;
+      if (!writtenOut && unlinkat(folder_, name_.c_str(), 0) == 0) {
+        SettledInFlight(path_);
+        break;
+      }
+      if (!writtenOut && errno != EBUSY) break;
       WaitToLetGo();
     }
     name_.clear();
@@ -66,7 +77,7 @@ class Temporary {
 
  private:
   int folder_;
-  std::string name_;
+  std::string path_, name_;
   int fd_ = -1;
 };
 
@@ -107,7 +118,7 @@ bool ReadsAsTheCopy(int from, Temporary& temporary, off_t size) {
 // leaving nothing behind, when the source changed while it was being copied.
 bool CopyIntoPlace(int from, const struct stat& start, const std::string& sourcePath,
                    const std::string& destination, const OwnedFolder& into, struct stat& copy, MoveSteps* steps) {
-  Temporary temporary(destination, into.fd());
+  Temporary temporary(destination, into.fd(), sourcePath);
   if (temporary.fd() < 0) return false;
   const int to = temporary.fd();
   CopyProgress progress(sourcePath, static_cast<std::uint64_t>(start.st_size));

@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
+#include "platform/posix/file_data.h"
 #include "platform/posix/file_facts.h"
 
 namespace {
@@ -88,4 +89,29 @@ bool SameFolder(const NativeString& a, const NativeString& b) {
 // One file; one entry only when both folders are one folder too.
 bool SameEntry(const NativeString& a, const NativeString& b) {
   return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
+}
+
+bool StampOf(const NativeString& path, FileStamp& stamp) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  return true;
+}
+
+// A file system that numbers each path on its own (sshfs) shows one entry
+// reached through a folder link as two files: the paths resolved say it.
+bool SameBytes(const NativeString& copy, const NativeString& original) {
+  NativeString first, second;
+  if (!CanonicalPath(copy, first) || !CanonicalPath(original, second) || first == second || SameEntry(copy, original))
+    return false;
+  const int a = open(copy.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int b = open(original.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat one, two;
+  const bool same = a >= 0 && b >= 0 && fstat(a, &one) == 0 && fstat(b, &two) == 0 && S_ISREG(one.st_mode) &&
+                    S_ISREG(two.st_mode) && !(one.st_dev == two.st_dev && one.st_ino == two.st_ino) &&
+                    one.st_size == two.st_size && SameContent(a, b, one.st_size);
+  if (a >= 0) close(a);
+  if (b >= 0) close(b);
+  return same;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/file_system.h"
+#include "platform/in_flight.h"
 #include "platform/move_across.h"
 #include "platform/posix/copy_across.h"
 #include "platform/posix/file_data.h"
@@ -43,8 +44,8 @@ bool HoldsWhatWasCopied(const char* hidden, const struct stat& start, const Path
 // renamed over its name meanwhile is never the one removed, checked there,
 // and removed. Otherwise it goes back under its name (or stays under the
 // hidden name, should its own have been taken meanwhile).
-bool RemoveCopiedSource(const NativeString& source, const struct stat& start, const PathAt& placed,
-                        const struct stat& copy, const Watch& watch, MoveSteps* steps) {
+bool RemoveCopiedSource(const NativeString& source, const NativeString& destination, const struct stat& start,
+                        const PathAt& placed, const struct stat& copy, const Watch& watch, MoveSteps* steps) {
   if (steps) steps->AtStep(MoveStep::Removing, source);
   HeldFromWriters writers(source.c_str());  // until the source is gone
   struct stat now;
@@ -58,7 +59,9 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
   bool taken = false;
   for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
     HiddenNameBeside(source, ".tvtidy-gone-", hidden);
+    BeginInFlight(InFlightKind::Gone, hidden, source, destination);
     taken = writers.Do([&] { return RenameToFreshName(source.c_str(), hidden.c_str()); });
+    if (!taken) SettledInFlight(hidden);
     if (!taken && errno != EEXIST) return false;
   }
   if (!taken) return false;
@@ -67,10 +70,13 @@ bool RemoveCopiedSource(const NativeString& source, const struct stat& start, co
                     watch.Seen() == 0 &&
                     (!S_ISREG(now.st_mode) || HoldsWhatWasCopied(hidden.c_str(), start, placed, copy)) &&
                     !writers.OpenerWaiting();
-  if (same && writers.Do([&] { return RemoveFile(hidden); })) return true;
+  if (same && writers.Do([&] { return RemoveFile(hidden); })) {
+    SettledInFlight(hidden);
+    return true;
+  }
   ErrnoKeeper keep;
   if (!same) keep.saved = EBUSY;
-  RenameNoReplace(hidden.c_str(), source.c_str());
+  if (RenameNoReplace(hidden.c_str(), source.c_str())) SettledInFlight(hidden);
   return false;
 }
 
@@ -87,7 +93,9 @@ class CopyMove {
       : source_(source), destination_(destination), watch_(source.c_str(), Watch::Writes),
         into_(FolderPartOf(destination)), placed_(into_.fd(), destination.c_str() + destination.rfind('/') + 1) {}
   bool CopyIntoPlace(MoveSteps* steps) { return CopyAcross(source_, destination_, into_, start_, copy_, steps); }
-  bool RemoveSource(MoveSteps* steps) { return RemoveCopiedSource(source_, start_, placed_, copy_, watch_, steps); }
+  bool RemoveSource(MoveSteps* steps) {
+    return RemoveCopiedSource(source_, destination_, start_, placed_, copy_, watch_, steps);
+  }
   bool RemoveCopy() { return RemoveIfStill(placed_, copy_); }
 
  private:
@@ -237,7 +245,9 @@ OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& 
   bool taken = false;
   for (int attempt = 0; attempt < 64 && !taken; ++attempt) {
     HiddenNameBeside(source, ".tvtidy-gone-", hidden);
+    BeginInFlight(InFlightKind::Gone, hidden, source, target);
     taken = RenameToFreshName(source.c_str(), hidden.c_str());
+    if (!taken) SettledInFlight(hidden);
     if (!taken && errno != EEXIST) return OwnLinkReplace::Failed;
   }
   if (!taken) return OwnLinkReplace::Failed;
@@ -246,11 +256,15 @@ OwnLinkReplace ReplaceByOwnLink(const NativeString& source, const NativeString& 
                     oneFile(now, to);
   if (same) {
     const PathAt at(hidden);
-    if (unlinkat(at.dir(), at.name(), 0) == 0) return OwnLinkReplace::Done;
+    if (unlinkat(at.dir(), at.name(), 0) == 0) {
+      SettledInFlight(hidden);
+      return OwnLinkReplace::Done;
+    }
   }
   // Another file by now, or not removable: back under its name, and the
   // replace takes its usual way.
   ErrnoKeeper keep;
   if (!RenameNoReplace(hidden.c_str(), source.c_str())) return OwnLinkReplace::Failed;
+  SettledInFlight(hidden);
   return same ? OwnLinkReplace::Failed : OwnLinkReplace::NotOneFile;
 }

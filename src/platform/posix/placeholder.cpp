@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/in_flight.h"
 #include "platform/posix/file_data.h"
 #include "platform/posix/file_facts.h"
 #include "platform/posix/learned_ways.h"
@@ -153,6 +154,14 @@ bool RenameOverPlaceholder(const char* source, const char* destination, MoveStep
 bool RenameOverPlaceholder(const char* source, const char* destination, const PathAt& from, const PathAt& to,
                            MoveSteps* steps, bool keepOpen, bool mayGoBack) {
   EndingSignalsHeld held;  // a signal never ends the run with the placeholder or its bytes out
+  // The journal hears of it first: a run killed from here on leaves the next
+  // one an empty file it knows to remove while the source is still there.
+  const std::string reserved(destination);
+  BeginInFlight(InFlightKind::Placeholder, reserved, source);
+  struct Settle {
+    const std::string& path;
+    ~Settle() { SettledInFlight(path); }
+  } settle{reserved};
   Placeholder placeholder(to);
   if (!placeholder.Made()) return false;  // EEXIST: the name is taken
   if (!keepOpen && !placeholder.Close()) return placeholder.GiveUp(errno);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/in_flight.h"
 #include "platform/move_across.h"
 #include "platform/progress.h"
 
@@ -121,6 +122,7 @@ class CopyMove {
     if (copy_ == INVALID_HANDLE_VALUE) return;
     const DWORD error = GetLastError();
     if (!named_ && !RemoveHeld(copy_)) CopyKept(temporary_, source_);
+    else if (!named_) SettledInFlight(temporary_);
     CloseHandle(copy_);
     SetLastError(error);
   }
@@ -141,7 +143,9 @@ class CopyMove {
       SetLastError(ERROR_OPERATION_ABORTED);  // the copy never takes the name: the move unwinds
       return false;
     }
-    return named_ = RenameHeld(copy_, destination_);
+    named_ = RenameHeld(copy_, destination_);
+    if (named_) SettledInFlight(temporary_);
+    return named_;
   }
 
   bool RemoveSource(MoveSteps* steps) {
@@ -166,8 +170,10 @@ class CopyMove {
     if (!KnowByHandle(from, start_, &information)) return false;
     for (int attempt = 0; attempt < 64 && copy_ == INVALID_HANDLE_VALUE; ++attempt) {
       HiddenNameBeside(destination_, L".tvtidy-", temporary_);
+      BeginInFlight(InFlightKind::Copy, temporary_, source_);  // the journal hears of it first
       copy_ = CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (copy_ == INVALID_HANDLE_VALUE) SettledInFlight(temporary_);
       if (copy_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
     }
     if (copy_ == INVALID_HANDLE_VALUE) return false;

@@ -2,6 +2,7 @@
 // copy and its original, a name and the look-alike the ANSI page writes.
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -59,4 +60,50 @@ bool LookAlikeBeside(const NativeString& path) {
   } while (!alike && FindNextFileW(search, &found));
   FindClose(search);
   return alike;
+}
+
+bool StampOf(const NativeString& path, FileStamp& stamp) {
+  WIN32_FIND_DATAW found;
+  if (!SizeAndTime(path, found)) return false;
+  stamp.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  stamp.written = static_cast<std::int64_t>((static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                                            found.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
+namespace {
+HANDLE OpenToCompare(const NativeString& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool SameContent(HANDLE a, HANDLE b) {
+  static char mine[1 << 16], theirs[1 << 16];
+  for (;;) {
+    DWORD got = 0, read = 0;
+    if (!ReadFile(a, mine, sizeof mine, &got, nullptr)) return false;
+    for (DWORD done = 0; done < got; done += read)
+      if (!ReadFile(b, theirs + done, got - done, &read, nullptr) || read == 0) return false;
+    if (got == 0) return ReadFile(b, theirs, 1, &read, nullptr) && read == 0;
+    if (std::memcmp(mine, theirs, got) != 0) return false;
+  }
+}
+}  // namespace
+
+bool SameBytes(const NativeString& copy, const NativeString& original) {
+  if (SameEntry(copy, original)) return false;
+  const HANDLE a = OpenToCompare(copy), b = OpenToCompare(original);
+  BY_HANDLE_FILE_INFORMATION one, two;
+  const auto plain = [](const BY_HANDLE_FILE_INFORMATION& i) {
+    return (i.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  };
+  const bool same = a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE && GetFileInformationByHandle(a, &one) &&
+                    GetFileInformationByHandle(b, &two) && plain(one) && plain(two) &&
+                    !(one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+                      one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow) &&
+                    one.nFileSizeHigh == two.nFileSizeHigh && one.nFileSizeLow == two.nFileSizeLow &&
+                    SameContent(a, b);
+  if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
+  if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
+  return same;
 }
