@@ -141,9 +141,39 @@ bool TakeCompanionFolder(NativeStringView program, NativeStringView about, const
   return false;
 }
 
+// A short piece of a line that is no log's, safe on a terminal: a binary
+// file's first "line" can be a megabyte of control bytes.
+NativeString Excerpt(NativeStringView line) {
+  constexpr size_t kMost = 80;
+  NativeString excerpt(line.substr(0, kMost));
+  for (NativeChar& c : excerpt)
+    if (UnitValue(c) < 0x20 || UnitValue(c) == 0x7F) c = NATIVE('?');
+  if (line.size() > kMost) excerpt.append(NATIVE("..."));
+  return excerpt;
+}
+
 void WriteSummary(NativeStringView prefix, std::int32_t count) {
   const std::string number = std::to_string(count);
   WriteLine(NativeString(prefix) + NativeString(number.begin(), number.end()) + NATIVE(" files"));
+}
+
+// The last run of tvtidy on the folder, as its journal recorded it: what a
+// stopped run left under way is finished first, as a run of tvtidy would.
+void UndoFromJournal(const NativeString& folder, bool dryRun, NativeStringView usage) {
+  RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy-undo"), !dryRun);
+  if (!journal.AnyRunOfTvtidy()) {
+    WriteNotice(NativeString(NATIVE("No run of tvtidy is recorded in ")).append(folder)
+                    .append(NATIVE(": nothing to take back")));
+    WriteNotice(usage);
+    return;
+  }
+  RecordingInFlight recording(journal);
+  if (!dryRun) FinishWhatWasLeft(journal);
+  Undo undo(dryRun);
+  for (const NativeString& line : journal.LastRunsLines()) undo.Read(line);
+  undo.Apply();
+  journal.Flush();
+  ExitStatus = undo.AnyFailed() ? 1 : 0;
 }
 
 }  // namespace
@@ -153,8 +183,9 @@ void RunDriver() {
   ExitStatus = 1;  // scripts rely on 1 after every run, a completed one included
   NativeString folder;
   if (!TakeFolder(folder)) return;
-  // Whole lines to a log: a run killed mid-write never leaves half a line.
-  WriteWholeLines();
+  // Whole lines to a log, in blocks of at most 128 bytes as ever: a run
+  // killed mid-write never leaves half a line.
+  WriteWholeLines(128);
   // The folder's journal, held for the run: one run at a time, and what a
   // stopped one left under way is finished first.
   RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy"), true);
@@ -247,42 +278,55 @@ void RunUndo() {
   const CompanionArguments arguments = ReadCompanionArguments(true, 1);
   const bool dryRun = arguments.dryRun;
   const NativeString log = arguments.paths.empty() ? NativeString() : arguments.paths.front();
-  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] [--] <log>");
+  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] [--] <log or folder>");
   if (AnswersHelpOrVersion(arguments.helpOrVersion, NATIVE("tvtidy-undo"), usage,
                            NATIVE("Takes back a run of tvtidy or tvtidy-link from its saved lines (- for standard "
-                                  "input): moved files go back onto their free names, links go, and folders the "
-                                  "run made go once empty. Nothing is replaced; a file that a run replaced cannot "
-                                  "come back. --dry-run prints the lines and changes nothing."),
+                                  "input), or the last run of tvtidy on a folder from the journal it keeps there, "
+                                  "a stopped run included: moved files go back onto their free names, links go, "
+                                  "and folders the run made go once empty. Nothing is replaced; a file that a run "
+                                  "replaced cannot come back. --dry-run prints the lines and changes nothing."),
                            kCompanionStatuses))
     return;
   ExitStatus = 2;
-  std::string bytes;
   if (!arguments.wrong.empty()) {
     SayWrongArgument(arguments.wrong);
   } else if (log.empty()) {
     WriteNotice(NATIVE("Path not specified"));
   } else if (log != NATIVE("-") && FolderExists(log)) {
-    WriteNotice(NativeString(NATIVE("Not a file: ")).append(log));
-  } else if (!ReadWholeInput(log, bytes)) {
+    UndoFromJournal(log, dryRun, usage);
+    return;
+  } else if (LogInput input(log); !input.Opened()) {
     WriteNotice(NativeString(NATIVE("Path not found: ")).append(log));
   } else {
-    // The whole log is read first: one that is no run's output changes nothing.
-    const NativeString text = TextOfLog(bytes);
+    // The whole log is read first: one that is no run's output changes
+    // nothing. It is read a line at a time, and stops at its first line
+    // that no run of ours prints (a video given by mistake costs one block).
     Undo undo(dryRun);
-    if (LogInAnsiPage(bytes)) undo.NamesMayBeLookAlikes();
-    size_t number = 0, start = 0;
-    for (size_t end; start < text.size(); start = end + 1) {
-      end = text.find(NATIVE('\n'), start);
-      if (end == text.npos) end = text.size();
-      NativeStringView line = NativeStringView(text).substr(start, end - start);
-      if (!line.empty() && line.back() == NATIVE('\r')) line.remove_suffix(1);
+    std::string bytes;
+    NativeString text;
+    size_t number = 0;
+    bool refused = false;
+    while (!refused && input.NextLine(bytes)) {
+      EndHereIfSignalled();
+      if (number == 0 && LogInAnsiPage(bytes)) undo.NamesMayBeLookAlikes();
       ++number;
-      if (undo.Read(line)) continue;
+      if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+      text = TextOfLog(bytes);
+      refused = bytes.find('\0') != bytes.npos || !undo.Read(text);
+    }
+    if (refused || input.TooLong()) {
+      if (input.TooLong()) ++number;
       const std::string at = std::to_string(number);
       WriteNotice(NativeString(NATIVE("Not a log of tvtidy or tvtidy-link, line "))
                       .append(at.begin(), at.end())
                       .append(NATIVE(": "))
-                      .append(line));
+                      .append(input.TooLong() ? NativeString(NATIVE("longer than any line of theirs")) : Excerpt(text)));
+      WriteNotice(usage);
+      return;
+    }
+    if (!undo.AnyLineOfOurs()) {
+      WriteNotice(NativeString(NATIVE("No line of tvtidy or tvtidy-link in ")).append(log)
+                      .append(NATIVE(": nothing to take back")));
       WriteNotice(usage);
       return;
     }

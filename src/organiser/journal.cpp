@@ -6,8 +6,9 @@
 
 namespace {
 
-// The batch goes out once it holds this much: a write per few dozen moves.
-constexpr std::size_t kBatchBytes = 4096;
+// The batch goes out once it holds this much: a write per few moves, about
+// as often as the lines go out, so that a run killed loses as few.
+constexpr std::size_t kBatchBytes = 256;
 
 constexpr const char* kHex = "0123456789abcdef";
 
@@ -189,6 +190,13 @@ void RunJournal::Read() {
   for (size_t start = 0, end; (end = bytes.find('\n', start)) != bytes.npos; start = end + 1) {
     if (!ReadJournalLine(std::string_view(bytes).substr(start, end - start), verb, fields) || fields.empty())
       continue;
+    // The last run of tvtidy's changes, as its lines say them.
+    if (verb == "run" && fields[0] == NATIVE("tvtidy")) {
+      lastRun_.clear();
+      tvtidyRan_ = true;
+    }
+    if (verb == "folder") lastRun_.push_back(NativeString(NATIVE("Created Folder: ")).append(Resolved(fields[0])));
+    if (verb == "moved") lastRun_.push_back(NativeString(NATIVE("Moved File: ")).append(Resolved(fields[0])));
     const auto found = open.find(fields[0]);
     if (verb == "settled" || verb == "arrived" || verb == "unwinding") {
       if (found == open.end()) continue;
@@ -296,6 +304,14 @@ void RunJournal::Moved(NativeStringView source, NativeStringView target) {
   batch_.append("moved");
   AppendPath(source);
   AppendPath(target);
+  batch_.push_back('\n');
+  if (batch_.size() >= kBatchBytes) Flush();
+}
+
+void RunJournal::FolderMade(NativeStringView folder) {
+  if (!writing_ || !file_.IsOpen()) return;
+  batch_.append("folder");
+  AppendPath(folder);
   batch_.push_back('\n');
   if (batch_.size() >= kBatchBytes) Flush();
 }

@@ -47,6 +47,10 @@ class RunJournal : public InFlightRecorder {
   const NativeString& Folder() const { return folder_; }
   // What earlier runs left under way, oldest first.
   const std::vector<Unfinished>& Left() const { return left_; }
+  // What the last run of tvtidy recorded it did, in its order, as the
+  // lines it printed say it: "Created Folder: ..." and "Moved File: ...".
+  const std::vector<NativeString>& LastRunsLines() const { return lastRun_; }
+  bool AnyRunOfTvtidy() const { return tvtidyRan_; }
   // Said of one of them once it is done with (finished, or no longer there).
   void Done(const Unfinished& item);
   // Starts anew where it has grown past its size, keeping what is still open.
@@ -58,6 +62,7 @@ class RunJournal : public InFlightRecorder {
   void Unwinding(const NativeString& path) override;
   void Settled(const NativeString& path) override;
   void Moved(NativeStringView source, NativeStringView target) override;
+  void FolderMade(NativeStringView folder) override;
   // Writes out the batch.
   void Flush();
 
@@ -74,4 +79,6 @@ class RunJournal : public InFlightRecorder {
   std::vector<Unfinished> left_;
   std::vector<bool> done_;  // of left_, by place
   std::string batch_;
+  std::vector<NativeString> lastRun_;
+  bool tvtidyRan_ = false;
 };

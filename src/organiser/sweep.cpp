@@ -55,6 +55,9 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
       case OwnLinkReplace::NotOneFile:
         break;
     }
+  // An episode gone since the listing: the old file is not touched at all.
+  if (LookUpEntry(source) == Lookup::Absent)
+    throw EFileNotFoundException(NATIVE("The specified file was not found"));
   EndingSignalsHeld held;
   // Random names: stale ones of older runs are never touched, only passed by.
   bool setAside = false;
@@ -159,7 +162,10 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
     RelocateFile(source, target, this, disk);
 }
 void TidyEffects::Skipped(NativeStringView name) { WriteEventLine(line_, NATIVE("Skipped File: "), name); }
-void TidyEffects::FolderCreated(NativeStringView folder) { WriteEventLine(line_, NATIVE("Created Folder: "), folder); }
+void TidyEffects::FolderCreated(NativeStringView folder) {
+  if (InFlightRecorder* journal = InFlight()) journal->FolderMade(folder);
+  WriteEventLine(line_, NATIVE("Created Folder: "), folder);
+}
 void TidyEffects::FolderFailed(NativeStringView folder) {
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder);
 }

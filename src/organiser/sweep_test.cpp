@@ -25,6 +25,7 @@
 #endif
 
 #include "organiser/hard_link.h"
+#include "organiser/journal.h"
 #include "organiser/preview.h"
 #include "organiser/relocation.h"
 #include "organiser/undo.h"
@@ -1118,6 +1119,18 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
       {"Would Move File: " + b + "x.S01E01.mkv -> " + b + "x" + s + "x.S01E01.mkv", false, ""},
       {"Moved three files", false, ""},
       {"Linked File: no arrow", false, ""},
+      // Standard error's own lines, in a log kept with 2>&1.
+      {"The library was made: " + b + "lib", true, ""},
+      {"Waiting for another run that keeps its journal in " + b + ".tvtidy.journal", true, ""},
+      {"Put back old file: " + b + "x.S01E01.mkv (set aside by a run that was stopped)", true, ""},
+      {"Copy kept as: " + b + ".tvtidy-abcdef (a copy of " + b + "x.S01E01.mkv, which stays)", true, ""},
+      // Thousands of arrows, none between two paths: one pass, refused.
+      {"Linked File: " + [] {
+         std::string many;
+         for (int i = 0; i < 50000; ++i) many += "a/b -> ";
+         return many;
+       }() + "c/d",
+       false, ""},
   };
   for (const auto& row : rows) {
     if (noLinks && row.line.rfind("Linked File: ", 0) == 0) continue;
@@ -1137,6 +1150,32 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
   console_testing::Reset(nullptr, nullptr);
 }
 #endif
+
+// A journal's record is one line whatever the names hold, and reads back
+// as the names were, byte for byte.
+TEST(Journal, RecordsKeepEveryNameWholeOnOneLine) {
+  const std::vector<NativeString> rows[] = {
+      {NATIVE("Show/.tvtidy-old-abcdef-Show.S01E01.mkv"), NATIVE("Show/Show.S01E01.mkv"), NATIVE("5")},
+      {NATIVE("New\nLine\tTab\\Back\\n.S01E01.mkv"), NATIVE("\r\x01\x7f")},
+      {NATIVE("Caf\u00e9/\u00c9t\u00e9.mkv"), NativeString()},
+#ifdef _WIN32
+      {NativeString(1, 0xD83D) + NativeString(1, 0xDE00) + L"x", NativeString(1, 0xDC00) + L"lone"},
+#else
+      {"Bad\xff\xfe.S01E01.mkv", "\xc3"},
+#endif
+  };
+  std::string verb;
+  std::vector<NativeString> back;
+  for (const auto& fields : rows) {
+    const std::string line = JournalLine("aside", fields);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    ASSERT_TRUE(ReadJournalLine(std::string_view(line).substr(0, line.size() - 1), verb, back));
+    EXPECT_EQ(verb, "aside");
+    EXPECT_EQ(back, fields);
+  }
+  EXPECT_FALSE(ReadJournalLine("aside\tbroken\\", verb, back));
+  EXPECT_FALSE(ReadJournalLine("aside\t\\x4", verb, back));
+}
 
 TEST(Differential, PreviewRunAndFullChecksAgreeOnRandomFolders) {
   console_testing::Reset(Capture, AsFile);

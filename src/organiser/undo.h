@@ -41,6 +41,8 @@ class Undo {
   void Apply();
 
   bool AnyFailed() const { return failed_; }
+  // Whether any line read was one of the programs' own, a summary included.
+  bool AnyLineOfOurs() const { return ours_; }
 
   // The log was written in the ANSI code page: a name that another entry
   // beside it is written alike as (Ωmega as Omega) is not taken back.
@@ -90,6 +92,7 @@ class Undo {
   mutable std::map<NativeString, bool> ignoresCase_;  // by folder
   std::map<NativeString, std::unique_ptr<FolderIndex>> bases_;
   std::int64_t restored_ = 0, removedLinks_ = 0, removedCopies_ = 0, removedFolders_ = 0;
+  bool ours_ = false;
   bool anyCopy_ = false;  // a log of tvtidy-link --copy: its summary counts copies too
   NativeString line_;
 };

@@ -28,8 +28,33 @@ constexpr NativeStringView kNothingDone[] = {
     NATIVE("Create Folder FAILED: "), NATIVE("Link File FAILED: "), NATIVE("List Folder FAILED: "),
     NATIVE("Already Linked: "),    NATIVE("Maybe Linked: "),      NATIVE("Removed Folder: "),
     NATIVE("Already Copied: "),
-    NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Path not found: "),
+    // Standard error's own lines, in a log kept with 2>&1.
+    NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Copy kept as: "),
+    NATIVE("Put back "),           NATIVE("Finished replace: "),  NATIVE("Warning: "),
+    NATIVE("The library was made: "), NATIVE("Waiting for another run "), NATIVE("Path not found: "),
     NATIVE("Path not specified")};
+
+// Where " -> " stands between a link's two paths: the link ends in the
+// source's own name. Each arrow is weighed once, by where the last
+// delimiter before it stands, and only one at a name's length past that
+// delimiter is compared with the line's end: a line of thousands of arrows
+// is read in one pass.
+size_t ArrowBetween(NativeStringView rest) {
+  constexpr NativeStringView kArrow = NATIVE(" -> ");
+  const size_t lastDelimiter = rest.find_last_of(kDelimiter);
+  if (lastDelimiter == rest.npos) return rest.npos;
+  const NativeStringView name = rest.substr(lastDelimiter + 1);  // the target's last name
+  size_t delimiter = rest.npos;
+  for (size_t at = 0; at + kArrow.size() <= rest.size(); ++at) {
+    if (rest[at] == kDelimiter) delimiter = at;
+    if (rest[at] != NATIVE(' ') || rest.compare(at, kArrow.size(), kArrow) != 0) continue;
+    const size_t nameAt = delimiter == rest.npos ? 0 : delimiter + 1;
+    if (at - nameAt == name.size() && at + kArrow.size() + name.size() < rest.size() &&
+        rest.compare(nameAt, name.size(), name) == 0)
+      return at;
+  }
+  return rest.npos;
+}
 
 constexpr NativeStringView kLeadsTo = NATIVE(" (the file the link leads to: ");
 
@@ -95,10 +120,12 @@ bool Undo::Read(NativeStringView line) {
     line = text;
   }
   if (StartsWith(line, kMoved)) {
+    ours_ = true;
     lines_.push_back({Line::Moved, NativeString(line.substr(kMoved.size())), {}, {}});
     return true;
   }
   if (StartsWith(line, kCreated)) {
+    ours_ = true;
     lines_.push_back({Line::Created, NativeString(line.substr(kCreated.size())), {}, {}});
     return true;
   }
@@ -114,17 +141,9 @@ bool Undo::Read(NativeStringView line) {
     }
     // The link ends in the source's own name: that tells " -> " in a name
     // from the one between the two paths.
-    size_t arrow = rest.find(NATIVE(" -> "));
-    for (size_t at = arrow; at != rest.npos; at = rest.find(NATIVE(" -> "), at + 1)) {
-      const NativeStringView source = rest.substr(0, at), name = source.substr(source.find_last_of(kDelimiter) + 1);
-      const NativeStringView target = rest.substr(at + 4);
-      if (target.size() > name.size() && target.substr(target.size() - name.size()) == name &&
-          target[target.size() - name.size() - 1] == kDelimiter) {
-        arrow = at;
-        break;
-      }
-    }
+    const size_t arrow = ArrowBetween(rest);
     if (arrow == rest.npos) return logged;
+    ours_ = true;
     link.source = rest.substr(0, arrow);
     link.path = rest.substr(arrow + 4);
     lines_.push_back(std::move(link));
@@ -132,9 +151,10 @@ bool Undo::Read(NativeStringView line) {
   }
   // From the system log, whatever else the programs said there (their
   // standard error, a dry run's lines) did nothing to take back.
-  if (logged || line.empty() || IsSummary(line)) return true;
-  return std::any_of(std::begin(kNothingDone), std::end(kNothingDone),
-                     [&](NativeStringView prefix) { return StartsWith(line, prefix); });
+  const bool nothingDone = IsSummary(line) || std::any_of(std::begin(kNothingDone), std::end(kNothingDone),
+                                                           [&](NativeStringView prefix) { return StartsWith(line, prefix); });
+  ours_ = ours_ || nothingDone;
+  return logged || line.empty() || nothingDone;
 }
 
 bool Undo::AnyFolderThere(NativeString& first) const {

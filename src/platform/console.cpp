@@ -17,7 +17,8 @@ struct StandardOutputStream {
   bool open = false;
   bool encodingDecided = false;
   bool flushAfterLine = false;
-  bool wholeLines = false;  // blocks of kWholeLinesSize, else kBlockSize
+  bool wholeLines = false;  // blocks of whole lines only
+  std::size_t block = kBlockSize;
   std::size_t pending = 0;
   char buffer[kWholeLinesSize];
 };
@@ -53,7 +54,7 @@ bool WriteOutPending() {
   return false;
 }
 
-std::size_t BlockSize() { return stream.wholeLines ? kWholeLinesSize : kBlockSize; }
+std::size_t BlockSize() { return stream.block; }
 
 void Append(const char* bytes, std::size_t count) {
   if (!stream.open) {
@@ -143,17 +144,28 @@ void EndHereIfSignalled() {
   const void* caller = __builtin_return_address(0);
   if (!stream.encodingDecided) OpenStream();
   console_platform::Encode(text, lineBytes);
-  // A line that does not fit waits for the next block, not split across two.
-  if (stream.wholeLines && stream.pending + lineBytes.size() + console_platform::kLineEnd.size() > BlockSize())
-    WriteOutPending();
-  Append(lineBytes.data(), lineBytes.size());
-  Append(console_platform::kLineEnd.data(), console_platform::kLineEnd.size());
+  // A line that does not fit waits for the next block, not split across two;
+  // one longer than a block goes out alone, in one write.
+  const std::size_t whole = lineBytes.size() + console_platform::kLineEnd.size();
+  if (stream.wholeLines && stream.pending + whole > BlockSize()) WriteOutPending();
+  if (stream.wholeLines && whole > BlockSize() && stream.open && IoErrorCode == 0) {
+    lineBytes.append(console_platform::kLineEnd);
+    const int code = testWriter ? testWriter(lineBytes.data(), lineBytes.size())
+                                : console_platform::Write(lineBytes.data(), lineBytes.size());
+    if (code != 0) IoErrorCode = code;
+  } else {
+    Append(lineBytes.data(), lineBytes.size());
+    Append(console_platform::kLineEnd.data(), console_platform::kLineEnd.size());
+  }
   if (stream.open && stream.flushAfterLine) WriteOutPending();
   EndHereIfSignalled();
   CheckIoResult(caller);
 }
 
-void WriteWholeLines() { stream.wholeLines = true; }
+void WriteWholeLines(std::size_t block) {
+  stream.wholeLines = true;
+  stream.block = block < kWholeLinesSize ? block : kWholeLinesSize;
+}
 
 namespace console_testing {
 void Reset(Writer writer, Opener opener) {

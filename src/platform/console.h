@@ -17,9 +17,10 @@ void WriteLine(NativeStringView text);
 void CheckIoResult(const void* raisePoint = nullptr);
 
 // From now on, output to a file or pipe leaves in blocks of whole lines of up
-// to 4096 bytes: far fewer writes, and programs appending to one log
-// interleave only between lines. Set before the first line.
-void WriteWholeLines();
+// to `block` bytes (4096 at most), a longer line alone: programs appending
+// to one log interleave only between lines, and a run killed mid-write
+// never leaves half a line. Set before the first line.
+void WriteWholeLines(std::size_t block = 4096);
 
 // Writes out the pending bytes; a failure only sets IoErrorCode.
 void WritePendingOutput();

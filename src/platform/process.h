@@ -1,6 +1,7 @@
 // Start-up, the command line, the unhandled-failure report and process end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -31,9 +32,32 @@ NativeString ArgumentAt(int n);
 // The platform's own end of the process (process_posix.cpp, process_win32.cpp).
 [[noreturn]] void ExitProcessWith(std::int32_t status);
 
-// The bytes of a file, or of standard input for "-", as a saved log is
-// read; false with LastErrorCode() when it cannot be.
-bool ReadWholeInput(const NativeString& path, std::string& bytes);
+// A saved log, or standard input for "-", read a line at a time, never
+// whole: a file that is no log (a video given by mistake) costs one block.
+class LogInput {
+ public:
+  explicit LogInput(const NativeString& path);
+  ~LogInput();
+  LogInput(const LogInput&) = delete;
+  LogInput& operator=(const LogInput&) = delete;
+  // False with LastErrorCode() when it cannot be read.
+  bool Opened() const { return handle_ != kNone; }
+  // The next line's bytes without its line end; false at the end, on a read
+  // that fails, or for a line longer than any of the programs' (TooLong).
+  bool NextLine(std::string& line);
+  bool TooLong() const { return tooLong_; }
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  // The platform's halves: open, a read of some bytes (0 at the end, -1 on failure), close.
+  static std::intptr_t Open(const NativeString& path);
+  static long ReadSome(std::intptr_t handle, char* into, std::size_t most);
+  static void Close(std::intptr_t handle);
+  std::intptr_t handle_ = kNone;
+  std::string buffer_;
+  std::size_t at_ = 0;
+  bool ended_ = false, tooLong_ = false;
+};
 
 // A saved log's text: on Windows in the ANSI code page that output to a file
 // is written in (UTF-8 after a byte-order mark), on POSIX the bytes.

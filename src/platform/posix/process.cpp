@@ -100,17 +100,20 @@ void ReportUnhandledFailure(const Exception& error) {
   EndProcessWith(1);
 }
 
-bool ReadWholeInput(const NativeString& path, std::string& bytes) {
-  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char block[65536];
-  ssize_t got = 0;
-  while ((got = read(fd, block, sizeof block)) > 0 || (got < 0 && errno == EINTR))
-    if (got > 0) bytes.append(block, static_cast<size_t>(got));
-  const int error = errno;
-  if (fd != STDIN_FILENO) close(fd);
-  errno = error;
-  return got == 0;
+std::intptr_t LogInput::Open(const NativeString& path) {
+  const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  return fd < 0 ? kNone : fd;
+}
+
+long LogInput::ReadSome(std::intptr_t handle, char* into, std::size_t most) {
+  for (;;) {
+    const ssize_t got = read(static_cast<int>(handle), into, most);
+    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+  }
+}
+
+void LogInput::Close(std::intptr_t handle) {
+  if (handle != STDIN_FILENO) close(static_cast<int>(handle));
 }
 
 NativeString TextOfLog(std::string_view bytes) { return NativeString(bytes); }

@@ -85,22 +85,29 @@ void ReportUnhandledFailure(const Exception& error) {
   EndProcessWith(1);
 }
 
-bool ReadWholeInput(const NativeString& path, std::string& bytes) {
-  const bool input = path == L"-";
-  const HANDLE file = input ? GetStdHandle(STD_INPUT_HANDLE)
-                            : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE || file == nullptr) return false;
-  char block[65536];
+std::intptr_t LogInput::Open(const NativeString& path) {
+  const HANDLE file = path == L"-" ? GetStdHandle(STD_INPUT_HANDLE)
+                                   : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return kNone;
+  return path == L"-" ? -2 - reinterpret_cast<std::intptr_t>(file) : reinterpret_cast<std::intptr_t>(file);
+}
+
+namespace {
+// Standard input is told apart (never closed) by a negative mark.
+HANDLE InputHandle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle < -1 ? -2 - handle : handle);
+}
+}  // namespace
+
+long LogInput::ReadSome(std::intptr_t handle, char* into, std::size_t most) {
   DWORD got = 0;
-  bool read = true;
-  while ((read = ReadFile(file, block, sizeof block, &got, nullptr) != 0) && got > 0) bytes.append(block, got);
-  // A pipe whose writer has closed ends the input.
-  if (!read && GetLastError() == ERROR_BROKEN_PIPE) read = true;
-  const DWORD error = GetLastError();
-  if (!input) CloseHandle(file);
-  SetLastError(error);
-  return read;
+  if (ReadFile(InputHandle(handle), into, static_cast<DWORD>(most), &got, nullptr)) return static_cast<long>(got);
+  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe whose writer has closed ends the input
+}
+
+void LogInput::Close(std::intptr_t handle) {
+  if (handle >= 0) CloseHandle(InputHandle(handle));
 }
 
 bool LogInAnsiPage(std::string_view bytes) {
