@@ -1664,7 +1664,12 @@ def nothing_lost_past_the_held_folders_limit(tmp):
                   else fuse_folder(kind)) as root:
                 folder = os.path.join(root, f"c{number}")
                 os.mkdir(folder)
-                problem = conserved(folder, shows, nofile, seed=number)
+                try:
+                    problem = conserved(folder, shows, nofile, seed=number)
+                except OSError as error:  # name the file system, and where
+                    import traceback
+                    where = traceback.extract_tb(error.__traceback__)[-1]
+                    problem = f"{error!r} at line {where.lineno}: {where.line}"
                 if problem:
                     raise Failure(f"{kind}, {shows} shows, open-file limit {nofile}: {problem}")
                 shutil.rmtree(folder)
@@ -1713,7 +1718,7 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
                "a file of its name is there)",
                "finish replace: " + s + "Show.S01E04.mkv (its old file, set aside by a run that was stopped, goes)",
                "finish replace: " + s + "Show.S01E05.mkv (its old file, set aside by a run that was stopped, goes)"]
-    as_run = {"put back": "Put back", "finish replace": "Finished replace"}
+    as_run = {"put back old file": "Old file put back", "finish replace": "Finished replace"}
     before = snapshot(tv)
     out, err, rc = run(tv, program=PREVIEW)
     expect("the preview", sorted(lines_of(err)), sorted(n if n[0].isupper() else "Would " + n for n in notices))

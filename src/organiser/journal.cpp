@@ -12,26 +12,22 @@ constexpr std::size_t kBatchBytes = 256;
 
 constexpr const char* kHex = "0123456789abcdef";
 
-void Escaped(unsigned long unit, std::string& out, char kind) {
-  out.push_back('\\');
-  out.push_back(kind);
-  for (int shift = kind == 'x' ? 4 : 12; shift >= 0; shift -= 4) out.push_back(kHex[(unit >> shift) & 0xF]);
+void Escaped(unsigned long unit, std::string& out) {
+  out.push_back('%');
+  if (unit > 0xFF) out.push_back('u');
+  for (int shift = unit > 0xFF ? 12 : 4; shift >= 0; shift -= 4) out.push_back(kHex[(unit >> shift) & 0xF]);
 }
 
-// A name as one field: a person reads it as it is, and no name can make a
-// record of its own (a line break or a tab is written as an escape). On
-// Windows UTF-8, with a lone surrogate as \uXXXX: nothing is lost.
+// A name as one field: a person reads it as it is (a Windows path keeps its
+// backslashes), and no name can make a record of its own: a control
+// character (a line break, a tab) and "%" itself are written "%" and two
+// hex digits. On Windows UTF-8, with a lone surrogate as %uXXXX: nothing is
+// lost.
 void AppendField(NativeStringView text, std::string& out) {
   for (size_t at = 0; at < text.size(); ++at) {
     const unsigned long unit = UnitValue(text[at]);
-    if (unit == '\\') {
-      out.append("\\\\");
-    } else if (unit == '\t') {
-      out.append("\\t");
-    } else if (unit == '\n') {
-      out.append("\\n");
-    } else if (unit < 0x20 || unit == 0x7F) {
-      Escaped(unit, out, 'x');
+    if (unit < 0x20 || unit == 0x7F || unit == '%') {
+      Escaped(unit, out);
     } else if (sizeof(NativeChar) == 1 || unit < 0x80) {
       out.push_back(static_cast<char>(unit));
     } else if (unit < 0x800) {
@@ -45,7 +41,7 @@ void AppendField(NativeStringView text, std::string& out) {
       out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     } else if (unit >= 0xD800 && unit < 0xE000) {
-      Escaped(unit, out, 'u');
+      Escaped(unit, out);
     } else {
       out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
       out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
@@ -57,6 +53,7 @@ void AppendField(NativeStringView text, std::string& out) {
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
@@ -74,22 +71,17 @@ bool ReadField(std::string_view field, NativeString& out) {
   out.clear();
   for (size_t at = 0; at < field.size(); ++at) {
     const unsigned char c = static_cast<unsigned char>(field[at]);
-    if (c == '\\') {
-      if (++at == field.size()) return false;
-      const char kind = field[at];
-      if (kind == '\\' || kind == 't' || kind == 'n') {
-        out.push_back(static_cast<NativeChar>(kind == '\\' ? '\\' : kind == 't' ? '\t' : '\n'));
-        continue;
-      }
-      const size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : 0;
-      if (digits == 0 || at + digits >= field.size()) return false;
+    if (c == '%') {
+      const bool wide = at + 1 < field.size() && field[at + 1] == 'u';
+      const size_t digits = wide ? 4 : 2, from = at + (wide ? 2 : 1);
+      if (from + digits > field.size()) return false;
       unsigned long unit = 0;
-      for (size_t d = 1; d <= digits; ++d) {
-        const int value = HexValue(field[at + d]);
+      for (size_t d = 0; d < digits; ++d) {
+        const int value = HexValue(field[from + d]);
         if (value < 0) return false;
         unit = unit * 16 + static_cast<unsigned long>(value);
       }
-      at += digits;
+      at = from + digits - 1;
       out.push_back(static_cast<NativeChar>(unit));
     } else if (sizeof(NativeChar) == 1 || c < 0x80) {
       out.push_back(static_cast<NativeChar>(c));

@@ -70,9 +70,11 @@ NativeString LeftoverNotice(const Unfinished& item, LeftoverFate fate, bool dryR
   NativeString line;
   switch (fate) {
     case LeftoverFate::PutBack:
-      line.assign(dryRun ? NATIVE("Would put back ") : NATIVE("Put back "))
-          .append(item.kind == InFlightKind::Aside ? NATIVE("old file: ") : NATIVE("file: "))
-          .append(item.of)
+      if (item.kind == InFlightKind::Aside)
+        line.assign(dryRun ? NATIVE("Would put back old file: ") : NATIVE("Old file put back: "));
+      else
+        line.assign(dryRun ? NATIVE("Would put back file: ") : NATIVE("File put back: "));
+      line.append(item.of)
           .append(item.kind == InFlightKind::Aside ? NATIVE(" (set aside") : NATIVE(" (on its way onto another disk"))
           .append(stopped)
           .append(NATIVE(")"));

@@ -1122,7 +1122,7 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
       // Standard error's own lines, in a log kept with 2>&1.
       {"The library was made: " + b + "lib", true, ""},
       {"Waiting for another run that keeps its journal in " + b + ".tvtidy.journal", true, ""},
-      {"Put back old file: " + b + "x.S01E01.mkv (set aside by a run that was stopped)", true, ""},
+      {"File put back: " + b + "x.S01E01.mkv (on its way onto another disk by a run that was stopped)", true, ""},
       {"Copy kept as: " + b + ".tvtidy-abcdef (a copy of " + b + "x.S01E01.mkv, which stays)", true, ""},
       // Thousands of arrows, none between two paths: one pass, refused.
       {"Linked File: " + [] {
@@ -1156,7 +1156,7 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
 TEST(Journal, RecordsKeepEveryNameWholeOnOneLine) {
   const std::vector<NativeString> rows[] = {
       {NATIVE("Show/.tvtidy-old-abcdef-Show.S01E01.mkv"), NATIVE("Show/Show.S01E01.mkv"), NATIVE("5")},
-      {NATIVE("New\nLine\tTab\\Back\\n.S01E01.mkv"), NATIVE("\r\x01\x7f")},
+      {NATIVE("New\nLine\tTab\\Back\\n%0A%.S01E01.mkv"), NATIVE("\r\x01\x7f")},
       {NATIVE("Caf\u00e9/\u00c9t\u00e9.mkv"), NativeString()},
 #ifdef _WIN32
       {NativeString(1, 0xD83D) + NativeString(1, 0xDE00) + L"x", NativeString(1, 0xDC00) + L"lone"},
@@ -1173,8 +1173,8 @@ TEST(Journal, RecordsKeepEveryNameWholeOnOneLine) {
     EXPECT_EQ(verb, "aside");
     EXPECT_EQ(back, fields);
   }
-  EXPECT_FALSE(ReadJournalLine("aside\tbroken\\", verb, back));
-  EXPECT_FALSE(ReadJournalLine("aside\t\\x4", verb, back));
+  EXPECT_FALSE(ReadJournalLine("aside\tbroken%", verb, back));
+  EXPECT_FALSE(ReadJournalLine("aside\t%u0D", verb, back));
 }
 
 TEST(Differential, PreviewRunAndFullChecksAgreeOnRandomFolders) {

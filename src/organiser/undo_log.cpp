@@ -30,7 +30,7 @@ constexpr NativeStringView kNothingDone[] = {
     NATIVE("Already Copied: "),
     // Standard error's own lines, in a log kept with 2>&1.
     NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Copy kept as: "),
-    NATIVE("Put back "),           NATIVE("Finished replace: "),  NATIVE("Warning: "),
+    NATIVE("File put back: "),     NATIVE("Finished replace: "),  NATIVE("Warning: "),
     NATIVE("The library was made: "), NATIVE("Waiting for another run "), NATIVE("Path not found: "),
     NATIVE("Path not specified")};
 
