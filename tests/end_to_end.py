@@ -1806,6 +1806,29 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
                 check(f"{kind}, two runs at once", {base, shows}, before)
         except Skipped:
             pass
+    # tvtidy-link --copy killed while it fills a library on exFAT (through
+    # placeholders), then run again: every episode whole there, nothing
+    # hidden or empty left, the downloads as they were.
+    try:
+        with fuse_folder("exfat") as root:
+            downloads = os.path.join(tmp, "dl")
+            make(downloads, {f"Sh{n:02d}.S01E01.mkv": os.urandom(200_000) for n in range(30)})
+            before = files_under(downloads)
+            for round_ in range(int(os.environ.get("TVTIDY_KILL_ROUNDS", "6"))):
+                library = os.path.join(root, f"lib{round_}")
+                runner = subprocess.Popen(command(downloads, library, "--copy", program=LINK),
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                time.sleep(rng.uniform(0, 0.2))
+                runner.kill()
+                runner.wait()
+                run(downloads, library, "--copy", program=LINK)
+                check(f"exfat, --copy round {round_}", {library}, collections.Counter())
+                copied = {name: content for (name, content) in files_under(library)}
+                expect(f"exfat, --copy round {round_}: the library", (copied, files_under(downloads)),
+                       ({name: content for (name, content) in before}, before))
+                shutil.rmtree(library)
+    except Skipped:
+        pass
 
 
 @scenario(native_only=True)
@@ -2110,7 +2133,7 @@ def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
         downloads, library = os.path.join(tmp, name, "dl"), os.path.join(tmp, name, "lib")
         make(library, library_layout)
         make(downloads, {n: n for n in wanted})
-        before = sorted(os.path.relpath(os.path.join(d, x), library) for d, ds, fs in os.walk(library) for x in ds + fs)
+        before = sorted(tree(library))
         args = (host_path(downloads), host_path(library))
         dry, run_ = run(*args, "--dry-run", program=LINK), run(*args, program=LINK)
         would = [x.replace("Would Link File: ", "Linked File: ").replace("Would Create Folder: ", "Created Folder: ")
@@ -2126,7 +2149,7 @@ def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
         with open(os.path.join(tmp, name, "log"), "wb") as log:
             log.write(run_[0])
         undone = run(host_path(os.path.join(tmp, name, "log")), program=UNDO)
-        after = sorted(os.path.relpath(os.path.join(d, x), library) for d, ds, fs in os.walk(library) for x in ds + fs)
+        after = sorted(tree(library))
         expect(name + ": undone, the library as it was", (after, undone[2]), (before, 0))
 
 

@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,15 @@ void RunLink() {
     if (dryRun && libraryMade) effects.PassedFolder(name);
   }
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
+  // The library's journal: copies and placeholders are recorded before they
+  // are made, and what a stopped run left of them is finished first.
+  std::optional<RunJournal> journal;
+  std::optional<RecordingInFlight> recording;
+  if (!dryRun) {
+    journal.emplace(WithTrailingDelimiter(library), NATIVE("tvtidy-link"), true);
+    recording.emplace(*journal);
+    FinishWhatWasLeft(*journal);
+  }
   SweepDirectory(folder, library, effects);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
   WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), effects.Count());

@@ -6,9 +6,9 @@
 
 namespace {
 
-// The batch goes out once it holds this much: a write per few moves, about
-// as often as the lines go out, so that a run killed loses as few.
-constexpr std::size_t kBatchBytes = 256;
+// The batch goes out once it holds this much: a write per dozen moves or so,
+// so that a run killed loses few from its record, at a small cost per move.
+constexpr std::size_t kBatchBytes = 2048;
 
 constexpr const char* kHex = "0123456789abcdef";
 

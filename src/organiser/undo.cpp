@@ -1,5 +1,7 @@
 #include "organiser/undo.h"
 
+#include "organiser/journal.h"
+
 #include "episode/classifier.h"
 #include "organiser/sweep.h"
 #include "platform/console.h"
@@ -204,7 +206,8 @@ bool Undo::EmptiedBy(const NativeString& folder) const {
   if (listing.Failure() != 0) return false;
   for (; listing.HasEntry(); listing.Advance()) {
     const NativeStringView name = listing.Entry().name;
-    if (!IsSelfOrParent(name) && !Gone(inside + NativeString(name))) return false;
+    // A journal of the runs in it goes with the folder.
+    if (!IsSelfOrParent(name) && !IsJournalName(name) && !Gone(inside + NativeString(name))) return false;
   }
   // What the undo put back there (in thought, not listed).
   for (const auto& [path, before] : arrived_)
@@ -224,6 +227,9 @@ void Undo::RemoveFolder(const NativeString& folder) {
     return WriteLine(line_);
   }
   const NativeString parent = FolderPartOf(NativeStringView(folder).substr(0, folder.find_last_not_of(kDelimiter) + 1));
+  if (!dryRun_)
+    for (const NativeStringView journal : {kJournalName, NativeStringView(NATIVE(".tvtidy.journal.1"))})
+      RemoveFile(WithTrailingDelimiter(folder).append(journal));
   if (!MayChangeEntriesIn(parent) || (!dryRun_ && !RemoveEmptyFolder(folder)))
     return Fail(kFailed, folder, SystemErrorText(LastErrorCode()));
   gone_.insert(AsTheDiskKnowsIt(folder));
