@@ -2358,6 +2358,12 @@ def undo_and_its_dry_run_answer_alike_wherever_the_lines_come_from(tmp):
     undo("a link run, then a run", logged((LINK, ["both"]), (PROGRAM, ["both"])),
          ["Restored File: both/Show.S01E01.mkv", "Already Removed: both/Show/Show.S01E01.mkv",
           "Removed Folder: both/Show"], 0)
+    # A link run into a library, then a run over the downloads: the file
+    # back, its library link is still its second name.
+    make(tmp, {"dl8/Show.S01E01.mkv": "8"})
+    undo("a link run into a library, then a run", logged((LINK, ["dl8", "lib8"]), (PROGRAM, ["dl8"])),
+         ["Restored File: dl8/Show.S01E01.mkv", "Removed Folder: dl8/Show", "Removed Link: lib8/Show/Show.S01E01.mkv",
+          "Removed Folder: lib8/Show", "Removed Folder: lib8"], 0)
     # From the system log, among other programs' lines.
     make(tmp, {"journal/Show.S01E01.mkv": "j"})
     lines = logged((LINK, [d + "journal"])).decode().splitlines()

@@ -35,8 +35,10 @@ void KeptAside(const NativeString& aside) { WriteNotice(NativeString(NATIVE("Old
 // is set aside first, and goes only once the new one has arrived; when the
 // move fails it is back under its own name, spelt as before. Nothing is
 // touched when the move is bound to fail.
+// sourceJustSeen: a rename refused a moment ago for the taken name alone,
+// which the system says only of a source that is there.
 void ReplaceInShowFolder(const NativeString& source, const NativeString& target, QuickWay& quick,
-                         MoveSteps& steps, FolderIndex& showFolder, const DiskView& disk) {
+                         MoveSteps& steps, FolderIndex& showFolder, const DiskView& disk, bool sourceJustSeen) {
   if (!PlanReplace(source, target, disk)) {
     RelocateFile(source, target, &steps, disk);
     return;
@@ -56,7 +58,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
         break;
     }
   // An episode gone since the listing: the old file is not touched at all.
-  if (LookUpEntry(source) == Lookup::Absent)
+  if (!sourceJustSeen && LookUpEntry(source) == Lookup::Absent)
     throw EFileNotFoundException(NATIVE("The specified file was not found"));
   EndingSignalsHeld held;
   // Random names: stale ones of older runs are never touched, only passed by.
@@ -157,7 +159,7 @@ void TidyEffects::Move(const NativeString& source, const NativeString& target, b
   refused_.clear();
   const SweptMoveView disk(source, target, folderFacts_, nameTaken, nameTaken || listedPlain);
   if (folderExisted)
-    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), disk);
+    ReplaceInShowFolder(source, target, quick_, *this, IndexOf(target), disk, nameTaken);
   else
     RelocateFile(source, target, this, disk);
 }

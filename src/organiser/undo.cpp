@@ -100,8 +100,10 @@ bool Undo::There(const NativeString& path) const {
 
 bool Undo::FolderThere(const NativeString& path) const { return !Gone(path) && FolderExists(path); }
 
+// Only a dry run's restores are made in thought: after a real one the file
+// is where it went back to.
 const NativeString& Undo::Before(const NativeString& path) const {
-  if (arrived_.empty()) return path;
+  if (!dryRun_ || arrived_.empty()) return path;
   const auto found = FindAsTheFolder(arrived_, path, IgnoresCase(FolderPartOf(path)));
   return found == arrived_.end() ? path : found->second;
 }
