@@ -158,12 +158,13 @@ void WriteSummary(NativeStringView prefix, std::int32_t count) {
   WriteLine(NativeString(prefix) + NativeString(number.begin(), number.end()) + NATIVE(" files"));
 }
 
-// The last run of tvtidy on the folder, as its journal recorded it: what a
-// stopped run left under way is finished first, as a run of tvtidy would.
+// The last run of tvtidy on the folder, or of tvtidy-link into it as its
+// library, as its journal recorded it: what a stopped run left under way is
+// finished first, as the next run would.
 void UndoFromJournal(const NativeString& folder, bool dryRun, NativeStringView usage) {
   RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy-undo"), !dryRun);
-  if (!journal.AnyRunOfTvtidy()) {
-    WriteNotice(NativeString(NATIVE("No run of tvtidy is recorded in ")).append(folder)
+  if (!journal.AnyRunRecorded()) {
+    WriteNotice(NativeString(NATIVE("No run of tvtidy or tvtidy-link is recorded in ")).append(folder)
                     .append(NATIVE(": nothing to take back")));
     WriteNotice(usage);
     return;

@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/in_flight.h"
 #include "platform/process.h"
 
 namespace {
@@ -185,6 +186,7 @@ void LinkEffects::Skipped(NativeStringView name) {
     WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name));
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
+  if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight()) journal->FolderMade(folder);
   made_.emplace_back(folder);  // until something is linked into it
   showFoldersOfRun_.insert(made_.back() + kDelimiter);
   WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
@@ -213,6 +215,8 @@ void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
                           NATIVE("the show folder holds a file of that name, size and time; "
                                  "this file system cannot show whether it is this one"));
   CountOne(count_);
+  if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight())
+    journal->Linked(leadsTo_.empty() ? source : NativeStringView(leadsTo_), target, copied_);
   if (copied_)
     line_.assign(dryRun_ ? NATIVE("Would Copy File: ") : NATIVE("Copied File: "));
   else

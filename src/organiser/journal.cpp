@@ -182,13 +182,18 @@ void RunJournal::Read() {
   for (size_t start = 0, end; (end = bytes.find('\n', start)) != bytes.npos; start = end + 1) {
     if (!ReadJournalLine(std::string_view(bytes).substr(start, end - start), verb, fields) || fields.empty())
       continue;
-    // The last run of tvtidy's changes, as its lines say them.
-    if (verb == "run" && fields[0] == NATIVE("tvtidy")) {
+    // The last run's changes, as its lines say them.
+    if (verb == "run" && (fields[0] == NATIVE("tvtidy") || fields[0] == NATIVE("tvtidy-link"))) {
       lastRun_.clear();
-      tvtidyRan_ = true;
+      anyRun_ = true;
     }
     if (verb == "folder") lastRun_.push_back(NativeString(NATIVE("Created Folder: ")).append(Resolved(fields[0])));
     if (verb == "moved") lastRun_.push_back(NativeString(NATIVE("Moved File: ")).append(Resolved(fields[0])));
+    if ((verb == "linked" || verb == "copied") && fields.size() == 2)
+      lastRun_.push_back(NativeString(verb == "linked" ? NATIVE("Linked File: ") : NATIVE("Copied File: "))
+                             .append(Resolved(fields[0]))
+                             .append(NATIVE(" -> "))
+                             .append(Resolved(fields[1])));
     const auto found = open.find(fields[0]);
     if (verb == "settled" || verb == "arrived" || verb == "unwinding") {
       if (found == open.end()) continue;
@@ -291,19 +296,20 @@ void RunJournal::AppendPath(NativeStringView path) {
     AppendField(Relative(NativeString(path)), batch_);
 }
 
-void RunJournal::Moved(NativeStringView source, NativeStringView target) {
+void RunJournal::Batched(std::string_view verb, NativeStringView first, NativeStringView second) {
   if (!writing_ || !file_.IsOpen()) return;
-  batch_.append("moved");
-  AppendPath(source);
-  AppendPath(target);
+  batch_.append(verb);
+  AppendPath(first);
+  if (!second.empty()) AppendPath(second);
   batch_.push_back('\n');
   if (batch_.size() >= kBatchBytes) Flush();
 }
 
-void RunJournal::FolderMade(NativeStringView folder) {
-  if (!writing_ || !file_.IsOpen()) return;
-  batch_.append("folder");
-  AppendPath(folder);
-  batch_.push_back('\n');
-  if (batch_.size() >= kBatchBytes) Flush();
+void RunJournal::Moved(NativeStringView source, NativeStringView target) { Batched("moved", source, target); }
+void RunJournal::FolderMade(NativeStringView folder) { Batched("folder", folder); }
+// A copy is told at once: it took long to make, and a run killed later
+// leaves the undo a copy it knows of.
+void RunJournal::Linked(NativeStringView file, NativeStringView link, bool copy) {
+  Batched(copy ? "copied" : "linked", file, link);
+  if (copy) Flush();
 }

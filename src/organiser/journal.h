@@ -47,10 +47,11 @@ class RunJournal : public InFlightRecorder {
   const NativeString& Folder() const { return folder_; }
   // What earlier runs left under way, oldest first.
   const std::vector<Unfinished>& Left() const { return left_; }
-  // What the last run of tvtidy recorded it did, in its order, as the
-  // lines it printed say it: "Created Folder: ..." and "Moved File: ...".
+  // What the last run of tvtidy or tvtidy-link recorded it did, in its
+  // order, as its lines say it ("Created Folder:", "Moved File:", "Linked
+  // File:", "Copied File:"), its paths as this journal's folder names them.
   const std::vector<NativeString>& LastRunsLines() const { return lastRun_; }
-  bool AnyRunOfTvtidy() const { return tvtidyRan_; }
+  bool AnyRunRecorded() const { return anyRun_; }
   // Said of one of them once it is done with (finished, or no longer there).
   void Done(const Unfinished& item);
   // Starts anew where it has grown past its size, keeping what is still open.
@@ -63,12 +64,14 @@ class RunJournal : public InFlightRecorder {
   void Settled(const NativeString& path) override;
   void Moved(NativeStringView source, NativeStringView target) override;
   void FolderMade(NativeStringView folder) override;
+  void Linked(NativeStringView file, NativeStringView link, bool copy) override;
   // Writes out the batch.
   void Flush();
 
  private:
   NativeString Relative(const NativeString& path) const;
   void AppendPath(NativeStringView path);
+  void Batched(std::string_view verb, NativeStringView first, NativeStringView second = {});
   NativeString Resolved(const NativeString& field) const;
   void Read();
   void Record(std::string_view verb, const std::vector<NativeString>& fields, bool now);
@@ -80,5 +83,5 @@ class RunJournal : public InFlightRecorder {
   std::vector<bool> done_;  // of left_, by place
   std::string batch_;
   std::vector<NativeString> lastRun_;
-  bool tvtidyRan_ = false;
+  bool anyRun_ = false;
 };

@@ -27,9 +27,11 @@ class InFlightRecorder {
   virtual void Unwinding(const NativeString& path) = 0;
   // The name is gone, or is the file's real name now.
   virtual void Settled(const NativeString& path) = 0;
-  // A plain move, and a folder made, recorded in batches.
+  // A plain move, a folder made, a link or a copy made (of the file itself,
+  // not of a symbolic link to it), recorded in batches.
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   virtual void FolderMade(NativeStringView folder) = 0;
+  virtual void Linked(NativeStringView file, NativeStringView link, bool copy) = 0;
 };
 
 // The recorder of the run, for as long as its RecordingInFlight lives; none
