@@ -78,7 +78,20 @@ def listed(folder):
 
 
 def files_under(root):
-    """Multiset of (name, content) of every file below root, links as their text."""
+    """Multiset of (name, content) of every file below root, links as their text.
+    A name listed that is gone the moment after (a share's daemon still
+    settling a rename in its cache, rclone's above all) is looked at afresh,
+    for a few seconds, before the error stands."""
+    for attempt in range(30):
+        try:
+            return files_listed_under(root)
+        except FileNotFoundError:
+            if attempt == 29:
+                raise
+            time.sleep(0.2)
+
+
+def files_listed_under(root):
     found = collections.Counter()
     for folder, dirs, names in os.walk(root):
         for name in [n for n in names if not journal(n)] + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
@@ -87,7 +100,10 @@ def files_under(root):
                 found[(name, "link:" + os.readlink(path))] += 1
             elif os.path.isfile(path):
                 with open(path, "rb") as f:
-                    found[(name, f.read())] += 1
+                    try:
+                        found[(name, f.read())] += 1
+                    except FileNotFoundError as error:  # opened, yet its data gone: say which
+                        raise FileNotFoundError(error.errno, error.strerror, path) from None
             else:
                 found[(name, "special")] += 1
     return found
@@ -1658,18 +1674,28 @@ def nothing_lost_past_the_held_folders_limit(tmp):
     cases = [(kind, 12, 20) if kind == "fat32" else (kind, shows, nofile) for kind, shows, nofile in cases
              if kind != "fat32" or nofile == 8]
     skipped = []
-    for number, (kind, shows, nofile) in enumerate(cases):
+    # A share's daemon that cannot read back a file it lists (rclone's write
+    # cache, on a busy machine) is its fault, not the run's: the case is
+    # said and tried once more on a fresh mount. What the run lost or left
+    # is never retried.
+    attempts = [(number, case, 1) for number, case in enumerate(cases)]
+    while attempts:
+        number, (kind, shows, nofile), tries = attempts.pop(0)
         try:
             with (contextlib.nullcontext(tmp) if kind == "local" else another_file_system() if kind == "tmpfs"
                   else fuse_folder(kind)) as root:
-                folder = os.path.join(root, f"c{number}")
+                folder = os.path.join(root, f"c{number}-{tries}")
                 os.mkdir(folder)
                 try:
                     problem = conserved(folder, shows, nofile, seed=number)
                 except OSError as error:  # name the file system, and where
                     import traceback
                     where = traceback.extract_tb(error.__traceback__)[-1]
-                    problem = f"{error!r} at line {where.lineno}: {where.line}"
+                    problem = f"{error} at line {where.lineno}: {where.line}"
+                    if kind in REMOTE_KINDS and tries == 1:
+                        print(f"  {kind}: its daemon could not read back what it lists ({error}); once more")
+                        attempts.insert(0, (number, (kind, shows, nofile), 2))
+                        continue
                 if problem:
                     raise Failure(f"{kind}, {shows} shows, open-file limit {nofile}: {problem}")
                 shutil.rmtree(folder)
