@@ -1817,13 +1817,19 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
                     shows = os.path.join(other, f"k{round_}") if other else base
                     layout(base, shows)
                     before = files_under(base) + (files_under(shows) if other else collections.Counter())
-                    runner = subprocess.Popen(command(base), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    # Every third round the run goes to the end, and its undo from the log is killed.
+                    log = os.path.join(root, f"{kind}{round_}.log")
+                    if round_ % 3 == 2:
+                        with open(log, "wb") as f:
+                            f.write(run(base)[0])
+                    runner = subprocess.Popen(command(log, program=UNDO) if round_ % 3 == 2 else command(base),
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     time.sleep(rng.uniform(0, 0.03 if kind != "across" else 0.1))
                     runner.kill()
                     runner.wait()
-                    # Run again to the end, or taken back from the journal.
-                    rc = run(base, program=UNDO if round_ % 2 else PROGRAM)[2]
-                    if round_ % 2:
+                    # Run again to the end, or taken back from the journal or the log.
+                    rc = run(log if round_ % 3 == 2 else base, program=UNDO if round_ % 3 else PROGRAM)[2]
+                    if round_ % 3:
                         expect(f"{kind}, round {round_}: the undo", rc in (0, 2), True)  # 2: killed before any move
                     check(f"{kind}, round {round_}", {base, shows}, before)
                 # Two runs at once: one waits its turn, and between them

@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include "app/companion_arguments.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +17,6 @@
 #include "platform/process.h"
 
 namespace {
-
 // Windows users ask a console program for its usage with /?.
 bool AsksForHelp(NativeStringView argument) {
 #ifdef _WIN32
@@ -23,6 +24,7 @@ bool AsksForHelp(NativeStringView argument) {
 #endif
   return argument == NATIVE("--help");
 }
+}  // namespace
 
 // --help and --version on standard output with status 0; false for any
 // other argument.
@@ -44,8 +46,38 @@ bool AnswersHelpOrVersion(NativeStringView argument, NativeStringView program, N
   return false;
 }
 
-constexpr NativeStringView kCompanionStatuses =
+const NativeStringView kCompanionStatuses =
     NATIVE("Exit status: 0 when no line says FAILED, 1 when one does, 2 for a usage error.");
+
+CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths, bool takesCopy) {
+  CompanionArguments arguments;
+  bool options = true;
+  for (int at = 1;; ++at) {
+    const NativeString argument = ArgumentAt(at);
+    if (argument.empty()) break;
+    if (options && argument == NATIVE("--")) {
+      options = false;
+    } else if (options && (AsksForHelp(argument) || argument == NATIVE("--version"))) {
+      if (arguments.helpOrVersion.empty()) arguments.helpOrVersion = argument;
+    } else if (options && takesDryRun && argument == NATIVE("--dry-run")) {
+      arguments.dryRun = true;
+    } else if (options && takesCopy && argument == NATIVE("--copy")) {
+      arguments.copy = true;
+    } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
+      if (arguments.wrong.empty()) arguments.wrong = argument;
+    } else {
+      arguments.paths.push_back(argument);
+    }
+  }
+  return arguments;
+}
+
+void SayWrongArgument(const NativeString& wrong) {
+  WriteNotice(NativeString(wrong[0] == NATIVE('-') ? NATIVE("Unknown option: ") : NATIVE("Unexpected argument: "))
+                  .append(wrong));
+}
+
+namespace {
 
 // A line that ends a run before it starts: where the lines go to a log, it
 // is seen on the terminal too (standard error), and the log keeps it as ever.
@@ -76,44 +108,6 @@ bool TakeFolder(NativeString& folder) {
   return true;
 }
 
-// A companion's command line: options wherever they stand, up to "--",
-// after which everything is a path ("-" alone is one too: standard input).
-struct CompanionArguments {
-  std::vector<NativeString> paths;
-  bool dryRun = false;
-  bool copy = false;  // tvtidy-link's --copy
-  NativeString helpOrVersion;  // the first of them given
-  NativeString wrong;          // an option it does not take, or a path too many
-};
-
-CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths, bool takesCopy = false) {
-  CompanionArguments arguments;
-  bool options = true;
-  for (int at = 1;; ++at) {
-    const NativeString argument = ArgumentAt(at);
-    if (argument.empty()) break;
-    if (options && argument == NATIVE("--")) {
-      options = false;
-    } else if (options && (AsksForHelp(argument) || argument == NATIVE("--version"))) {
-      if (arguments.helpOrVersion.empty()) arguments.helpOrVersion = argument;
-    } else if (options && takesDryRun && argument == NATIVE("--dry-run")) {
-      arguments.dryRun = true;
-    } else if (options && takesCopy && argument == NATIVE("--copy")) {
-      arguments.copy = true;
-    } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
-      if (arguments.wrong.empty()) arguments.wrong = argument;
-    } else {
-      arguments.paths.push_back(argument);
-    }
-  }
-  return arguments;
-}
-
-void SayWrongArgument(const NativeString& wrong) {
-  WriteNotice(NativeString(wrong[0] == NATIVE('-') ? NATIVE("Unknown option: ") : NATIVE("Unexpected argument: "))
-                  .append(wrong));
-}
-
 // The companions follow the usual conventions: --help and --version on
 // standard output with status 0, and a usage error on standard error with
 // status 2 (no argument, an option it does not take, no such folder, a file
@@ -142,40 +136,9 @@ bool TakeCompanionFolder(NativeStringView program, NativeStringView about, const
   return false;
 }
 
-// A short piece of a line that is no log's, safe on a terminal: a binary
-// file's first "line" can be a megabyte of control bytes.
-NativeString Excerpt(NativeStringView line) {
-  constexpr size_t kMost = 80;
-  NativeString excerpt(line.substr(0, kMost));
-  for (NativeChar& c : excerpt)
-    if (UnitValue(c) < 0x20 || UnitValue(c) == 0x7F) c = NATIVE('?');
-  if (line.size() > kMost) excerpt.append(NATIVE("..."));
-  return excerpt;
-}
-
 void WriteSummary(NativeStringView prefix, std::int32_t count) {
   const std::string number = std::to_string(count);
   WriteLine(NativeString(prefix) + NativeString(number.begin(), number.end()) + NATIVE(" files"));
-}
-
-// The last run of tvtidy on the folder, or of tvtidy-link into it as its
-// library, as its journal recorded it: what a stopped run left under way is
-// finished first, as the next run would.
-void UndoFromJournal(const NativeString& folder, bool dryRun, NativeStringView usage) {
-  RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy-undo"), !dryRun);
-  if (!journal.AnyRunRecorded()) {
-    WriteNotice(NativeString(NATIVE("No run of tvtidy or tvtidy-link is recorded in ")).append(folder)
-                    .append(NATIVE(": nothing to take back")));
-    WriteNotice(usage);
-    return;
-  }
-  RecordingInFlight recording(journal);
-  if (!dryRun) FinishWhatWasLeft(journal);
-  Undo undo(dryRun);
-  for (const NativeString& line : journal.LastRunsLines()) undo.Read(line);
-  undo.Apply();
-  journal.Flush();
-  ExitStatus = undo.AnyFailed() ? 1 : 0;
 }
 
 }  // namespace
@@ -282,80 +245,4 @@ void RunLink() {
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
   WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
-}
-
-void RunUndo() {
-  WriteWholeLines();
-  const CompanionArguments arguments = ReadCompanionArguments(true, 1);
-  const bool dryRun = arguments.dryRun;
-  const NativeString log = arguments.paths.empty() ? NativeString() : arguments.paths.front();
-  const NativeStringView usage = NATIVE("Usage: tvtidy-undo [--dry-run] [--] <log or folder>");
-  if (AnswersHelpOrVersion(arguments.helpOrVersion, NATIVE("tvtidy-undo"), usage,
-                           NATIVE("Takes back a run of tvtidy or tvtidy-link from its saved lines (- for standard "
-                                  "input), or the last run of tvtidy on a folder from the journal it keeps there, "
-                                  "a stopped run included: moved files go back onto their free names, links go, "
-                                  "and folders the run made go once empty. Nothing is replaced; a file that a run "
-                                  "replaced cannot come back. --dry-run prints the lines and changes nothing."),
-                           kCompanionStatuses))
-    return;
-  ExitStatus = 2;
-  if (!arguments.wrong.empty()) {
-    SayWrongArgument(arguments.wrong);
-  } else if (log.empty()) {
-    WriteNotice(NATIVE("Path not specified"));
-  } else if (log != NATIVE("-") && FolderExists(log)) {
-    UndoFromJournal(log, dryRun, usage);
-    return;
-  } else if (LogInput input(log); !input.Opened()) {
-    WriteNotice(NativeString(NATIVE("Path not found: ")).append(log));
-  } else {
-    // The whole log is read first: one that is no run's output changes
-    // nothing. It is read a line at a time, and stops at its first line
-    // that no run of ours prints (a video given by mistake costs one block).
-    Undo undo(dryRun);
-    std::string bytes;
-    NativeString text;
-    size_t number = 0;
-    bool refused = false;
-    while (!refused && input.NextLine(bytes)) {
-      EndHereIfSignalled();
-      if (number == 0 && LogInAnsiPage(bytes)) undo.NamesMayBeLookAlikes();
-      ++number;
-      if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-      text = TextOfLog(bytes);
-      refused = bytes.find('\0') != bytes.npos || !undo.Read(text);
-    }
-    if (refused || input.TooLong()) {
-      if (input.TooLong()) ++number;
-      const std::string at = std::to_string(number);
-      WriteNotice(NativeString(NATIVE("Not a log of tvtidy or tvtidy-link, line "))
-                      .append(at.begin(), at.end())
-                      .append(NATIVE(": "))
-                      .append(input.TooLong() ? NativeString(NATIVE("longer than any line of theirs")) : Excerpt(text)));
-      WriteNotice(usage);
-      return;
-    }
-    if (!undo.AnyLineOfOurs()) {
-      WriteNotice(NativeString(NATIVE("No line of tvtidy or tvtidy-link in ")).append(log)
-                      .append(NATIVE(": nothing to take back")));
-      WriteNotice(usage);
-      return;
-    }
-    // Relative paths are the run's current folder's: from another, nothing
-    // the log names is found, and nothing is said to be gone.
-    NativeString named, here;
-    if (!undo.AnyFolderThere(named)) {
-      int code = 0;
-      FullPathName(NATIVE("."), here, code);
-      if (here.size() > 2 && here.back() == NATIVE('.')) here.resize(here.size() - 2);  // "/home/me/." 
-      WriteNotice(NativeString(NATIVE("None of the folders this log names is here, ")).append(named)
-                      .append(NATIVE(" among them: its paths are read from the current folder (")).append(here)
-                      .append(NATIVE("). Run tvtidy-undo from the folder the run was started in.")));
-      return;
-    }
-    undo.Apply();
-    ExitStatus = undo.AnyFailed() ? 1 : 0;
-    return;
-  }
-  WriteNotice(usage);
 }

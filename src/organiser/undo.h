@@ -41,6 +41,9 @@ class Undo {
   void Apply();
 
   bool AnyFailed() const { return failed_; }
+  // The folder the first moved file goes back to (with its delimiter), where
+  // the undo keeps its journal; empty for a log that moved nothing.
+  NativeString FirstRestoreFolder() const;
   // Whether any line read was one of the programs' own, a summary included.
   bool AnyLineOfOurs() const { return ours_; }
 

@@ -176,3 +176,9 @@ bool Undo::AnyFolderThere(NativeString& first) const {
   }
   return lines_.empty();
 }
+
+NativeString Undo::FirstRestoreFolder() const {
+  for (const Line& line : lines_)
+    if (line.kind == Line::Moved) return FolderPartOf(line.path);
+  return {};
+}

@@ -41,6 +41,7 @@ class Temporary {
   int fd() const { return fd_; }
   int folder() const { return folder_; }
   const char* Name() const { return name_.c_str(); }
+  const char* Path() const { return path_.c_str(); }
   bool Close() {
     if (fd_ < 0) return true;
     const bool closed = close(fd_) == 0;
@@ -141,7 +142,8 @@ bool CopyIntoPlace(int from, const struct stat& start, const std::string& source
   }
   if (!temporary.Close() && ok) ok = false;
   const PathAt hidden(into.fd(), temporary.Name()), placedAt(into.fd(), NameOf(destination));
-  if (!ok || !RenameNoReplaceAt(hidden, placedAt, temporary.Name(), destination.c_str())) return false;
+  // Named by its whole path: a placeholder on the way is recorded as made for it.
+  if (!ok || !RenameNoReplaceAt(hidden, placedAt, temporary.Path(), destination.c_str())) return false;
   temporary.Forget();
   // Known from now on as it looks under its own name: where numbers follow
   // the path (mergerfs, sshfs) the temporary name's number is not its own
