@@ -148,9 +148,9 @@ void RunDriver() {
   ExitStatus = 1;  // scripts rely on 1 after every run, a completed one included
   NativeString folder;
   if (!TakeFolder(folder)) return;
-  // Whole lines to a log, in blocks of at most 128 bytes as ever: a run
-  // killed mid-write never leaves half a line.
-  WriteWholeLines(128);
+  // Whole lines to a log, in blocks: a run killed mid-write never leaves
+  // half a line, and a moved file costs about one call.
+  WriteWholeLines();
   // The folder's journal, held for the run: one run at a time, and what a
   // stopped one left under way is finished first.
   RunJournal journal(WithTrailingDelimiter(folder), NATIVE("tvtidy"), true);
@@ -159,6 +159,9 @@ void RunDriver() {
   SweepDirectory(folder);
   journal.Flush();
   WriteSummary(NATIVE("Moved "), MovedFileCount);
+  // The last block written here, not silently at the end: a log that cannot
+  // take it gets the report, however few the lines.
+  WriteOutLastLines();
 }
 
 void RunPreview() {

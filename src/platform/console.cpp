@@ -133,6 +133,13 @@ void WritePendingOutput() {
   if (stream.open) WriteOutPending();
 }
 
+// Kept out of line so that the caller's address is the raise point of a failure.
+[[gnu::noinline]] void WriteOutLastLines() {
+  const void* caller = __builtin_return_address(0);
+  WritePendingOutput();
+  CheckIoResult(caller);
+}
+
 void EndHereIfSignalled() {
   if (!EndingDue()) return;
   WritePendingOutput();

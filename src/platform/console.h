@@ -25,6 +25,10 @@ void WriteWholeLines(std::size_t block = 4096);
 // Writes out the pending bytes; a failure only sets IoErrorCode.
 void WritePendingOutput();
 
+// Writes out the pending bytes and raises EInOutError, as a line would, when
+// they or anything before them could not be written.
+void WriteOutLastLines();
+
 // A line boundary: an ending signal recorded outside any move ends the run
 // here, every line before it written out whole. Every line asks it, and so
 // does long work that prints nothing.
