@@ -1,5 +1,6 @@
 // Console lines on standard output: one buffer, written out after every line
-// on a character device and in 128-byte blocks to anything else.
+// on a character device and in blocks to anything else (128 bytes, or whole
+// lines of up to 4096 bytes where the program asks for them).
 #pragma once
 
 #include <cstddef>
