@@ -242,41 +242,40 @@ void RunJournal::Flush() {
   batch_.clear();
 }
 
+// One form for an item, whether it is begun now or carried into a journal
+// started anew.
+void RunJournal::RecordItem(const Unfinished& item, bool now) {
+  const NativeString path = Relative(item.path), of = Relative(item.of);
+  switch (item.kind) {
+    case InFlightKind::Aside:
+      Record("aside", {path, of, item.stamped ? Number(item.stamp.size) : NativeString(),
+                       Number(static_cast<std::uint64_t>(item.stamp.written)), Relative(item.copy)}, now);
+      if (item.arrived) Record("arrived", {path}, now);
+      return;
+    case InFlightKind::Copy: return Record("copy", {path, of}, now);
+    case InFlightKind::Gone: return Record("gone", {path, of, Relative(item.copy)}, now);
+    case InFlightKind::Placeholder: return Record("placeholder", {path, of}, now);
+  }
+}
+
 void RunJournal::KeepBounded() {
   if (!writing_ || file_.Size() <= kJournalStartsAnewPast) return;
   Flush();
   if (!file_.StartAnew(NativeString(folder_).append(kJournalName).append(NATIVE(".1")))) return;
-  for (size_t at = 0; at < left_.size(); ++at) {
-    const Unfinished& item = left_[at];
-    if (done_[at]) continue;
-    switch (item.kind) {
-      case InFlightKind::Aside:
-        Record("aside", {Relative(item.path), Relative(item.of), item.stamped ? Number(item.stamp.size) : NativeString(),
-                         Number(static_cast<std::uint64_t>(item.stamp.written)), Relative(item.copy)}, false);
-        if (item.arrived) Record("arrived", {Relative(item.path)}, false);
-        break;
-      case InFlightKind::Copy: Record("copy", {Relative(item.path), Relative(item.of)}, false); break;
-      case InFlightKind::Gone: Record("gone", {Relative(item.path), Relative(item.of), Relative(item.copy)}, false); break;
-      case InFlightKind::Placeholder: Record("placeholder", {Relative(item.path), Relative(item.of)}, false); break;
-    }
-  }
+  for (size_t at = 0; at < left_.size(); ++at)
+    if (!done_[at]) RecordItem(left_[at], false);
   Flush();
 }
 
 void RunJournal::Begin(InFlightKind kind, const NativeString& path, const NativeString& of, const NativeString& copy) {
-  switch (kind) {
-    case InFlightKind::Aside: {
-      // The old file as it is now: the next run knows it again by this.
-      FileStamp stamp;
-      const bool stamped = StampOf(of, stamp);
-      Record("aside", {Relative(path), Relative(of), stamped ? Number(stamp.size) : NativeString(),
-                       Number(static_cast<std::uint64_t>(stamp.written)), Relative(copy)}, true);
-      return;
-    }
-    case InFlightKind::Copy: Record("copy", {Relative(path), Relative(of)}, true); return;
-    case InFlightKind::Gone: Record("gone", {Relative(path), Relative(of), Relative(copy)}, true); return;
-    case InFlightKind::Placeholder: Record("placeholder", {Relative(path), Relative(of)}, true); return;
-  }
+  Unfinished item;
+  item.kind = kind;
+  item.path = path;
+  item.of = of;
+  item.copy = copy;
+  // An old file as it is now: the next run knows it again by this.
+  if (kind == InFlightKind::Aside) item.stamped = StampOf(of, item.stamp);
+  RecordItem(item, true);
 }
 
 void RunJournal::Done(const Unfinished& item) {

@@ -75,6 +75,7 @@ class RunJournal : public InFlightRecorder {
   NativeString Resolved(const NativeString& field) const;
   void Read();
   void Record(std::string_view verb, const std::vector<NativeString>& fields, bool now);
+  void RecordItem(const Unfinished& item, bool now);
 
   NativeString folder_;
   JournalFile file_;

@@ -45,9 +45,9 @@ namespace {
 constexpr std::size_t kLongestLogLine = 1 << 20;
 }  // namespace
 
-LogInput::LogInput(const NativeString& path) : handle_(Open(path)) {}
+LogInput::LogInput(const NativeString& path) : handle_(Open(path)), standardInput_(path == NATIVE("-")) {}
 LogInput::~LogInput() {
-  if (Opened()) Close(handle_);
+  if (Opened() && !standardInput_) Close(handle_);
 }
 
 bool LogInput::NextLine(std::string& line) {

@@ -54,6 +54,7 @@ class LogInput {
   static long ReadSome(std::intptr_t handle, char* into, std::size_t most);
   static void Close(std::intptr_t handle);
   std::intptr_t handle_ = kNone;
+  bool standardInput_;  // never closed here
   std::string buffer_;
   std::size_t at_ = 0;
   bool ended_ = false, tooLong_ = false;

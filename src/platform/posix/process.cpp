@@ -112,8 +112,6 @@ long LogInput::ReadSome(std::intptr_t handle, char* into, std::size_t most) {
   }
 }
 
-void LogInput::Close(std::intptr_t handle) {
-  if (handle != STDIN_FILENO) close(static_cast<int>(handle));
-}
+void LogInput::Close(std::intptr_t handle) { close(static_cast<int>(handle)); }
 
 NativeString TextOfLog(std::string_view bytes) { return NativeString(bytes); }

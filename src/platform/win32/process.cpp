@@ -89,26 +89,17 @@ std::intptr_t LogInput::Open(const NativeString& path) {
   const HANDLE file = path == L"-" ? GetStdHandle(STD_INPUT_HANDLE)
                                    : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE || file == nullptr) return kNone;
-  return path == L"-" ? -2 - reinterpret_cast<std::intptr_t>(file) : reinterpret_cast<std::intptr_t>(file);
+  return file == INVALID_HANDLE_VALUE || file == nullptr ? kNone : reinterpret_cast<std::intptr_t>(file);
 }
-
-namespace {
-// Standard input is told apart (never closed) by a negative mark.
-HANDLE InputHandle(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle < -1 ? -2 - handle : handle);
-}
-}  // namespace
 
 long LogInput::ReadSome(std::intptr_t handle, char* into, std::size_t most) {
   DWORD got = 0;
-  if (ReadFile(InputHandle(handle), into, static_cast<DWORD>(most), &got, nullptr)) return static_cast<long>(got);
+  if (ReadFile(reinterpret_cast<HANDLE>(handle), into, static_cast<DWORD>(most), &got, nullptr))
+    return static_cast<long>(got);
   return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe whose writer has closed ends the input
 }
 
-void LogInput::Close(std::intptr_t handle) {
-  if (handle >= 0) CloseHandle(InputHandle(handle));
-}
+void LogInput::Close(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 bool LogInAnsiPage(std::string_view bytes) {
   return bytes.substr(0, 3) != "\xEF\xBB\xBF" && AnsiCodePage() != CP_UTF8;
