@@ -1829,8 +1829,11 @@ def what_a_stopped_run_left_the_next_run_finishes(tmp):
                     runner.wait()
                     # Run again to the end, or taken back from the journal or the log.
                     rc = run(log if round_ % 3 == 2 else base, program=UNDO if round_ % 3 else PROGRAM)[2]
+                    # 2: killed before any move. From a log (every third round), an undo killed
+                    # between a copy back taking its name and the original's removal leaves both,
+                    # whole: the second one says FAILED for that file (1), and loses nothing.
                     if round_ % 3:
-                        expect(f"{kind}, round {round_}: the undo", rc in (0, 2), True)  # 2: killed before any move
+                        expect(f"{kind}, round {round_}: the undo", rc in ((0, 1, 2) if round_ % 3 == 2 else (0, 2)), True)
                     check(f"{kind}, round {round_}", {base, shows}, before)
                 # Two runs at once: one waits its turn, and between them
                 # every episode is moved once, each line true.
