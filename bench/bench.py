@@ -65,19 +65,20 @@ def old_files(path):
 
 
 def timed(argv, output, work):
-    """Wall time and peak resident memory (KiB) of one run. GNU time forks the
-    program from a small process: a child of this interpreter would report the
-    interpreter's own peak."""
+    """Wall time, peak resident memory (KiB) and processor time (user and
+    system) of one run. GNU time forks the program from a small process: a
+    child of this interpreter would report the interpreter's own peak."""
     report = os.path.join(work, "time.txt")
     start = time.perf_counter()
     with open(output, "wb") as out:
-        status = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M", *argv], stdout=out,
+        status = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M %U %S", *argv], stdout=out,
                                 stderr=subprocess.DEVNULL).returncode
     elapsed = time.perf_counter() - start
     if status not in (0, 1):
         sys.exit(f"{argv[0]} failed with status {status}")
     with open(report) as f:
-        return elapsed, int(f.read().split()[-1])
+        rss, user, system = f.read().split()[-3:]
+        return elapsed, int(rss), float(user) + float(system)
 
 
 def syscalls(argv, work, output=os.devnull):
@@ -136,11 +137,12 @@ def main():
     work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
     layout = "a show per episode" if args.worst else "100 shows"
     print(f"# {time.strftime('%Y-%m-%d')}, {os.cpu_count()} cores, folder on {work}, {layout}")
-    print("| files | contender | median s | files/s | peak RSS KiB | vs floor | careful script vs it | bare script vs it |")
-    print("|---:|---|---:|---:|---:|---:|---:|---:|")
+    print("| files | contender | median s | files/s | peak RSS KiB | vs floor | careful script vs it | bare script vs it | median CPU s | CPU vs floor |")
+    print("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     try:
         for size in sizes:
             times = {name: [] for name in contenders}
+            cpu = {name: [] for name in contenders}
             memory = {name: 0 for name in contenders}
             for _ in range(runs):
                 for name, (argv, output) in contenders.items():
@@ -151,17 +153,21 @@ def main():
                         prepare[name](folder)
                     subprocess.run(["sync"], check=False)
                     target = os.path.join(work, "out.txt") if output == "file" else output
-                    elapsed, rss = timed(argv(folder), target, work)
+                    elapsed, rss, processor = timed(argv(folder), target, work)
                     times[name].append(elapsed)
+                    cpu[name].append(processor)
                     memory[name] = max(memory[name], rss)
             medians = {name: statistics.median(t) for name, t in times.items()}
+            cpus = {name: statistics.median(t) for name, t in cpu.items()}
             def ratio(other, m):
                 return f"{medians[other] / m:.2f}" if other in medians else ""
             for name in contenders:
                 m = medians[name]
                 versus = f"{m / medians[floor_of[name]]:.2f}" if floor_of[name] in medians else ""
+                c, floor_cpu = cpus[name], cpus.get(floor_of[name], 0)
                 print(f"| {size} | {name} | {m:.4f} | {size / m:,.0f} | {memory[name]} | {versus} | "
-                      f"{ratio('careful script', m)} | {ratio('bare script', m)} |")
+                      f"{ratio('careful script', m)} | {ratio('bare script', m)} | {c:.2f} | "
+                      f"{c / floor_cpu if floor_cpu else 0:.2f} |")
             if "tvtidy after link > null" in medians:
                 print(f"| {size} | replaces vs plain run | "
                       f"{medians['tvtidy after link > null'] / medians['tvtidy > null']:.2f} | | | | | |")

@@ -3,7 +3,10 @@
 // never list it again.
 #pragma once
 
-#include <set>
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/letter_case.h"
 #include "platform/text.h"
@@ -22,18 +25,25 @@ class FolderIndex {
   // true when one was taken.
   template <typename Take>
   bool FirstVariant(NativeStringView name, bool folders, Take take) {
-    Load();
-    const auto [first, last] = names_.equal_range(Probe(name));
-    for (auto at = first; at != last; ++at)
-      if (at->isFolder == folders && take(NativeStringView(at->name))) return true;
+    if (const Variants* variants = Find(name))
+      for (const Variant& variant : *variants)
+        if (variant.isFolder == folders && take(NativeStringView(variant.name))) return true;
     return false;
   }
-  // Calls `visit` with every folder's name.
+  // Calls `visit` with every folder's name, in the order of CompareCaseKeys,
+  // then bytes.
   template <typename Visit>
   void ForEachFolder(Visit visit) {
     Load();
-    for (const Entry& entry : names_)
-      if (entry.isFolder) visit(NativeStringView(entry.name));
+    std::vector<std::pair<NativeStringView, NativeStringView>> folders;  // key, name
+    for (const auto& [key, variants] : names_)
+      for (const Variant& variant : variants)
+        if (variant.isFolder) folders.emplace_back(key, variant.name);
+    std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) {
+      const int folded = CompareCaseKeys(a.first, b.first);
+      return folded != 0 ? folded < 0 : a.second < b.second;
+    });
+    for (const auto& folder : folders) visit(folder.second);
   }
   // The name as the folder stores it, where its file system ignores case:
   // the exact name if listed, else the first variant; the name itself when
@@ -49,34 +59,22 @@ class FolderIndex {
  private:
   void Load();
 
-  struct Entry {
-    NativeString key;  // CaseKeyOf(name)
+  struct Variant {
     NativeString name;
     bool isFolder;
   };
-  struct Folded {
-    NativeStringView key;
-  };
-  // The key of a name asked about, made once per question.
-  Folded Probe(NativeStringView name) {
-    CaseKeyOf(name, probe_);
-    return Folded{probe_};
-  }
-  // Letter case ignored, then bytes: a true order, in which the variants of
-  // a name lie together.
-  struct Order {
-    using is_transparent = void;
-    bool operator()(const Entry& a, const Entry& b) const {
-      const int folded = CompareCaseKeys(a.key, b.key);
-      return folded != 0 ? folded < 0 : a.name < b.name;
-    }
-    bool operator()(const Entry& a, Folded b) const { return CompareCaseKeys(a.key, b.key) < 0; }
-    bool operator()(Folded a, const Entry& b) const { return CompareCaseKeys(a.key, b.key) < 0; }
-  };
+  // The names of one case key, in byte order: few, mostly one.
+  using Variants = std::vector<Variant>;
+  // The variants of a name asked about, its key made once for the questions
+  // in a row about one name (a replace asks three).
+  Variants* Find(NativeStringView name);
 
   NativeString folder_;
   bool foldersOnly_;
   bool loaded_ = false;
-  std::set<Entry, Order> names_;
+  // By case key: one look per question, where a tree of a large folder's
+  // names costs a cache miss per level.
+  std::unordered_map<NativeString, Variants> names_;
+  NativeString probed_;
   NativeString probe_;
 };

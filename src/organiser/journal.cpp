@@ -24,7 +24,19 @@ void Escaped(unsigned long unit, std::string& out) {
 // hex digits. On Windows UTF-8, with a lone surrogate as %uXXXX: nothing is
 // lost.
 void AppendField(NativeStringView text, std::string& out) {
+  out.reserve(out.size() + text.size());
   for (size_t at = 0; at < text.size(); ++at) {
+    // A run of plain ASCII, the most of every name, in one append.
+    size_t plain = at;
+    while (plain < text.size() && UnitValue(text[plain]) >= 0x20 && UnitValue(text[plain]) < 0x7F &&
+           text[plain] != '%')
+      ++plain;
+#ifdef _WIN32
+    for (size_t unit = at; unit < plain; ++unit) out.push_back(static_cast<char>(text[unit]));
+#else
+    out.append(text.data() + at, plain - at);
+#endif
+    if ((at = plain) == text.size()) break;
     const unsigned long unit = UnitValue(text[at]);
     if (unit < 0x20 || unit == 0x7F || unit == '%') {
       Escaped(unit, out);
@@ -267,14 +279,20 @@ void RunJournal::KeepBounded() {
   Flush();
 }
 
-void RunJournal::Begin(InFlightKind kind, const NativeString& path, const NativeString& of, const NativeString& copy) {
+void RunJournal::Begin(InFlightKind kind, const NativeString& path, const NativeString& of, const NativeString& copy,
+                       const FileStamp* ofStamp) {
   Unfinished item;
   item.kind = kind;
   item.path = path;
   item.of = of;
   item.copy = copy;
   // An old file as it is now: the next run knows it again by this.
-  if (kind == InFlightKind::Aside) item.stamped = StampOf(of, item.stamp);
+  if (kind == InFlightKind::Aside && ofStamp) {
+    item.stamped = true;
+    item.stamp = *ofStamp;
+  } else if (kind == InFlightKind::Aside) {
+    item.stamped = StampOf(of, item.stamp);
+  }
   RecordItem(item, true);
 }
 
@@ -283,7 +301,10 @@ void RunJournal::Done(const Unfinished& item) {
   Settled(item.path);
 }
 
-void RunJournal::Arrived(const NativeString& path) { Record("arrived", {Relative(path)}, true); }
+// In the batch: a run stopped before it is written leaves the old file's
+// name held by the new file and its source gone (or, copied, holding the
+// same bytes), which the next run takes for the same fact.
+void RunJournal::Arrived(const NativeString& path) { Record("arrived", {Relative(path)}, false); }
 void RunJournal::Unwinding(const NativeString& path) { Record("unwinding", {Relative(path)}, true); }
 void RunJournal::Settled(const NativeString& path) { Record("settled", {Relative(path)}, false); }
 // Straight into the batch, with no text made on the way: one per file.

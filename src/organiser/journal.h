@@ -57,8 +57,8 @@ class RunJournal : public InFlightRecorder {
   // Starts anew where it has grown past its size, keeping what is still open.
   void KeepBounded();
 
-  void Begin(InFlightKind kind, const NativeString& path, const NativeString& of,
-             const NativeString& copy) override;
+  void Begin(InFlightKind kind, const NativeString& path, const NativeString& of, const NativeString& copy,
+             const FileStamp* ofStamp) override;
   void Arrived(const NativeString& path) override;
   void Unwinding(const NativeString& path) override;
   void Settled(const NativeString& path) override;

@@ -149,10 +149,15 @@ bool SweptMoveView::OnOneFileSystem(const NativeString& entry, const NativeStrin
   return found->second;
 }
 bool SweptMoveView::IsRemovableEntry(const NativeString& path) const {
+  if (path == destination_) {
+    destinationLooked_ = LookAtEntry(path, destinationLook_);
+    return destinationLooked_ && destinationLook_.removable;
+  }
   if (path != source_) return ::IsRemovableEntry(path);
   if (sourceRemovable_ < 0) sourceRemovable_ = ::IsRemovableEntry(path) ? 1 : 0;
   return sourceRemovable_ == 1;
 }
+const EntryLook* SweptMoveView::DestinationLook() const { return destinationLooked_ ? &destinationLook_ : nullptr; }
 bool SweptMoveView::FolderExists(const NativeString& path) const {
   return path == sourceFolder_ || path == destinationFolder_ || ::FolderExists(path);
 }

@@ -52,6 +52,9 @@ class DiskView {
   virtual bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const {
     return ::OnOneFileSystem(entry, folder);
   }
+  // The move's destination as the one look that found it removable showed
+  // it, where that look was kept.
+  virtual const EntryLook* DestinationLook() const { return nullptr; }
 };
 const DiskView& TheDisk();
 
@@ -78,6 +81,7 @@ class SweptMoveView : public DiskView {
   bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) const override;
   bool SameEntry(const NativeString& a, const NativeString& b) const override;
   bool IsRemovableEntry(const NativeString& path) const override;
+  const EntryLook* DestinationLook() const override;
 
  private:
   FolderFacts& folderFacts_;
@@ -85,6 +89,8 @@ class SweptMoveView : public DiskView {
   // The destination's name: 1 taken, 0 free, -1 not looked up yet.
   mutable int destinationTaken_;
   mutable int sourceRemovable_ = -1;  // looked at once, as the name
+  mutable bool destinationLooked_ = false;  // the old file of a replace, looked at once
+  mutable EntryLook destinationLook_;
   bool sourceThere_;
 };
 

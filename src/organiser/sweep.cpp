@@ -49,7 +49,9 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
   NativeString own = target.substr(0, nameAt), aside;
   own.append(showFolder.StoredSpelling(NativeStringView(target).substr(nameAt)));
   // Spelt alike: the old file keeping its name leaves the new one's spelling.
-  if (own == target) switch (ReplaceByOwnLink(source, target, &steps)) {
+  // A file of one name is never the source's.
+  const EntryLook* const old = disk.DestinationLook();
+  if (own == target && (!old || old->links > 1)) switch (ReplaceByOwnLink(source, target, &steps)) {
       case OwnLinkReplace::Done:
         return;
       case OwnLinkReplace::Failed:
@@ -68,7 +70,7 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     AsideNameFor(own, aside);
     // Told to the journal first: a run stopped from here on leaves the next
     // one the old file's hidden name and identity.
-    BeginInFlight(InFlightKind::Aside, aside, own, source);
+    BeginInFlight(InFlightKind::Aside, aside, own, source, old && old->stamped ? &old->stamp : nullptr);
     setAside = SetAsideAs(target, aside, own);
     if (!setAside) SettledInFlight(aside);
     if (!setAside && !IsNameClash(LastErrorCode())) break;
@@ -85,7 +87,10 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     // refuses on its own whatever they would find; else the full way decides.
     steps.AtStep(MoveStep::Checked, target);
     bool nameTaken = false;
-    if (!TryQuickRelocate(source, target, quick, nameTaken, &steps)) RelocateFile(source, target, &steps, disk);
+    if (!TryQuickRelocate(source, target, quick, nameTaken, &steps)) {
+      OpenAsideToOthers();
+      RelocateFile(source, target, &steps, disk);
+    }
   } catch (...) {
     putBack();
     throw;
@@ -108,7 +113,8 @@ void ReplaceInShowFolder(const NativeString& source, const NativeString& target,
     throw EInOutError(SystemErrorText(reason));
   }
   SettledInFlight(aside);
-  showFolder.Remove(NativeStringView(own).substr(nameAt));  // the new name comes with the move
+  // The new name comes with the move.
+  if (own != target) showFolder.Remove(NativeStringView(own).substr(nameAt));
 }
 
 }  // namespace

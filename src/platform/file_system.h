@@ -47,6 +47,9 @@ bool RemoveFile(const NativeString& path);
 // True when RemoveFile would remove the entry: a file or a link, not a real
 // folder, nor a read-only file (on POSIX: one without any write permission bit).
 bool IsRemovableEntry(const NativeString& path);
+#ifdef _WIN32
+bool RemovableByAttributes(unsigned long attributes);  // that rule, by the entry's attributes
+#endif
 
 // True when a failed move's error code says the destination name is taken.
 bool IsNameClash(int code);
@@ -98,6 +101,17 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 bool StampOf(const NativeString& path, FileStamp& stamp);
+
+// One look at an entry itself, which a replace decides on and records: whether
+// RemoveFile would remove it, how many names its file has (1 where the
+// platform does not say), and its stamp where it is a plain file.
+struct EntryLook {
+  bool removable = false;
+  bool stamped = false;
+  unsigned links = 1;
+  FileStamp stamp;
+};
+bool LookAtEntry(const NativeString& path, EntryLook& look);  // false: not there, or not to be looked at
 
 // Whether `copy` holds the bytes of `original` and is another file: two
 // plain files, neither one file nor one entry reached two ways (a folder
@@ -256,6 +270,10 @@ class QuickWay {
 bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeString& own);
 bool PutBack(const NativeString& aside, const NativeString& own);
 bool RemoveAside(const NativeString& aside);
+// Before a step that may take long (a copy onto another disk): nobody who
+// opens the old file set aside meanwhile waits on the run; its removal looks
+// for them.
+void OpenAsideToOthers();
 
 // A replace whose old file is already the new one, a link of it (made by
 // tvtidy-link): the source's name goes, and the show folder stays as it is.

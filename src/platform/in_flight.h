@@ -18,10 +18,12 @@ enum class InFlightKind {
 class InFlightRecorder {
  public:
   virtual ~InFlightRecorder() = default;
-  // About to make `path`; `of` and `copy` as the kind says.
+  // About to make `path`; `of` and `copy` as the kind says. `ofStamp`: an
+  // old file's stamp as the look that decided its replace found it.
   virtual void Begin(InFlightKind kind, const NativeString& path, const NativeString& of,
-                     const NativeString& copy = {}) = 0;
+                     const NativeString& copy = {}, const FileStamp* ofStamp = nullptr) = 0;
   // An old file's replace has its new file in place: the old one goes.
+  // Recorded in the batch.
   virtual void Arrived(const NativeString& path) = 0;
   // That replace unwinds after all: the old file is to come back.
   virtual void Unwinding(const NativeString& path) = 0;
@@ -52,10 +54,10 @@ class RecordingInFlight {
 // Shorthands for the move code: nothing where no journal is kept, and the
 // platform's last error code as the step left it.
 inline void BeginInFlight(InFlightKind kind, const NativeString& path, const NativeString& of,
-                          const NativeString& copy = {}) {
+                          const NativeString& copy = {}, const FileStamp* ofStamp = nullptr) {
   if (InFlightRecorder* recorder = InFlight()) {
     const int code = LastErrorCode();
-    recorder->Begin(kind, path, of, copy);
+    recorder->Begin(kind, path, of, copy, ofStamp);
     SetLastErrorCode(code);
   }
 }

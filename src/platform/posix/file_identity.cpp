@@ -91,11 +91,22 @@ bool SameEntry(const NativeString& a, const NativeString& b) {
   return SameFile(a, b) && SameFolder(FolderPartOf(a), FolderPartOf(b));
 }
 
-bool StampOf(const NativeString& path, FileStamp& stamp) {
+bool LookAtEntry(const NativeString& path, EntryLook& look) {
   struct stat info;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  stamp.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  look = EntryLook();
+  if (lstat(path.c_str(), &info) != 0) return false;
+  look.removable = !S_ISDIR(info.st_mode) && !IsReadOnly(info);
+  look.links = static_cast<unsigned>(info.st_nlink);
+  look.stamped = S_ISREG(info.st_mode);
+  look.stamp.size = static_cast<std::uint64_t>(info.st_size);
+  look.stamp.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  return true;
+}
+
+bool StampOf(const NativeString& path, FileStamp& stamp) {
+  EntryLook look;
+  if (!LookAtEntry(path, look) || !look.stamped) return false;
+  stamp = look.stamp;
   return true;
 }
 

@@ -144,9 +144,9 @@ bool QuickWay::RenameNoReplaceOnly(const NativeString& source, const NativeStrin
 namespace {
 // The old file of the replace under way, as it looks under its hidden name:
 // it is removed only while it is still that file, untouched. It stays open
-// from before it was set aside until it goes or goes back, leased while it
-// is set aside and again just before its removal: nobody who opens it while
-// the new file arrives (a long copy, maybe) waits on us.
+// from before it was set aside until it goes or goes back, leased but for a
+// long step (a copy) while the new file arrives, so that nobody who opens it
+// then waits on us.
 struct {
   NativeString path;
   struct stat known;
@@ -173,17 +173,15 @@ bool SetAsideAs(const NativeString& path, const NativeString& aside, NativeStrin
   // By the name looked up, which a file system that ignores case may cache.
   if (!writers->Do([&] { return RenameToFreshName(path.c_str(), aside.c_str(), open ? &setAside.known : nullptr); }))
     return false;
-  // A program that found it by its name meanwhile and waits to write: back
-  // under that name, where its bytes belong. Should the name be taken by
-  // now, the replace goes on, and the removal finds that writer.
-  if (writers->OpenerWaiting() && RenameNoReplace(aside.c_str(), path.c_str())) {
-    errno = EBUSY;
-    return false;
-  }
+  // Still leased: a program that found it by its name meanwhile and waits
+  // to write is found by the removal, and the replace unwinds.
   if (open || FreshLstat(aside.c_str(), setAside.known) == 0) setAside.path = aside;
-  writers->Pause();
   setAside.writers = std::move(writers);
   return true;
+}
+
+void OpenAsideToOthers() {
+  if (setAside.writers) setAside.writers->Pause();
 }
 
 // Let go first: a server that refuses to rename an open file (SMB) takes it

@@ -92,8 +92,8 @@ bool RemoveFile(const NativeString& path) {
 }
 
 bool IsRemovableEntry(const NativeString& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) && !IsReadOnly(info);
+  EntryLook look;
+  return LookAtEntry(path, look) && look.removable;
 }
 
 bool IsNameClash(int code) { return code == EEXIST; }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <stdlib.h>
 #include <utf8proc.h>
 
@@ -44,6 +45,12 @@ int CompareIgnoringCase(NativeStringView a, NativeStringView b) {
 
 void CaseKeyOf(NativeStringView name, NativeString& key) {
   key.clear();
+  // Most names are ASCII: their key needs no table.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    key.push_back('\0');
+    for (const char c : name) key.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    return;
+  }
   if (!IsValidUtf8(name)) {
     key.push_back('\1');  // after every valid name, as above
     key.append(name);

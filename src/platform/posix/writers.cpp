@@ -134,7 +134,7 @@ void HeldFromWriters::Pause() {
 }
 
 void HeldFromWriters::Resume() {
-  if (fd_ >= 0) beingWritten_ = MayBeWritten(fd_, &leased_);
+  if (fd_ >= 0 && !leased_) beingWritten_ = MayBeWritten(fd_, &leased_);
 }
 
 // Closing the only descriptor gives the lease up with it.

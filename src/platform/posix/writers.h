@@ -77,7 +77,8 @@ class HeldFromWriters {
   bool Open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   // Gives the lease up while the file stays open (an opener meanwhile need
-  // not wait on us), and takes it again: BeingWritten() then answers anew.
+  // not wait on us), and takes it again where given up: BeingWritten() then
+  // answers anew.
   void Pause();
   void Resume();
   // Whether a program that found the file by its name before it was taken

@@ -292,6 +292,8 @@ bool PutBack(const NativeString& aside, const NativeString& own) {
 
 // Only while no other program has it open, and while it is the file set
 // aside, untouched: otherwise the replace unwinds.
+void OpenAsideToOthers() {}  // nothing held that shuts them out
+
 bool RemoveAside(const NativeString& aside) {
   EndingSignalsHeld held;
   if (setAside.path != aside) {

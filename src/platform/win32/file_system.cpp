@@ -91,13 +91,14 @@ bool RemoveFile(const NativeString& path) {
   return false;
 }
 
-bool IsRemovableEntry(const NativeString& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+bool RemovableByAttributes(unsigned long attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
+
+bool IsRemovableEntry(const NativeString& path) { return RemovableByAttributes(GetFileAttributesW(path.c_str())); }
 
 bool IsNameClash(int code) { return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS; }
 

@@ -71,6 +71,18 @@ bool StampOf(const NativeString& path, FileStamp& stamp) {
   return true;
 }
 
+bool LookAtEntry(const NativeString& path, EntryLook& look) {
+  look = EntryLook();
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  look.removable = RemovableByAttributes(data.dwFileAttributes);
+  look.stamped = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  look.stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  look.stamp.written = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
 namespace {
 HANDLE OpenToCompare(const NativeString& path) {
   return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
