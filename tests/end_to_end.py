@@ -615,6 +615,16 @@ def preview_warns_of_what_the_run_would_leave_or_make(tmp):
     expect("the run's lines and status", (b"FAILED" in out, rc), (False, 0))
     run_out, _, _ = run(host_path(tmp))
     expect("line for line", as_in_a_run(out), lines_of(run_out))
+    # A download folder however it is spelt: the warning is the folder's.
+    downloads = os.path.join(tmp, "seed", "Downloads")
+    make(downloads, {"Show.S01E01.mkv": "1"})
+    if not WINE:
+        os.symlink(downloads, os.path.join(tmp, "seed", "tv"))
+    for cwd, spelling in ((downloads, "."), (os.path.join(downloads, "Show"), ".."),
+                          (os.path.join(tmp, "seed"), "tv" if not WINE else "Downloads")):
+        os.makedirs(cwd, exist_ok=True)
+        err = run(spelling, cwd=cwd, program=PREVIEW)[1]
+        expect(f"seeding warning for {spelling}", b"its name is a download folder's" in err, True)
 
 
 @scenario()
@@ -693,7 +703,8 @@ def blanks_at_the_ends_of_a_name(tmp):
     make(tmp, {n: n for n in names})
     base = host_path(tmp) + SEP
     out, err, rc = run(host_path(tmp))
-    expected = ["Created Folder: " + base + "Show Name"] + ["Moved File: " + base + n for n in names]
+    # A control character (the tab) is written "?" in a line.
+    expected = ["Created Folder: " + base + "Show Name"] + ["Moved File: " + base + n.replace("\t", "?") for n in names]
     check_sweep(out, base, expected, len(names))
     expect("tree", tree(tmp), {"Show Name"} | {"Show Name/" + n for n in names})
 
@@ -1247,6 +1258,21 @@ def odd_names_are_moved_byte_for_byte(tmp):
     expect("summary", out.endswith(b"Moved 6 files\n"), True)
     expect("nothing lost", files_under(root), before)
     expect("in place", os.path.isfile(os.path.join(root, b"Bad\xff\xfe", b"Bad\xff\xfe.S01E01.mkv")), True)
+    # No name makes a line of its own, nor drives a terminal, on either
+    # stream: each control character is one "?"; the journal keeps the name,
+    # and the undo from the folder brings back every name byte for byte.
+    lines = out.split(b"\n")[:-1]
+    expect("lines of ours alone", [l for l in lines if not l.startswith((b"Created Folder: ", b"Moved File: ",
+                                                                         b"Moved 6 files"))], [])
+    expect("a line break as ?", b"/New?Line.S01E01.mkv" in out, True)
+    expect("the undo", run(tmp, program=UNDO)[2], 0)
+    expect("every name back", sorted(n for n in os.listdir(root) if not n.startswith(b".tvtidy.journal")),
+           sorted(names))
+    forged = tmp + "/x\nMoved File: /etc/passwd\r\x1b]0;owned\x07\x1b[2J"
+    out, err, rc = run(forged)
+    expect("a forged argument", (out, err, rc), (b"Path not found: " + forged.encode().replace(b"\n", b"?")
+                                                  .replace(b"\r", b"?").replace(b"\x1b", b"?").replace(b"\x07", b"?")
+                                                  + b"\n",) * 2 + (1,))
 
 
 @scenario(native_only=True)
@@ -2558,6 +2584,22 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
         expect("another disk", (out, rc), (line(f"Link File FAILED: {tmp}/Show.S01E01.mkv (Invalid cross-device link;"
                                                 " --copy copies it onto the library's disk)") + line("Linked 0 files"), 1))
         expect("no copy", listed(other), [])
+        # A library on another disk: each episode gets the true reason, and
+        # the show folder made for them goes once none could be linked; the
+        # dry run says the same with "Would".
+        lib2, dl2 = os.path.join(other, "lib2"), os.path.join(tmp, "dl2")
+        make(dl2, {"A.Show.S01E01.mkv": "1", "A.Show.S01E02.mkv": "2"})
+        os.mkdir(lib2)
+        for dry in (["--dry-run"], []):
+            out, err, rc = run(*dry, dl2, lib2, program=LINK)
+            would = lambda text: ("Would " + text.replace("ed ", "e ", 1)) if dry else text
+            expect("each its reason" + " (dry run)" * bool(dry), (lines_of(out), rc), ([would("Created Folder: ")
+                   + f"{lib2}/A Show"] + [f"Link File FAILED: {dl2}/A.Show.S01E0{n}.mkv (Invalid cross-device link; "
+                   "--copy copies it onto the library's disk)" for n in (1, 2)] + [
+                   would("Removed Folder: ") + f"{lib2}/A Show (nothing could be linked into it)",
+                   "Would link 0 files" if dry else "Linked 0 files"], 1))
+        expect("no show folder left", listed(lib2), [])
+        shutil.rmtree(dl2)
         # --copy: a library on another disk gets whole copies, the downloads
         # untouched; a second run says so, and the undo takes them away while
         # they are their downloads' size and time.

@@ -200,14 +200,14 @@ void LinkEffects::LibraryCreated(NativeStringView folder) {
 void LinkEffects::FolderFailed(NativeStringView folder) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Create Folder FAILED: "), folder, reason_);
-  TakeBackMadeFolders();  // a show folder made for a season folder that could not be
+  TakeBackMadeFolders(folder);  // a show folder made for a season folder that could not be
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
   RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), target);
   SayLinked(source, target);
 }
 void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
-  made_.clear();
+  std::erase_if(made_, [&](const NativeString& folder) { return Holds(folder, target); });
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);
   if (already_ == Already::Copied) return WriteEventLine(line_, NATIVE("Already Copied: "), source);
   if (already_ == Already::MaybeLinked)
@@ -236,13 +236,22 @@ void LinkEffects::ListingFailed(NativeStringView folder, int code) {
 void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
   WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
-  TakeBackMadeFolders();
 }
 
-// A show folder made for this episode alone is not left empty.
-void LinkEffects::TakeBackMadeFolders() {
-  for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder)
+bool LinkEffects::Holds(NativeStringView folder, NativeStringView path) {
+  return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == kDelimiter;
+}
+
+// A show folder made for episodes of which none could be linked is not left
+// empty: taken back once the folder's sweep is done (so that each of them
+// fails for its own reason, the folder still there), or at once on the way to
+// a folder that could not be made.
+void LinkEffects::TakeBackMadeFolders(NativeStringView onTheWayTo) {
+  for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
+    if (!onTheWayTo.empty() && !Holds(*folder, onTheWayTo)) continue;
     if (dryRun_ ? madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
-      WriteEventLine(line_, NATIVE("Removed Folder: "), *folder, NATIVE("nothing could be linked into it"));
-  made_.clear();
+      WriteEventLine(line_, dryRun_ ? NATIVE("Would Remove Folder: ") : NATIVE("Removed Folder: "), *folder,
+                     NATIVE("nothing could be linked into it"));
+  }
+  std::erase_if(made_, [&](const NativeString& folder) { return onTheWayTo.empty() || Holds(folder, onTheWayTo); });
 }

@@ -92,7 +92,8 @@ class LinkEffects : public SweepEffects {
   // The folders made for the episode at hand (its show's, its season's),
   // until something is linked into them.
   std::vector<NativeString> made_;
-  void TakeBackMadeFolders();
+  void TakeBackMadeFolders(NativeStringView onTheWayTo = {});
+  static bool Holds(NativeStringView folder, NativeStringView path);
   SeasonFolders seasons_;
   // The download folder itself: lines name what they skip below it.
   NativeString top_;

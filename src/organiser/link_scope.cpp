@@ -114,6 +114,7 @@ void LinkEffects::End() {
   episodes_.clear();
   showFolders_.clear();
   folderNumbers_.clear();
+  TakeBackMadeFolders();
 }
 
 void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {

@@ -81,7 +81,12 @@ void PreviewWarnings::Moving(NativeStringView source) {
   if (MarkedAsSample(source.substr(nameAt))) samples_.emplace_back(source);
   if (base_.empty()) {
     base_ = source.substr(0, nameAt);
-    if (seeding_.empty() && NamedAsDownloads(base_)) seeding_ = NATIVE("its name is a download folder's");
+    // Decided on the folder itself, however it was spelt ("." in it, a link
+    // to it): its folders resolved.
+    NativeString resolved;
+    if (!CanonicalPath(NativeString(source), resolved)) resolved = source;
+    if (seeding_.empty() && NamedAsDownloads(resolved.substr(0, resolved.find_last_of(kDelimiter) + 1)))
+      seeding_ = NATIVE("its name is a download folder's");
   }
 }
 

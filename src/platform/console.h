@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <type_traits>
 
 #include "platform/text.h"
 
@@ -59,6 +61,15 @@ extern const std::string_view kLineEnd;
 // The bytes as a terminal may show them: every C0 and C1 control, DEL and
 // every byte that is not part of valid UTF-8 becomes "?".
 void MakeTerminalSafe(std::string& bytes);
+// The bytes as any line may hold them, to a file or a pipe too: every C0
+// control (a line break, a carriage return, an escape) and DEL becomes "?",
+// so that no name can end a line or begin one of ours. The rest is kept.
+// One rule for bytes and for UTF-16 text.
+template <typename Text>
+void MakeLineSafe(Text& text) {
+  for (auto& unit : text)
+    if (static_cast<std::make_unsigned_t<typename Text::value_type>>(unit) < 0x20 || unit == 0x7F) unit = '?';
+}
 
 // Seams for the unit tests: observe the writes and start the stream afresh.
 namespace console_testing {

@@ -30,9 +30,12 @@ bool EncodingDecided() { return decided; }
 
 void Encode(NativeStringView text, std::string& bytes) {
   bytes.assign(text);
-  // A file name must not be able to drive the terminal; files and pipes get
-  // the bytes unchanged.
-  if (onTerminal) MakeTerminalSafe(bytes);
+  // A file name must not be able to drive the terminal, nor forge a line in
+  // a log; files and pipes get the other bytes unchanged.
+  if (onTerminal)
+    MakeTerminalSafe(bytes);
+  else
+    MakeLineSafe(bytes);
 }
 
 // Windows numbering, so that the same situation reads the same on both builds;

@@ -71,9 +71,15 @@ std::uint64_t MonotonicMilliseconds() {
   return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
 }
 
+// A notice names files too: safe as standard output's lines are.
 void WriteNotice(NativeStringView text) {
-  WriteAllToStandardError(text);
-  WriteAllToStandardError(console_platform::kLineEnd);
+  std::string line(text);
+  if (StandardErrorIsTerminal())
+    MakeTerminalSafe(line);
+  else
+    MakeLineSafe(line);
+  line.append(console_platform::kLineEnd);
+  WriteAllToStandardError(line);
 }
 
 void ReportUnhandledFailure(const Exception& error) {
@@ -93,9 +99,9 @@ void ReportUnhandledFailure(const Exception& error) {
   WritePendingOutput();
   IoErrorCode = 0;
 
-  const std::string report = FailureReportText<char>(error.KindName(), module, offset,
-                                                     error.Message(), console_platform::kLineEnd);
-  WriteAllToStandardError(report);
+  std::string safe(error.Message());
+  MakeLineSafe(safe);
+  WriteAllToStandardError(FailureReportText<char>(error.KindName(), module, offset, safe, console_platform::kLineEnd));
   WriteAllToStandardError(console_platform::kLineEnd);
   EndProcessWith(1);
 }

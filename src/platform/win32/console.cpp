@@ -39,6 +39,7 @@ void Encode(NativeStringView text, std::string& bytes) {
   if (size <= 0) return;
   bytes.resize(static_cast<std::size_t>(size));
   WideCharToMultiByte(codePage, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+  MakeLineSafe(bytes);  // no name can end a line or drive the console
 }
 
 int Write(const char* bytes, std::size_t count) {

@@ -50,8 +50,11 @@ bool StandardErrorIsTerminal() {
 void WriteToTerminal(NativeStringView text) { WriteTextToStandardError(text); }
 std::uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
 
+// A notice names files too: safe as standard output's lines are.
 void WriteNotice(NativeStringView text) {
-  WriteTextToStandardError(text);
+  NativeString line(text);
+  MakeLineSafe(line);
+  WriteTextToStandardError(line);
   WriteToStandardError("\r\n", 2);
 }
 
@@ -78,8 +81,10 @@ void ReportUnhandledFailure(const Exception& error) {
   WritePendingOutput();
   IoErrorCode = 0;
 
-  const std::wstring report = FailureReportText<wchar_t>(error.KindName(), module, offset,
-                                                         error.Message(), console_platform::kLineEnd);
+  std::wstring message(error.Message());
+  MakeLineSafe(message);
+  const std::wstring report =
+      FailureReportText<wchar_t>(error.KindName(), module, offset, message, console_platform::kLineEnd);
   WriteTextToStandardError(report);
   WriteToStandardError("\r\n", 2);
   EndProcessWith(1);
