@@ -393,7 +393,12 @@ def missing_folder(tmp):
 def file_given_as_folder(tmp):
     make(tmp, {"Show.S01E01.mkv": "x"})
     arg = host_path(os.path.join(tmp, "Show.S01E01.mkv"))
-    expect("run", run(arg), (line("Path not found: " + arg), line("Path not found: " + arg), 1))
+    hint = line("Hint: tvtidy tidies a folder, and this is a file: " + arg)
+    expect("run", run(arg), (line("Path not found: " + arg), line("Path not found: " + arg) + hint, 1))
+    # A second argument, meant as a library: tidied as ever, with a hint.
+    lib = host_path(os.path.join(tmp, "lib"))
+    expect("a second argument", run(host_path(tmp), lib)[1:], (line(
+        f"Hint: tvtidy tidies one folder and leaves {lib} alone; tvtidy-link {host_path(tmp)} {lib} fills a library"), 1))
 
 
 @scenario()

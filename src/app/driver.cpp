@@ -103,8 +103,16 @@ bool TakeFolder(NativeString& folder) {
   }
   if (!FolderExists(folder)) {
     SayEnding(NATIVE("Path not found: ") + folder);
+    if (FileEntryExists(folder)) WriteNotice(NATIVE("Hint: tvtidy tidies a folder, and this is a file: ") + folder);
     return false;
   }
+  // Only the first argument counts, as ever; a second one was most likely
+  // meant as a library.
+  const NativeString second = SecondArgument();
+  if (!second.empty())
+    WriteNotice(NativeString(NATIVE("Hint: tvtidy tidies one folder and leaves ")).append(second)
+                    .append(NATIVE(" alone; tvtidy-link ")).append(folder).append(NATIVE(" ")).append(second)
+                    .append(NATIVE(" fills a library")));
   return true;
 }
 

@@ -32,7 +32,7 @@ constexpr NativeStringView kNothingDone[] = {
     NATIVE("Old file kept as: "),  NATIVE("Old file put back: "), NATIVE("Copy kept as: "),
     NATIVE("File put back: "),     NATIVE("Finished replace: "),  NATIVE("Warning: "),
     NATIVE("The library was made: "), NATIVE("Waiting for another run "), NATIVE("Path not found: "),
-    NATIVE("Path not specified")};
+    NATIVE("Path not specified"),   NATIVE("Hint: ")};
 
 // Where " -> " stands between a link's two paths: the link ends in the
 // source's own name. Each arrow is weighed once, by where the last
