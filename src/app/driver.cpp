@@ -233,14 +233,13 @@ void RunLink() {
     libraryMade = true;
   }
   // A library inside the download folder is not a torrent's folder.
-  NativeString full;
+  NativeString full, inThought;
   if (!oneFile && library != folder &&
       CanonicalPath(library.substr(0, library.find_last_not_of(kDelimiter) + 1), full) &&
       SameFolder(FolderPartOf(full), folder)) {
     const NativeStringView name = NativeStringView(full).substr(full.find_last_of(kDelimiter) + 1);
     effects.LeaveOut(name);
-    // Made in thought, it is in no listing: passed here, as the run's listing passes it.
-    if (dryRun && libraryMade) effects.PassedFolder(name);
+    if (dryRun && libraryMade) inThought = name;
   }
   FolderLock lock(library);  // hooks that fire together take turns where show folders are made
   // The library's journal: copies and placeholders are recorded before they
@@ -253,6 +252,9 @@ void RunLink() {
     FinishWhatWasLeft(*journal);
   }
   SweepDirectory(folder, library, effects);
+  // Made in thought, it is in no listing: passed once the listing is done,
+  // among the download folder's lines, as the run's listing passes it.
+  if (!inThought.empty()) effects.PassedFolder(inThought);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
   WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
