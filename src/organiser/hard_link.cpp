@@ -50,10 +50,7 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
     madeInThought_.insert(FullFolderPath(path));
     return true;
   }
-  if (::MakeFolder(path)) {
-    GiveOwnerOf(path, parent);  // root's catch-up run: the hooks that follow can use it
-    return true;
-  }
+  if (MakeFolderOwnedAsItsParent(path)) return true;  // root's catch-up run: the hooks that follow can use it
   const int code = LastErrorCode();  // before the look below
   reason_ = EntryExists(path) ? NativeString(kNameInTheWay) : SystemErrorText(code);
   return false;

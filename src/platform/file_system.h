@@ -35,10 +35,11 @@ bool FolderPathFits(const NativeString& path);
 extern const int kReadOnlyRefusal;
 extern const int kOtherDiskRefusal;
 
-// A folder root's run has made gets the owner and group of `owner` (the
-// folder it was made in), so that later runs as that user can use it. True
-// where nothing needs doing (Windows, a run that is not root's).
-bool GiveOwnerOf(const NativeString& path, const NativeString& owner);
+// MakeFolder, and where root makes it, the owner and group of the folder it
+// is made in, so that later runs as that user can use it. All of it through
+// the folder held open: a folder on the way swapped for a link meanwhile
+// never makes root change another folder's owner.
+bool MakeFolderOwnedAsItsParent(const NativeString& path);
 
 // Removes a file or a link (to a file or a folder); never a real folder, and
 // never a read-only file. On failure LastErrorCode() tells why the deletion failed.

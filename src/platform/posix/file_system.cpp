@@ -194,11 +194,24 @@ bool LinkTargetOf(const NativeString& path, NativeString& target) {
 const int kReadOnlyRefusal = EACCES;
 const int kOtherDiskRefusal = EXDEV;
 
-bool GiveOwnerOf(const NativeString& path, const NativeString& owner) {
-  struct stat from, now;
-  if (geteuid() != 0) return true;
-  if (stat(owner.c_str(), &from) != 0 || lstat(path.c_str(), &now) != 0) return false;
-  return (now.st_uid == from.st_uid && now.st_gid == from.st_gid) || lchown(path.c_str(), from.st_uid, from.st_gid) == 0;
+bool MakeFolderOwnedAsItsParent(const NativeString& path) {
+  if (geteuid() != 0) return MakeFolder(path);
+  const size_t slash = path.find_last_of('/');
+  const NativeString name = path.substr(slash + 1), parent = slash == path.npos ? "." : path.substr(0, slash + 1);
+  if (name.empty()) return MakeFolder(path);
+  const int dir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  struct stat from, made;
+  bool done = fstat(dir, &from) == 0 && mkdirat(dir, name.c_str(), 0777) == 0;
+  if (done && (from.st_uid != 0 || from.st_gid != 0)) {
+    ErrnoKeeper keep;  // the folder is made: its owner is a courtesy
+    const int folder = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder >= 0 && fstat(folder, &made) == 0 && made.st_uid == 0) (void)!fchown(folder, from.st_uid, from.st_gid);
+    if (folder >= 0) close(folder);
+  }
+  ErrnoKeeper keep;
+  close(dir);
+  return done;
 }
 
 bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {

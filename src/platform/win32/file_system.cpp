@@ -286,7 +286,7 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
 const int kReadOnlyRefusal = ERROR_ACCESS_DENIED;
 const int kOtherDiskRefusal = ERROR_NOT_SAME_DEVICE;
 
-bool GiveOwnerOf(const NativeString&, const NativeString&) { return true; }
+bool MakeFolderOwnedAsItsParent(const NativeString& path) { return MakeFolder(path); }
 
 void FullPathName(const NativeString& path, NativeString& full, int& errorCode) {
   SetLastError(0);
