@@ -2187,6 +2187,46 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
     expect("owned as the library", {os.stat(os.path.join(library, f)).st_uid for f in listed(library)}, {65533})
 
 
+@scenario(native_only=True)
+def another_users_links_in_a_shared_folder_are_not_followed_by_root(tmp):
+    """Root's run on a folder that all may write: another user's links lead
+    nowhere they could not reach alone; root's own links still lead on."""
+    if os.geteuid() != 0:
+        return
+    dl, lib, secret, elsewhere = (os.path.join(tmp, n) for n in ("dl", "lib", "secret", "elsewhere"))
+    make(tmp, {"secret/s.mkv": "TOKEN", "secret/Show.S01E02.mkv": "root's", "dl/Show.S01E01.mkv": "x",
+               "dl/Own.S01E01.mkv": "o", "elsewhere/Own": None, "lib": None})
+    os.chmod(dl, 0o1777)
+    os.chmod(secret, 0o700)
+    for folder, mode in ((tmp, 0o755), (os.path.dirname(tmp), 0o711)):  # where the other user can reach
+        os.chmod(folder, mode)
+    other = 65534
+    for link, to in (("Evil.S01E01.mkv", "secret/s.mkv"), ("Show", "secret")):
+        subprocess.run(["ln", "-s", os.path.join(tmp, to), os.path.join(dl, link)], preexec_fn=as_user(other),
+                       check=True)
+    os.symlink(os.path.join(elsewhere, "Own"), os.path.join(dl, "Own"))  # root's own: followed
+    before = files_under(secret)
+    for program, args, wanted in (
+            (LINK, [dl, lib], [f"Created Folder: {lib}/Evil",
+                               f"Link File FAILED: {dl}/Evil.S01E01.mkv (a link another user made in a folder "
+                               "others can write)", f"Removed Folder: {lib}/Evil (nothing could be linked into it)"]),
+            (PROGRAM, [dl], [f"Create Folder FAILED: {dl}/Show", f"Moved File: {dl}/Own.S01E01.mkv"])):
+        out = lines_of(run(*args, program=program)[0])
+        expect(f"{os.path.basename(program)}: refused with its reason", [l for l in wanted if l not in out], [])
+    expect("root's folder as it was", (files_under(secret), os.stat(secret).st_uid), (before, 0))
+    expect("root's own link followed", os.listdir(os.path.join(elsewhere, "Own")), ["Own.S01E01.mkv"])
+    # A user's own download folder: their link leads only where they could read.
+    mine = os.path.join(tmp, "mine")
+    os.mkdir(mine)
+    os.chown(mine, other, other)
+    subprocess.run(["ln", "-s", os.path.join(secret, "s.mkv"), os.path.join(mine, "Peek.S01E01.mkv")],
+                   preexec_fn=as_user(other), check=True)
+    out = lines_of(run(mine, lib, program=LINK)[0])
+    expect("a file its owner could not reach", f"Link File FAILED: {mine}/Peek.S01E01.mkv (a link to what its owner "
+           "could not reach)" in out, True)
+    expect("nothing of root's in the library", os.path.exists(os.path.join(lib, "Peek")), False)
+
+
 UNDO = os.path.join(os.path.dirname(PROGRAM), "tvtidy-undo" + (".exe" if WINE else ""))
 
 

@@ -145,8 +145,11 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   // A symbolic link, relative ones above all, would lead nowhere from the
   // show folder: the file it leads to gets the new name.
   NativeString hop;
-  for (int links = 0; links < 40 && LinkTargetOf(leadsTo_.empty() ? source : leadsTo_, hop); ++links)
+  for (int links = 0; links < 40 && LinkTargetOf(leadsTo_.empty() ? source : leadsTo_, hop); ++links) {
+    // Each link on the way, as the kernel would let its folder's users follow it.
+    if (!MayFollowLink(leadsTo_.empty() ? source : leadsTo_, false, reason_)) throw EInOutError(reason_);
     leadsTo_.swap(hop);
+  }
   if (!leadsTo_.empty() && !FileEntryExists(leadsTo_))
     throw EInOutError(NativeString(NATIVE("a symbolic link that leads to no file")));
   const NativeString& linked = leadsTo_.empty() ? source : leadsTo_;

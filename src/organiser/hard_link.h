@@ -47,6 +47,10 @@ class LinkEffects : public SweepEffects {
   // The library itself, made by this run: its line alone.
   void LibraryCreated(NativeStringView folder);
   void FolderFailed(NativeStringView folder) override;
+  void FolderRefused(NativeStringView folder, NativeStringView why) override {
+    reason_.assign(why);
+    FolderFailed(folder);
+  }
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
   void ListingFailed(NativeStringView folder, int code) override;

@@ -25,6 +25,10 @@ class PreviewEffects : public SweepEffects {
   void Skipped(NativeStringView name) override;
   void FolderCreated(NativeStringView folder) override;
   void FolderFailed(NativeStringView folder) override;
+  void FolderRefused(NativeStringView folder, NativeStringView why) override {
+    reason_.assign(why);
+    FolderFailed(folder);
+  }
   void Moved(NativeStringView source, NativeStringView target) override;
   void MoveFailed(NativeStringView source, const Exception* why) override;
   // What the run would finish first, of what its journal shows a stopped run left.

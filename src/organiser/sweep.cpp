@@ -233,6 +233,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
   // show name: only into those does a plain file take the quick rename, so
   // that it decides as the checks would. One entry per show.
   std::unordered_map<NativeString, NativeString> checkedFolders;
+  NativeString refusal;
   ReadAlikeFolders readAlike;  // tvtidy-link's: read on the first show looked for
   effects.FoldersMadeInThought(library, [&](NativeStringView name) { readAlike.AddUnlisted(name); });
 
@@ -319,6 +320,11 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
           showFolder.swap(variant);
           showFolderExisted = true;
         }
+      }
+      // Someone's link in a shared folder is no show folder of ours.
+      if (showFolderExisted && !MayFollowLink(showFolder, true, refusal)) {
+        effects.FolderRefused(showFolder, refusal);
+        continue;
       }
       if (!showFolderExisted) {
         if (!effects.MakeFolder(showFolder)) {

@@ -34,7 +34,10 @@ class SweepEffects {
   virtual bool MakeFolder(const NativeString& path) = 0;
   // Whether a show folder under another spelling can take the episodes:
   // there, and this user may add entries to it.
-  virtual bool UsableFolder(const NativeString& path) { return FolderExists(path) && MayChangeEntriesIn(path); }
+  virtual bool UsableFolder(const NativeString& path) {
+    NativeString why;
+    return FolderExists(path) && MayChangeEntriesIn(path) && MayFollowLink(path, true, why);
+  }
   // A plain file moved by the platform's quick way alone, or false with
   // nothing changed.
   virtual bool QuickMove(const NativeString& source, const NativeString& target) = 0;
@@ -47,6 +50,12 @@ class SweepEffects {
   virtual void Skipped(NativeStringView name) = 0;
   virtual void FolderCreated(NativeStringView folder) = 0;
   virtual void FolderFailed(NativeStringView folder) = 0;
+  // A show folder that is a link not to be followed (MayFollowLink): its
+  // episodes stay, and the line says why where the program gives reasons.
+  virtual void FolderRefused(NativeStringView folder, NativeStringView why) {
+    (void)why;
+    FolderFailed(folder);
+  }
   virtual void Moved(NativeStringView source, NativeStringView target) = 0;
   // why: the failure, when it was one of the program's own error kinds.
   virtual void MoveFailed(NativeStringView source, const Exception* why) = 0;

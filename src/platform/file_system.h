@@ -207,6 +207,14 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder);
 // LastErrorCode() (POSIX); Windows leaves that to the call itself: true.
 bool MayChangeEntriesIn(const NativeString& folder);
 
+// Whether the entry, where it is a symbolic link, may be followed: as the
+// kernel's rule for shared folders has it, a link in a folder that others can
+// write only where it is this user's or the folder owner's; and one of
+// another user only to what that user could read (a file) or change (a
+// folder, to make entries in). True for anything but a link, and on Windows.
+// Else false, with the reason in `why`.
+bool MayFollowLink(const NativeString& path, bool toChange, NativeString& why);
+
 // Points in a move where a test steps in, through the sweep's effects: a
 // rival process, a writer, a signal. tvtidy's own effects do nothing there.
 // Reserved: a placeholder of the program's own holds the destination's name
