@@ -1013,7 +1013,8 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
   // Its lines are the run's, with "Would" where the run says what it did.
   for (std::string& line : foreseen.lines)
     for (const auto& [would, did] : {std::pair{"Would Link File: ", "Linked File: "},
-                                     std::pair{"Would Create Folder: ", "Created Folder: "}})
+                                     std::pair{"Would Create Folder: ", "Created Folder: "},
+                                     std::pair{"Would Remove Folder: ", "Removed Folder: "}})
       if (line.rfind(would, 0) == 0) line = did + line.substr(strlen(would));
   if (Tree(link) != treeBefore) return "the dry run changed the folder";
   for (int pass = 0; pass < 2; ++pass) {

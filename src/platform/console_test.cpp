@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/letter_case.h"
 #include "platform/process.h"
 #include "platform/progress.h"
+#include "platform/test_support.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -178,6 +180,23 @@ TEST(CopyProgressText, ShareRateAndTimeLeft) {
       {NATIVE("bad\x1B[2J.mkv"), 1, 2, 1, NATIVE("Copying bad?[2J.mkv: 50% of 2 B, 1 B/s, 1 s left")},
   };
   for (const auto& c : cases) EXPECT_EQ(ProgressText(c.name, c.copied, c.size, c.seconds), c.text);
+}
+
+// However narrow the terminal and however wide the name's letters, the line
+// stays within one row, and a name that is cut keeps its end.
+TEST(CopyProgressText, FitsTheTerminalInColumns) {
+  const NativeString wide = fs::path(u8"\u65E5\u672C\u306E\u756A\u7D44\u306E\u9577\u3044\u540D\u524D.S01E01.mkv").native();
+  const NativeString accented = fs::path(u8"Cafe\u0301.Sho\u0301w.With.A.Long.Name.S01E01.mkv").native();
+  for (const NativeString& name : {NativeString(NATIVE("A.Very.Long.Show.Name.With.Many.Words.S01E01.1080p.mkv")),
+                                   wide, accented})
+    for (const std::size_t columns : {20, 40, 80, 200}) {
+      const NativeString text = ProgressText(name, 1'000'000, 900'000'000, 1, columns);
+      EXPECT_LT(ColumnsOf(text), columns) << fs::path(text) << " in " << columns;
+      if (columns >= 80) {
+        EXPECT_NE(text.find(NATIVE(".mkv: ")), text.npos) << fs::path(text);
+      }
+    }
+  EXPECT_EQ(ColumnsOf(wide), 10u * 2 + 11);
 }
 
 TEST(EInOutErrorText, FollowsTheTable) {

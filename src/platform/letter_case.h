@@ -1,6 +1,8 @@
 // Letter case as the file systems that ignore it see names.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/text.h"
 
 // Below, equal to or above zero as a is before, one with or after b, with
@@ -23,6 +25,11 @@ int CompareCaseKeys(NativeStringView a, NativeStringView b);
 // only in how their accents are encoded compare equal; a name that is not
 // UTF-8 (POSIX) or not valid UTF-16 (Windows, NormalizeString) stays as it is.
 void ComposedForm(NativeStringView name, NativeString& composed);
+
+// The columns a terminal gives the text, as Unicode's East Asian widths have
+// it (a wide letter two, a combining mark none); one for a byte that is not
+// UTF-8, which a terminal-safe text shows as "?". Windows: one per code point.
+std::size_t ColumnsOf(NativeStringView text);
 
 struct IgnoringCaseLess {
   using is_transparent = void;

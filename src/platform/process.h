@@ -75,6 +75,9 @@ void WriteNotice(NativeStringView text);
 // Whether standard error is a terminal (asked once): only there is a line
 // redrawn in place.
 bool StandardErrorIsTerminal();
+// The terminal's width in columns, asked each time (a window resized); 80
+// where it does not say.
+std::size_t TerminalColumns();
 // A clock that only goes forward, in milliseconds from an arbitrary start.
 std::uint64_t MonotonicMilliseconds();
 // The text on standard error as it is, with no line end.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/letter_case.h"
 #include "platform/process.h"
 
 namespace {
@@ -38,18 +39,15 @@ std::string TimeLeft(double seconds) {
 
 }  // namespace
 
-NativeString ProgressText(NativeStringView name, std::uint64_t copied, std::uint64_t size, double seconds) {
-  // A long name is cut at its start: the episode marker is near the end.
-  constexpr size_t kWidest = 40;
-  NativeString text = NATIVE("Copying ");
-  if (name.size() > kWidest) text.append(NATIVE("...")).append(name.substr(name.size() - kWidest + 3));
-  else text.append(name);
+NativeString ProgressText(NativeStringView name, std::uint64_t copied, std::uint64_t size, double seconds,
+                          std::size_t columns) {
   // The terminal's own controls in a name are shown as "?".
+  NativeString shown(name);
 #ifdef _WIN32
-  for (NativeChar& c : text)
+  for (NativeChar& c : shown)
     if (c < 0x20 || (c >= 0x7f && c < 0xa0)) c = NATIVE('?');
 #else
-  MakeTerminalSafe(text);
+  MakeTerminalSafe(shown);
 #endif
   const double rate = seconds > 0 ? static_cast<double>(copied) / seconds : 0;
   const unsigned percent = size > 0 ? static_cast<unsigned>(copied * 100 / size) : 100;
@@ -57,6 +55,27 @@ NativeString ProgressText(NativeStringView name, std::uint64_t copied, std::uint
   if (rate > 0) {
     rest += ", " + Amount(rate) + "/s, " + TimeLeft(static_cast<double>(size - copied) / rate);
   }
+  // A long name is cut at its start (the episode marker is near the end), to
+  // 40 columns at most and to what the figures leave of the width.
+  constexpr std::size_t kWidest = 40, kPrefix = 8;  // "Copying "
+  const std::size_t width = columns > 1 ? columns - 1 : 0;
+  const std::size_t room = std::min(kWidest, width > kPrefix + rest.size() + 4 ? width - kPrefix - rest.size() : 4);
+  if (ColumnsOf(shown) > room) {
+    do {
+      size_t next = 1;  // a whole character each time
+#ifdef _WIN32
+      if (shown.size() > 1 && shown[1] >= 0xDC00 && shown[1] < 0xE000) next = 2;
+#else
+      while (next < shown.size() && (static_cast<unsigned char>(shown[next]) & 0xC0) == 0x80) ++next;
+#endif
+      shown.erase(0, next);
+    } while (!shown.empty() && ColumnsOf(shown) + 3 > room);
+    shown.insert(0, NATIVE("..."));
+  }
+  NativeString text = NATIVE("Copying ");
+  text.append(shown);
+  const std::size_t used = ColumnsOf(text);
+  if (used + rest.size() > width) rest.resize(width > used ? width - used : 0);  // the figures are ASCII
   text.append(rest.begin(), rest.end());
   return text;
 }
@@ -80,11 +99,15 @@ void CopyProgress::Reached(std::uint64_t copied) {
     next_ = UINT64_MAX;  // logs and pipes get nothing of this
     return;
   }
-  const NativeString text = ProgressText(name_, copied, size_, static_cast<double>(now - start_) / 1000);
-  // Redrawn over the last: what it drew before and is longer is blanked.
+  const std::size_t columns = TerminalColumns();
+  const NativeString text = ProgressText(name_, copied, size_, static_cast<double>(now - start_) / 1000, columns);
+  // Redrawn over the last: what it drew before and is longer is blanked,
+  // within the width (a narrowed window has wrapped it anyway).
+  const std::size_t shown = ColumnsOf(text);
   NativeString line(1, NATIVE('\r'));
   line.append(text);
-  if (text.size() < drawn_) line.append(drawn_ - text.size(), NATIVE(' '));
+  drawn_ = std::min(drawn_, columns > 1 ? columns - 1 : 0);
+  if (shown < drawn_) line.append(drawn_ - shown, NATIVE(' '));
   WriteToTerminal(line);
-  drawn_ = std::max(drawn_, text.size());
+  drawn_ = std::max(drawn_, shown);
 }

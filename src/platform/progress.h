@@ -22,8 +22,11 @@ class CopyProgress {
   NativeStringView name_;
   std::uint64_t size_;
   std::uint64_t start_, next_;  // in milliseconds
-  size_t drawn_ = 0;  // the width of the line on the terminal, 0 when none
+  size_t drawn_ = 0;  // the columns the line takes on the terminal, 0 when none
 };
 
-// The line's text: "Copying <name>: 42% of 1.5 GB, 85 MB/s, 12 s left".
-NativeString ProgressText(NativeStringView name, std::uint64_t copied, std::uint64_t size, double seconds);
+// The line's text: "Copying <name>: 42% of 1.5 GB, 85 MB/s, 12 s left", in
+// fewer columns than the terminal has (the last one left free, so that no
+// terminal wraps it): a long name loses its start, then the figures their end.
+NativeString ProgressText(NativeStringView name, std::uint64_t copied, std::uint64_t size, double seconds,
+                          std::size_t columns = 200);

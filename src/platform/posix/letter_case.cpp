@@ -81,3 +81,21 @@ void ComposedForm(NativeStringView name, NativeString& composed) {
   composed.assign(reinterpret_cast<const char*>(result));
   free(result);
 }
+
+std::size_t ColumnsOf(NativeStringView text) {
+  std::size_t columns = 0;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (size_t at = 0; at < text.size();) {
+    utf8proc_int32_t point;
+    const utf8proc_ssize_t used =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &point);
+    if (used <= 0) {
+      ++columns;
+      ++at;
+      continue;
+    }
+    at += static_cast<size_t>(used);
+    columns += static_cast<std::size_t>(std::max(utf8proc_charwidth(point), 0));
+  }
+  return columns;
+}

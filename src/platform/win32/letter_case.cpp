@@ -24,3 +24,18 @@ void ComposedForm(NativeStringView name, NativeString& composed) {
   normal.resize(static_cast<size_t>(made));
   composed.swap(normal);
 }
+
+// The console's own rule, near enough: the wide blocks of East Asian
+// scripts two columns, combining accents none, a surrogate pair once.
+std::size_t ColumnsOf(NativeStringView text) {
+  std::size_t columns = 0;
+  for (const wchar_t unit : text) {
+    if ((unit >= 0xDC00 && unit < 0xE000) || (unit >= 0x0300 && unit < 0x0370)) continue;
+    const bool wide = (unit >= 0x1100 && unit < 0x1160) || (unit >= 0x2E80 && unit < 0xA4D0) ||
+                      (unit >= 0xAC00 && unit < 0xD7A4) || (unit >= 0xF900 && unit < 0xFB00) ||
+                      (unit >= 0xFE30 && unit < 0xFE50) || (unit >= 0xFF00 && unit < 0xFF61) ||
+                      (unit >= 0xFFE0 && unit < 0xFFE7);
+    columns += wide ? 2 : 1;
+  }
+  return columns;
+}

@@ -48,6 +48,12 @@ bool StandardErrorIsTerminal() {
   return terminal;
 }
 void WriteToTerminal(NativeStringView text) { WriteTextToStandardError(text); }
+std::size_t TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 80;
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return columns > 0 ? static_cast<std::size_t>(columns) : 80;
+}
 std::uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
 
 // A notice names files too: safe as standard output's lines are.
