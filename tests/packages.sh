@@ -95,9 +95,9 @@ ok "the manual pages are clean"
 # Every kind of line each program prints is listed in its manual page; and
 # every line kind the sources write is in this table, so none is left out.
 declare -A kinds=(
-  [tvtidy]="Skipped File:|Created Folder:|Create Folder FAILED:|Moved File:|Move File FAILED:|Moved|Path not specified|Path not found:|Old file put back:|Old file kept as:|Copy kept as:|File put back:|Finished replace:|Waiting for another run|Exception"
+  [tvtidy]="Skipped File:|Created Folder:|Create Folder FAILED:|Moved File:|Move File FAILED:|Moved|Path not specified|Path not found:|Old file put back:|Old file kept as:|Copy kept as:|File put back:|Finished replace:|Waiting for another run|Hint:|Exception"
   [tvtidy-preview]="Skipped File:|Would Create Folder:|Create Folder FAILED:|Would Move File:|Would Replace File:|Move File FAILED:|Would move|Warning:|Would put back old file:|Would put back file:|Would finish replace:|Old file kept as:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
-  [tvtidy-link]="Skipped File:|Skipped Folder:|Created Folder:|Would Create Folder:|Create Folder FAILED:|Linked File:|Would Link File:|Already Linked:|Copied File:|Would Copy File:|Already Copied:|Maybe Linked:|List Folder FAILED:|Link File FAILED:|Removed Folder:|Linked|Would link|The library was made:|The library would be made:|Warning:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
+  [tvtidy-link]="Skipped File:|Skipped Folder:|Created Folder:|Would Create Folder:|Create Folder FAILED:|Linked File:|Would Link File:|Already Linked:|Copied File:|Would Copy File:|Already Copied:|Maybe Linked:|List Folder FAILED:|Link File FAILED:|Removed Folder:|Would Remove Folder:|Linked|Would link|The library was made:|The library would be made:|Warning:|Path not specified|Path not found:|Not a folder:|Unknown option:|Unexpected argument:|Usage:"
   [tvtidy-undo]="Restored File:|Would Restore File:|Restore File FAILED:|Already Restored:|Removed Link:|Would Remove Link:|Remove Link FAILED:|Removed Copy:|Would Remove Copy:|Remove Copy FAILED:|Removed Folder:|Would Remove Folder:|Remove Folder FAILED:|Kept Folder:|Already Removed:|Copy kept as:|Old file put back:|Old file kept as:|File put back:|Finished replace:|Restored|Would restore|Not a log of tvtidy or tvtidy-link|No line of tvtidy or tvtidy-link|No run of tvtidy or tvtidy-link is recorded|Path not specified|Path not found:|Unknown option:|Unexpected argument:|Usage:"
 )
 for program in "${!kinds[@]}"; do
@@ -136,4 +136,12 @@ status=$?
   grep -q 'install -y -qq cmake' "$work/apt.txt" && grep -qx 'Still not found after apt-get: cmake' "$work/err.txt"; } ||
   { cat "$work/err.txt"; fail "./run without cmake as root (status $status)"; }
 ok "./run without the build tools names the command that installs them, or installs them as root"
-echo "packages: 7 passed, 0 failed"
+# A clone of root's, run by an ordinary user with the tools there: one line
+# that says where the build cannot go, status 2, nothing of CMake's.
+setpriv --reuid=65533 --regid=65533 --clear-groups "$work/clone/run" "$work/tv" >"$work/out.txt" 2>"$work/err.txt"
+status=$?
+[ "$(id -u)" -ne 0 ] || { [ $status -eq 2 ] && [ "$(wc -l <"$work/err.txt")" -eq 1 ] &&
+  grep -q 'which this user cannot write: use a clone of your own' "$work/err.txt"; } ||
+  { cat "$work/err.txt"; fail "./run in a clone of root's as an ordinary user (status $status)"; }
+ok "./run in a clone this user cannot write says so in one line"
+echo "packages: 8 passed, 0 failed"
