@@ -415,7 +415,8 @@ def two_episodes_of_a_new_show_and_a_skipped_file(tmp):
                "notes.txt": "n", "Sub/Show.Name.S01E03.mkv": "three"})
     base = host_path(tmp) + SEP
     out, err, rc = run(host_path(tmp), "ignored second argument")
-    expect("rc/err", (rc, err), (1, b""))
+    expect("rc/err", (rc, err), (1, line(f"Hint: tvtidy tidies one folder and leaves ignored second argument alone; "
+                                         f"tvtidy-link {host_path(tmp)} ignored second argument fills a library")))
     got = lines_of(out)
     expect("lines", sorted(got), sorted([
         "Created Folder: " + base + "Show Name",
