@@ -2189,6 +2189,30 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
 
 
 @scenario(native_only=True)
+def a_journal_others_could_write_is_not_acted_on(tmp):
+    """A journal whose mode let other users write it may hold their lines: a
+    forged record of a replace that arrived would have the run remove any
+    file of that size and time. Neither the preview nor the run acts on it."""
+    victim = os.path.join(tmp, "keep", "thesis.odt")
+    make(tmp, {"keep/thesis.odt": "only copy", "Show.S01E01.mkv": "e"})
+    info = os.stat(victim)
+    forged = (f"run\ttvtidy\naside\t{victim}\t{victim}x\t{info.st_size}\t{info.st_mtime_ns}\tShow.S01E01.mkv\n"
+              f"arrived\t{victim}\n")
+    journal_path = os.path.join(tmp, ".tvtidy.journal")
+    with open(journal_path, "w") as f:
+        f.write(forged)
+    os.chmod(journal_path, 0o666)
+    notice = f"Other users could write the journal {journal_path}: what it holds is not trusted"
+    out, err, rc = run(tmp, program=PREVIEW)
+    expect("the preview", (lines_of(err), "thesis" in out.decode()), ([notice], False))
+    out, err, rc = run(tmp)
+    expect("the run", (lines_of(err), lines_of(out)), ([notice + ", and it is begun anew"],
+           [f"Created Folder: {tmp}/Show", f"Moved File: {tmp}/Show.S01E01.mkv", "Moved 1 files"]))
+    expect("nothing of it acted on", (open(victim).read(), oct(os.stat(journal_path).st_mode & 0o777)),
+           ("only copy", "0o600"))
+
+
+@scenario(native_only=True)
 def another_users_links_in_a_shared_folder_are_not_followed_by_root(tmp):
     """Root's run on a folder that all may write: another user's links lead
     nowhere they could not reach alone; root's own links still lead on."""

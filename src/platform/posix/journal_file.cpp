@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/ending.h"
+#include "platform/posix/file_facts.h"
 #include "platform/process.h"
 
 namespace {
@@ -36,24 +37,39 @@ bool TakeTurn(int fd, const NativeString& path) {
 }
 
 // A plain file of this user's, or root's: a journal that another user made
-// (a shared download folder) is no record of this user's runs. Only its
-// owner or root can have let others write it; it is closed to them again
-// (a file system that keeps no modes, exFAT, shows them all open anyway).
-bool PlainFile(int fd) {
+// (a shared download folder) is no record of this user's runs. One that
+// others could write (its mode says so, and the file system keeps modes: it
+// is one that keeps modes) may hold their lines, which a run would act on:
+// not read, and begun anew, closed to them, by a run. A file system that
+// keeps no modes (exFAT) shows every file open: there the mode tells nothing.
+enum class Trust { Ours, NotOurs, OpenToOthers };
+Trust TrustIn(int fd) {
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (info.st_uid != geteuid() && info.st_uid != 0)) return false;
-  if ((info.st_mode & 022) != 0 && fchmod(fd, 0600) != 0) {
-    // Read only, or a file system that refuses modes: it is still ours.
-  }
-  return true;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (info.st_uid != geteuid() && info.st_uid != 0))
+    return Trust::NotOurs;
+  if ((info.st_mode & 022) == 0) return Trust::Ours;
+  const std::string type = MountTypeOf(info.st_dev);
+  for (const char* modeless : {"vfat", "msdos", "exfat", "fuseblk", "ntfs", "ntfs3"})
+    if (type == modeless) return Trust::Ours;
+  return Trust::OpenToOthers;
 }
 }  // namespace
 
 JournalFile::JournalFile(const NativeString& path, bool forWriting) : path_(path), forWriting_(forWriting) {
   int fd = OpenJournal(path, forWriting);
-  if (fd >= 0 && (!PlainFile(fd) || (forWriting && !TakeTurn(fd, path)))) {
+  const Trust trust = fd >= 0 ? TrustIn(fd) : Trust::NotOurs;
+  if (fd >= 0 && (trust == Trust::NotOurs || (trust == Trust::OpenToOthers && !forWriting) ||
+                  (forWriting && !TakeTurn(fd, path)))) {
     close(fd);
     fd = -1;
+  }
+  if (trust == Trust::OpenToOthers) {
+    WriteNotice(NativeString("Other users could write the journal ") + path + ": what it holds is not trusted" +
+                (fd >= 0 ? ", and it is begun anew" : ""));
+    if (fd >= 0 && (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0)) {
+      close(fd);
+      fd = -1;
+    }
   }
   // Held: the file this run writes must still be the one under the name
   // (another run may have started it anew while this one waited).
