@@ -194,6 +194,9 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
   CheckMove(sourcePath, destinationPath, disk);
   const NativeString& destination = scratch.destination;
   if (!disk.EntryExists(destination)) return false;
+  // Another file's short name: that file is no old version of this one.
+  if (OnlyAShortNameOf(destination))
+    throw EInOutError(NativeString(NATIVE("another file's short name is this name")));
   // A show folder that leads back to the tidied folder: the "old file" is
   // the episode itself.
   RefuseTheFileItself(scratch.source, destination, disk);

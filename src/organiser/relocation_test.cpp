@@ -187,6 +187,26 @@ TEST_F(Relocation, WindowsPathFormat) {
   EXPECT_EQ(Attempt(tmp / "a*.mkv", tmp / "Show\\a.mkv"), kNoFile);
 }
 
+#ifdef _WIN32
+// An episode named as another file's 8.3 short name replaces nothing: the
+// name reaches that file, which is no old version of the episode.
+TEST_F(Relocation, AnotherFilesShortNameIsNoOldFile) {
+  WriteFile(tmp.Path() / "Show" / "AS01E01 Pilot.mkv", "the other file");
+  wchar_t alias[MAX_PATH];
+  const NativeString other = tmp / "Show\\AS01E01 Pilot.mkv";
+  const DWORD length = GetShortPathNameW(other.c_str(), alias, MAX_PATH);
+  const NativeString shortName = NativeString(alias, length).substr(NativeString(alias, length).find_last_of(L'\\') + 1);
+  if (length == 0 || shortName == L"AS01E01 Pilot.mkv") GTEST_SKIP() << "no short names here";
+  const NativeString episode = tmp / shortName;
+  WriteFile(episode, "episode");
+  EXPECT_TRUE(OnlyAShortNameOf(tmp / (L"Show\\" + shortName)));
+  for (const NativeString name : {L"AS01E01 Pilot.mkv", L"as01e01 pilot.MKV", L"old.mkv", L"none.mkv"})
+    EXPECT_FALSE(OnlyAShortNameOf(tmp / (L"Show\\" + name)));
+  EXPECT_THROW(PlanReplace(episode, tmp / (L"Show\\" + shortName), TheDisk()), EInOutError);
+  EXPECT_EQ(ReadFile(other), "the other file");
+}
+#endif
+
 // ./test maps drive Y: to a folder of the build tree in Wine's prefix.
 TEST_F(Relocation, AnotherDriveIsReachedByCopyAndRemoval) {
   if (GetDriveTypeW(L"Y:\\") == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive Y:";

@@ -326,6 +326,11 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
         effects.FolderRefused(showFolder, refusal);
         continue;
       }
+      // Nor is another folder found by its short name (Windows).
+      if (showFolderExisted && OnlyAShortNameOf(showFolder)) {
+        effects.FolderRefused(showFolder, NATIVE("another folder's short name is this name"));
+        continue;
+      }
       if (!showFolderExisted) {
         if (!effects.MakeFolder(showFolder)) {
           effects.FolderFailed(showFolder);

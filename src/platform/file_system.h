@@ -186,6 +186,12 @@ bool LinkTargetOf(const NativeString& path, NativeString& target);
 // earlier look). False, with `stored` the path, when it cannot be told.
 bool StoredNameNow(const NativeString& path, NativeString& stored);
 
+// Whether the path's last name reaches an entry only as that entry's 8.3
+// short name (Windows, where short names are kept: system drives, FAT32,
+// exFAT): the entry is another file or folder, never the one of that name.
+// Always false on POSIX.
+bool OnlyAShortNameOf(const NativeString& path);
+
 // Whether the folder's file system looks names up without regard to letter
 // case (exFAT, FAT, SMB; always on Windows): its own name in another case
 // finds it. A folder not there yet is asked of its parent.

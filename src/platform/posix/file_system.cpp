@@ -225,6 +225,8 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
 
 bool LookAlikeBeside(const NativeString&) { return false; }  // logs keep the bytes
 
+bool OnlyAShortNameOf(const NativeString&) { return false; }  // no short names
+
 bool NamesIgnoreCaseIn(const NativeString& folder) {
   // Where the folder really is (through links), or its parent, not made yet.
   char resolved[PATH_MAX];

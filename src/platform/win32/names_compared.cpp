@@ -40,6 +40,25 @@ std::string InAnsiPage(const wchar_t* name, int length) {
 }
 }  // namespace
 
+bool OnlyAShortNameOf(const NativeString& path) {
+  NativeStringView named = path;
+  while (named.size() > 1 && named.back() == L'\\') named.remove_suffix(1);
+  const NativeStringView name = named.substr(named.find_last_of(L'\\') + 1);
+  // Only a name of the 8.3 form can be a short name: no call for the rest.
+  const size_t dot = name.find(L'.');
+  const bool eightDotThree = name.size() <= 12 && name.find(L' ') == name.npos &&
+                             (dot == name.npos ? name.size() <= 8
+                                               : dot <= 8 && name.size() - dot - 1 <= 3 &&
+                                                     name.find(L'.', dot + 1) == name.npos);
+  if (!eightDotThree) return false;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(NativeString(named).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  // Its long name, whatever its letter case, or not this entry's name at all.
+  return CompareStringOrdinal(found.cFileName, -1, name.data(), static_cast<int>(name.size()), TRUE) != CSTR_EQUAL;
+}
+
 bool LookAlikeBeside(const NativeString& path) {
   NativeStringView named = path;
   while (named.size() > 1 && named.back() == L'\\') named.remove_suffix(1);
