@@ -713,6 +713,13 @@ def blanks_at_the_ends_of_a_name(tmp):
     expected = ["Created Folder: " + base + "Show Name"] + ["Moved File: " + base + n.replace("\t", "?") for n in names]
     check_sweep(out, base, expected, len(names))
     expect("tree", tree(tmp), {"Show Name"} | {"Show Name/" + n for n in names})
+    if WINE:
+        # A name Win32 would trim, beside a folder of the trimmed name: the
+        # move is refused, and the folder stays where it is.
+        make(tmp, {"X.S01E01.mkv/keep.txt": "inside", "X.S01E01.mkv ": "episode"})
+        out = lines_of(run(host_path(tmp))[0])
+        expect("a trailing space", (f"Move File FAILED: {base}X.S01E01.mkv " in out,
+                                    open(os.path.join(tmp, "X.S01E01.mkv", "keep.txt")).read()), (True, "inside"))
 
 
 @scenario()

@@ -170,6 +170,13 @@ bool SweptMoveView::FileEntryExists(const NativeString& path) const {
 
 void CheckMove(const NativeString& sourcePath, const NativeString& destinationPath,
                const DiskView& disk, bool removesSource) {
+#ifdef _WIN32
+  // A name that ends in a space or a dot (Linux and shares make them): every
+  // call would trim it and act on another entry, a folder of the trimmed name say.
+  const NativeStringView name = NativeStringView(sourcePath).substr(sourcePath.find_last_of(L'\\') + 1);
+  if (!name.empty() && (name.back() == L' ' || name.back() == L'.'))
+    throw EInOutError(NativeString(L"a name that ends in a space or a dot, which Windows trims"));
+#endif
   ExpandInto(sourcePath, scratch.source);
   ExpandInto(destinationPath, scratch.destination);
   CheckPath(scratch.source, true, scratch.full, scratch.parent, disk);
