@@ -634,6 +634,24 @@ def preview_warns_of_what_the_run_would_leave_or_make(tmp):
 
 
 @scenario()
+def a_link_under_the_episodes_name_is_decided_before_anything_moves(tmp):
+    """A link in the show folder under the episode's name: where it leads to
+    a folder, Windows refuses it as a folder in the way, the preview alike, and
+    nothing moves; POSIX replaces the link itself, as it says beforehand."""
+    make(tmp, {"elsewhere/keep": "x", "Show.S01E01.mkv": "episode", "Show": None})
+    os.symlink(os.path.join(tmp, "elsewhere"), os.path.join(tmp, "Show", "Show.S01E01.mkv"))
+    b = host_path(tmp) + SEP
+    foreseen, done = (lines_of(run(host_path(tmp), program=p)[0]) for p in (PREVIEW, PROGRAM))
+    if WINE:
+        expect("refused alike", (foreseen[0], done[0]), (f"Move File FAILED: {b}Show.S01E01.mkv (a folder of that "
+               "name is in the way)", f"Move File FAILED: {b}Show.S01E01.mkv"))
+    else:
+        expect("replaced, as foreseen", (foreseen[0], done[0]), (f"Would Replace File: {b}Show.S01E01.mkv -> "
+               f"{b}Show{SEP}Show.S01E01.mkv", f"Moved File: {b}Show.S01E01.mkv"))
+    expect("the folder it leads to untouched", os.listdir(os.path.join(tmp, "elsewhere")), ["keep"])
+
+
+@scenario()
 def preview_then_run_agree_line_for_line(tmp):
     layouts = {
         "mixed": {"Show.Name.S01E01.mkv": "1", "Show.Name.S01E02.mkv": "2", "notes.txt": "n",

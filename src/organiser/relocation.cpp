@@ -209,6 +209,10 @@ bool PlanReplace(const NativeString& sourcePath, const NativeString& destination
   RefuseTheFileItself(scratch.source, destination, disk);
   if (disk.IsRemovableEntry(destination)) {
 #ifdef _WIN32
+    // A link to a folder may be removed, yet is no file to set aside: the
+    // replace would fail after moving it and the episode about. Said before
+    // anything moves, by the preview alike.
+    if (::FolderExists(destination)) throw EInOutError(NativeString(NATIVE("a folder of that name is in the way")));
     // The old file waits beside itself under a hidden name, which must fit
     // within the same 260 units (POSIX reaches it through its folder).
     const NativeString aside = FolderPartOf(destination).append(kAsidePrefix).append(NATIVE("XXXXXX"));
