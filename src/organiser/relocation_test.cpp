@@ -215,6 +215,18 @@ TEST_F(Relocation, AnotherDriveIsReachedByCopyAndRemoval) {
   EXPECT_EQ(ReadFile(destination), "new");
   EXPECT_FALSE(fs::exists(tmp.Path() / "a.mkv"));
   DeleteFileW(destination.c_str());
+  // Just under the limit, with a name shorter than the hidden copy's: the
+  // copy's own path would pass it, so the move fails with nothing made.
+  const NativeString folder = L"Y:\\tvtidy-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+  const NativeString name = L"a.mkv", deep = folder + NativeString(259 - folder.size() - 1 - name.size(), L'd') + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) && CreateDirectoryW(deep.c_str(), nullptr));
+  EXPECT_EQ((deep + name).size(), 259u);
+  WriteFile(tmp.Path() / "a.mkv", "new");
+  EXPECT_NE(Attempt(tmp / "a.mkv", deep + name), Raised());
+  EXPECT_EQ(ReadFile(tmp.Path() / "a.mkv"), "new");
+  EXPECT_TRUE(fs::is_empty(fs::path(deep)));
+  RemoveDirectoryW(deep.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 // Drive letters that differ in case are different roots: a copy, then the

@@ -170,6 +170,12 @@ class CopyMove {
     if (!KnowByHandle(from, start_, &information)) return false;
     for (int attempt = 0; attempt < 64 && copy_ == INVALID_HANDLE_VALUE; ++attempt) {
       HiddenNameBeside(destination_, L".tvtidy-", temporary_);
+      // Longer than a short episode's name: past the limit Windows keeps to
+      // (Wine does not), the copy could not be made.
+      if (temporary_.size() >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+      }
       BeginInFlight(InFlightKind::Copy, temporary_, source_);  // the journal hears of it first
       copy_ = CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
