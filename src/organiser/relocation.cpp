@@ -59,6 +59,8 @@ NativeString ExpandToFullPath(const NativeString& path) {
   return full;
 }
 
+bool PathTooLong(const NativeString& path) { return CheckPathText(path) == PathTextFault::TooLong; }
+
 void CheckRelocationPath(const NativeString& path, bool mustExist) {
   NativeString full, parent;
   CheckPath(path, mustExist, full, parent);

@@ -39,6 +39,9 @@ NativeString ExpandToFullPath(const NativeString& path);
 // The checks made on each path before anything on disk changes.
 void CheckRelocationPath(const NativeString& path, bool mustExist);
 
+// Whether a path's text is past the length every move of it fails on.
+bool PathTooLong(const NativeString& path);
+
 // What the checks of a move ask of the disk. A run asks the disk itself; a
 // preview answers with the disk as the run will have changed it by then.
 class DiskView {

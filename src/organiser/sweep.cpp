@@ -331,6 +331,12 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
         effects.FolderRefused(showFolder, NATIVE("another folder's short name is this name"));
         continue;
       }
+      // A move bound to fail on its path's length gets no folder made for it.
+      if (!showFolderExisted && PathTooLong(showFolder + kDelimiter + NativeString(entry.name))) {
+        const EPathTooLongException tooLong(NATIVE("The specified path is too long"));
+        effects.MoveFailed(source, &tooLong);
+        continue;
+      }
       if (!showFolderExisted) {
         if (!effects.MakeFolder(showFolder)) {
           effects.FolderFailed(showFolder);
