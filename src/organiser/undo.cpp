@@ -82,10 +82,10 @@ NativeString Undo::AsTheDiskKnowsIt(const NativeString& path) const {
 }
 
 // The name or its folder's, where the log's code page writes another beside it alike.
-bool Undo::Ambiguous(const NativeString& path) const {
+bool Undo::Ambiguous(const NativeString& path) {
   if (!lookAlikes_) return false;
   const NativeString folder = FolderPartOf(NativeStringView(path).substr(0, path.find_last_not_of(kDelimiter) + 1));
-  return LookAlikeBeside(path) || (!folder.empty() && LookAlikeBeside(folder));
+  return alike_.Beside(path) || (!folder.empty() && alike_.Beside(folder));
 }
 
 bool Undo::Gone(const NativeString& path) const {
@@ -141,6 +141,7 @@ void Undo::Restore(const NativeString& path) {
     if (!MayChangeEntriesIn(folder)) return Fail(kFailed, path, SystemErrorText(LastErrorCode()));
   // The entry itself, a symbolic link as the link: never through it.
   if (!dryRun_ && !MoveFileNoReplace(moved, path)) return Fail(kFailed, path, SystemErrorText(LastErrorCode()));
+  if (lookAlikes_) alike_.Moved(moved, path);
   const NativeString before = Before(moved);
   if (const auto was = FindAsTheFolder(arrived_, moved, IgnoresCase(FolderPartOf(moved))); was != arrived_.end())
     arrived_.erase(was);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "organiser/folder_index.h"
+#include "platform/file_system.h"
 #include "platform/letter_case.h"
 #include "platform/text.h"
 
@@ -87,7 +88,8 @@ class Undo {
 
   bool dryRun_;
   bool lookAlikes_ = false;
-  bool Ambiguous(const NativeString& path) const;
+  LookAlikes alike_;  // the folders' names as the log's code page writes them
+  bool Ambiguous(const NativeString& path);
   bool failed_ = false;
   std::vector<Line> lines_;
   std::multiset<NativeString, IgnoringCaseLess> gone_;

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <memory>
 
 #include "platform/ending.h"  // EndingSignalsHeld, for every move
@@ -200,8 +202,18 @@ bool NamesIgnoreCaseIn(const NativeString& folder);
 // Whether another entry of the path's folder is written as its last name is
 // in the ANSI code page, where Windows writes a letter the page lacks as a
 // look-alike (Ωmega as Omega): a log in that page cannot tell them apart.
-// POSIX: false.
-bool LookAlikeBeside(const NativeString& path);
+// Each folder is listed once, its names kept converted, and kept up to date
+// with what the holder says it moved: an undo of thousands of files stays
+// linear. POSIX: never.
+class LookAlikes {
+ public:
+  bool Beside(const NativeString& path);
+  void Moved(const NativeString& from, const NativeString& to);
+
+ private:
+  // A folder's names by their ANSI form, by the folder's path.
+  std::unordered_map<NativeString, std::unordered_multimap<std::string, NativeString>> folders_;
+};
 
 // Whether the entry (not followed) and the folder (followed; its parent where
 // it is not made yet) are on one file system, so that a move is a rename.

@@ -223,7 +223,9 @@ bool OnOneFileSystem(const NativeString& entry, const NativeString& folder) {
   return file.st_dev == there.st_dev;
 }
 
-bool LookAlikeBeside(const NativeString&) { return false; }  // logs keep the bytes
+// Logs keep the bytes.
+bool LookAlikes::Beside(const NativeString&) { return false; }
+void LookAlikes::Moved(const NativeString&, const NativeString&) {}
 
 bool OnlyAShortNameOf(const NativeString&) { return false; }  // no short names
 

@@ -59,26 +59,58 @@ bool OnlyAShortNameOf(const NativeString& path) {
   return CompareStringOrdinal(found.cFileName, -1, name.data(), static_cast<int>(name.size()), TRUE) != CSTR_EQUAL;
 }
 
-bool LookAlikeBeside(const NativeString& path) {
+namespace {
+// The path split at its last delimiter (trailing ones left out).
+void SplitName(const NativeString& path, NativeString& folder, NativeString& name) {
   NativeStringView named = path;
   while (named.size() > 1 && named.back() == L'\\') named.remove_suffix(1);
   const size_t nameAt = named.find_last_of(L'\\');
-  if (nameAt == named.npos) return false;
-  const NativeStringView name = named.substr(nameAt + 1);
-  const std::string written = InAnsiPage(name.data(), static_cast<int>(name.size()));
-  const NativeString pattern = NativeString(named.substr(0, nameAt + 1)) + L"*";
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  bool alike = false;
-  do {
-    const int length = static_cast<int>(wcslen(found.cFileName));
-    alike = CompareStringOrdinal(found.cFileName, length, name.data(), static_cast<int>(name.size()), TRUE) !=
-                CSTR_EQUAL &&
-            InAnsiPage(found.cFileName, length) == written;
-  } while (!alike && FindNextFileW(search, &found));
-  FindClose(search);
-  return alike;
+  folder.assign(nameAt == named.npos ? NativeStringView() : named.substr(0, nameAt + 1));
+  name.assign(named.substr(nameAt == named.npos ? 0 : nameAt + 1));
+}
+bool SameIgnoringCase(const NativeString& a, const NativeString& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+}  // namespace
+
+bool LookAlikes::Beside(const NativeString& path) {
+  NativeString folder, name;
+  SplitName(path, folder, name);
+  if (folder.empty() || name.empty()) return false;
+  auto [at, added] = folders_.try_emplace(folder);
+  if (added) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const int length = static_cast<int>(wcslen(found.cFileName));
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+          at->second.emplace(InAnsiPage(found.cFileName, length), NativeString(found.cFileName));
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+  }
+  const auto [first, last] = at->second.equal_range(InAnsiPage(name.c_str(), static_cast<int>(name.size())));
+  for (auto other = first; other != last; ++other)
+    if (!SameIgnoringCase(other->second, name)) return true;
+  return false;
+}
+
+void LookAlikes::Moved(const NativeString& from, const NativeString& to) {
+  NativeString folder, name;
+  SplitName(from, folder, name);
+  if (auto listed = folders_.find(folder); listed != folders_.end()) {
+    const auto [first, last] = listed->second.equal_range(InAnsiPage(name.c_str(), static_cast<int>(name.size())));
+    for (auto entry = first; entry != last; ++entry)
+      if (entry->second == name) {
+        listed->second.erase(entry);
+        break;
+      }
+  }
+  SplitName(to, folder, name);
+  if (auto listed = folders_.find(folder); listed != folders_.end())
+    listed->second.emplace(InAnsiPage(name.c_str(), static_cast<int>(name.size())), name);
 }
 
 bool StampOf(const NativeString& path, FileStamp& stamp) {
