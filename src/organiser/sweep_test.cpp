@@ -75,6 +75,26 @@ TEST_F(Sweep, ReplacesTheOldFileOnlyOnceTheNewOneHasArrived) {
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path() / "Show Name"), {}), 1);
 }
 
+#ifdef _WIN32
+// A show named as another show folder's 8.3 short name gets no folder of
+// that other show: its episode stays, and nothing enters the other folder.
+TEST_F(Sweep, AnotherShowFoldersShortNameIsNoShowFolder) {
+  fs::create_directory(tmp.Path() / "Other Show Entirely");
+  wchar_t alias[MAX_PATH];
+  const NativeString other = tmp / "Other Show Entirely";
+  const DWORD length = GetShortPathNameW(other.c_str(), alias, MAX_PATH);
+  const NativeString full(alias, length), shortName = full.substr(full.find_last_of(L'\\') + 1);
+  if (length == 0 || shortName == L"Other Show Entirely") GTEST_SKIP() << "no short names here";
+  const NativeString episode = shortName + L".S01E05.mkv";
+  WriteFile(tmp.Path() / episode, "episode");
+  fs::remove(tmp.Path() / "Show.Name.S01E01.mkv");
+  EXPECT_EQ(Run(), "Create Folder FAILED: " + fs::path(tmp / shortName).string() +
+                       std::string(console_platform::kLineEnd));
+  EXPECT_TRUE(fs::is_empty(tmp.Path() / "Other Show Entirely"));
+  EXPECT_EQ(ReadFile(tmp.Path() / episode), "episode");
+}
+#endif
+
 // The summary's counter wraps as a 32-bit counter does (never undefined).
 TEST_F(Sweep, TheCountWrapsPastItsLargestValue) {
   MovedFileCount = INT32_MAX;
