@@ -85,7 +85,8 @@ bool LookAlikes::Beside(const NativeString& path) {
     if (search != INVALID_HANDLE_VALUE) {
       do {
         const int length = static_cast<int>(wcslen(found.cFileName));
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+        const NativeStringView listed(found.cFileName, static_cast<size_t>(length));
+        if (listed != L"." && listed != L"..")
           at->second.emplace(InAnsiPage(found.cFileName, length), NativeString(found.cFileName));
       } while (FindNextFileW(search, &found));
       FindClose(search);
