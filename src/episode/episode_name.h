@@ -21,7 +21,10 @@ struct EpisodeReading {
 
 // Every reading of a video file's name (.avi, .mp4, .mkv), the leftmost
 // marker first; empty for anything else, a film above all (a title and a
-// year, no marker). A marker inside brackets or braces, in a site prefix,
+// year, no marker). A miniseries ("Part 1", "1of5") is season 1; a fansub's
+// bare number ("[Group] Title 13 [1080p]") an absolute one, but never in a
+// name with a year; a year or country in brackets after the marker goes
+// with the show ("Show - S01E02 (US)" is "Show (US)"). A marker inside brackets or braces, in a site prefix,
 // or glued to the letters or digits of a word ("Catch-22", "[des202]") is
 // not one; a number that belongs to the title stays in it ("24", "The 100").
 std::vector<EpisodeReading> EpisodeReadingsOf(NativeStringView fileName);

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "episode/release_words.h"
 #include "platform/letter_case.h"
 
 namespace {
@@ -42,19 +43,79 @@ bool AllCapitals(NativeStringView text) {
   return !text.empty();
 }
 
-// Whether the text has letters of both cases, as a title does ("The Office"),
-// where a word in capitals at its end stands apart.
-bool MixedCase(NativeStringView text) {
-  bool upper = false, lower = false;
-  for (const NativeChar c : text) {
-    upper = upper || (c >= NATIVE('A') && c <= NATIVE('Z'));
-    lower = lower || (c >= NATIVE('a') && c <= NATIVE('z'));
+bool HasLower(NativeStringView text) {
+  for (const NativeChar c : text)
+    if (c >= NATIVE('a') && c <= NATIVE('z')) return true;
+  return false;
+}
+bool HasUpper(NativeStringView text) {
+  for (const NativeChar c : text)
+    if (c >= NATIVE('A') && c <= NATIVE('Z')) return true;
+  return false;
+}
+
+std::vector<NativeString> WordsOf(NativeStringView text) {
+  std::vector<NativeString> words;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find(NATIVE(' '), start), text.size());
+    words.emplace_back(text.substr(start, end - start));
+    start = end + 1;
   }
-  return upper && lower;
+  return words;
+}
+
+// What may not end a folder's name: a separator, an opening bracket, a
+// joining mark ("Coupling - (", "Barney & Friends Easy as ABC (").
+bool IsLoose(NativeChar c) {
+  return IsSeparator(c) || c == NATIVE('(') || c == NATIVE('[') || c == NATIVE('{') || c == NATIVE(',') ||
+         c == NATIVE(':') || c == NATIVE('&') || c == NATIVE('+');
+}
+
+// The title alone out of a cleaned name's words: cut before the first word
+// that ends a title, nothing loose at its end, "Simpsons, The" turned round.
+NativeString TitleWords(NativeStringView text) {
+  const std::vector<NativeString> words = WordsOf(text);
+  NativeString title;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (EndsTitle(words[i], i + 1 < words.size() ? words[i + 1] : NativeString())) break;
+    title.append(i > 0 ? NATIVE(" ") : NATIVE("")).append(words[i]);
+  }
+  const auto tidyEnds = [&] {
+    for (;;) {  // what a loose end hid may end the title: "Show Ep -"
+      while (!title.empty() && IsLoose(title.back())) title.pop_back();
+      const size_t space = title.rfind(NATIVE(' '));
+      const size_t last = space == title.npos ? 0 : space + 1;
+      if (title.empty() || !EndsTitle(NativeStringView(title).substr(last), {})) break;
+      title.erase(space == title.npos ? 0 : space);
+    }
+  };
+  tidyEnds();
+  // Until none is left, so that the folder's name reads as its release's.
+  for (bool turned = true; turned;) {
+    turned = false;
+    for (const NativeStringView article : {NATIVE(", The"), NATIVE(", A"), NATIVE(", An")}) {
+      if (title.size() <= article.size() || NativeStringView(title).substr(title.size() - article.size()) != article)
+        continue;
+      title.erase(title.size() - article.size());
+      title.insert(0, NativeString(article.substr(2)).append(NATIVE(" ")));
+      tidyEnds();
+      turned = true;
+    }
+  }
+  return title;
 }
 
 bool IsYear(NativeStringView word) {
   return word.size() == 4 && AllDigits(word) && (word.substr(0, 2) == NATIVE("19") || word.substr(0, 2) == NATIVE("20"));
+}
+
+// Words a title keeps in lower case after its first.
+bool IsMinorWord(NativeStringView word) {
+  for (const NativeStringView minor : {NATIVE("a"), NATIVE("an"), NATIVE("and"), NATIVE("as"), NATIVE("at"),
+                                       NATIVE("but"), NATIVE("by"), NATIVE("for"), NATIVE("in"), NATIVE("of"),
+                                       NATIVE("on"), NATIVE("or"), NATIVE("the"), NATIVE("to"), NATIVE("vs")})
+    if (word == minor) return true;
+  return false;
 }
 
 // Tags that releases put bare before the marker; bracketed, any two letters.
@@ -71,25 +132,36 @@ bool IsCountry(NativeStringView code, bool bracketed) {
 
 // The name cleaned of everything but its title and tags.
 NativeString CleanedName(NativeStringView name) {
-  NativeString text;
-  ComposedForm(name, text);
+  NativeString text(name);
   for (NativeChar& c : text)
     if (c == NATIVE('.') || c == NATIVE('_')) c = NATIVE(' ');
   text = Collapsed(text);
-  // A release group's or a site's prefix names no show.
-  if (!text.empty() && text[0] == NATIVE('[') && text.find(NATIVE(']')) != text.npos) {
-    text.erase(0, text.find(NATIVE(']')) + 1);
-  } else if (text.size() > 4 && AsciiLower(text[0]) == NATIVE('w') && AsciiLower(text[1]) == NATIVE('w') &&
-             AsciiLower(text[2]) == NATIVE('w') && text[3] == NATIVE(' ')) {
-    // "www.site.tld - Show", or the site alone before the marker.
-    const size_t dash = text.find(NATIVE(" - "));
-    if (dash != text.npos)
-      text.erase(0, dash + 3);
-    else if (text.size() > 2 && text.substr(text.size() - 2) == NATIVE(" -"))
-      text.clear();
+  // Release groups' and sites' prefixes name no show, however many.
+  // Nor do tags before it ("HD 720p: Show"), nor what they leave loose.
+  for (size_t before = text.npos; text.size() != before;) {
+    before = text.size();
+    size_t lead = 0;
+    while (lead < text.size() && IsLoose(text[lead]) && text[lead] != NATIVE('(') && text[lead] != NATIVE('[')) ++lead;
+    text.erase(0, lead);
+    const size_t space = text.find(NATIVE(' '));
+    if (!text.empty() && text[0] == NATIVE('[') && text.find(NATIVE(']')) != text.npos) {
+      text.erase(0, text.find(NATIVE(']')) + 1);
+    } else if (text.size() > 4 && AsciiLower(text[0]) == NATIVE('w') && AsciiLower(text[1]) == NATIVE('w') &&
+               AsciiLower(text[2]) == NATIVE('w') && text[3] == NATIVE(' ')) {
+      // "www.site.tld - Show", or the site alone before the marker.
+      const size_t dash = text.find(NATIVE(" - "));
+      if (dash != text.npos)
+        text.erase(0, dash + 3);
+      else if (text.size() > 2 && text.substr(text.size() - 2) == NATIVE(" -"))
+        text.clear();
+    } else if (space != text.npos && IsLeadingTag(NativeStringView(text).substr(0, space))) {
+      text.erase(0, space + 1);
+    }
   }
-  TrimSeparators(text);
-  return text;
+  // Composed once the title is cut out: what was cut may be no UTF-8.
+  NativeString composed;
+  ComposedForm(TitleWords(text), composed);
+  return composed;
 }
 
 // Takes the last word of `text` as a tag of `reading` where it may be one
@@ -103,10 +175,12 @@ bool TakeTag(NativeString& text, ShowReading& reading, bool strict) {
   const NativeStringView rest = NativeStringView(text).substr(0, space);
   if (reading.year.empty() && IsYear(word)) {
     reading.year = NativeString(word);  // a copy: word lies in text, which changes below
+    reading.bareYear = !bracketed;
   } else if (reading.country.empty() && IsCountry(word, bracketed) &&
-             (!strict || bracketed || (AllCapitals(word) && MixedCase(rest)))) {
+             (!strict || bracketed || (AllCapitals(word) && HasLower(rest)))) {
     reading.country = NativeString(word);
     for (NativeChar& c : reading.country) c = AsciiUpper(c);
+    reading.bareCountry = !bracketed;
   } else {
     return false;
   }
@@ -166,6 +240,10 @@ int ShowMatch(const std::vector<ShowReading>& release, const std::vector<ShowRea
   for (const ShowReading& mine : release)
     for (const ShowReading& theirs : folder) {
       if (mine.title.empty() || CompareCaseKeys(mine.key, theirs.key) != 0) continue;
+      const auto dropsOwnWord = [](const ShowReading& a, const ShowReading& b) {
+        return (a.bareYear && a.year != b.year) || (a.bareCountry && a.country != b.country);
+      };
+      if (dropsOwnWord(mine, theirs) || dropsOwnWord(theirs, mine)) continue;  // Space 1999 is not Space
       int agreeing = 0;
       bool differ = false;  // The Office (US) is not The Office (UK)
       for (const auto& [a, b] : {std::pair(&mine.year, &theirs.year), std::pair(&mine.country, &theirs.country)}) {
@@ -182,11 +260,19 @@ NativeString CleanShowFolderName(const ShowReading& reading) {
   if (reading.title.empty()) return {};
   // Words of one capital letter, three or more in a row, were an acronym
   // written with dots.
-  std::vector<NativeString> words;
-  for (size_t start = 0; start <= reading.title.size();) {
-    const size_t end = std::min(reading.title.find(NATIVE(' '), start), reading.title.size());
-    words.emplace_back(reading.title, start, end - start);
-    start = end + 1;
+  std::vector<NativeString> words = WordsOf(reading.title);
+  // Written all in lower case: capitals as a title has them, where letter
+  // case is ignored for the name (not for one that is not UTF-8), so that
+  // the release finds its folder again.
+  if (!HasUpper(reading.title) && HasLower(reading.title)) {
+    std::vector<NativeString> titled = words;
+    NativeString title, key;
+    for (size_t i = 0; i < titled.size(); ++i) {
+      if (i == 0 || !IsMinorWord(titled[i])) titled[i][0] = AsciiUpper(titled[i][0]);
+      title.append(i > 0 ? NATIVE(" ") : NATIVE("")).append(titled[i]);
+    }
+    CaseKeyOf(title, key);
+    if (CompareCaseKeys(key, reading.key) == 0) words.swap(titled);
   }
   const auto letter = [&](size_t i) { return i < words.size() && words[i].size() == 1 && AllCapitals(words[i]); };
   NativeString name;

@@ -14,15 +14,20 @@ struct ShowReading {
   NativeString year;     // four digits, or empty
   NativeString country;  // an upper-case code (US, UK, ...), or empty
   int tagsTaken = 0;     // how many words at the end were read as tags
+  // A tag taken bare may be the title's own word ("Space 1999", "Between
+  // Us"): a folder is the same show only where it has that tag too.
+  bool bareYear = false, bareCountry = false;
 };
 
 // Reads a show name (the exact rule's, or a library folder's name) as a
 // new show folder is named after it: composed Unicode form; dots,
 // underscores and runs of blanks as one space; separators at either end and
-// a leading "[group]" or "www.site.tld -" prefix dropped; a year and a
-// country tag at the end taken apart from the title, bracketed or not, a
-// bare country only in capitals after a title that is not all capitals
-// ("The.Office.US", never "THIS.IS.US" or "the_office_us").
+// a leading "[group]", "www.site.tld -" or "HD 720p:" prefix dropped;
+// "Simpsons, The" turned round; cut before the first word that ends a title
+// (release_words.h) and before separators and opening brackets at its end;
+// a year and a country tag at the end taken apart from the title, bracketed
+// or not, a bare country only in capitals after a title that is not all
+// capitals ("the.expanse.US", never "THIS.IS.US" or "the_office_us").
 ShowReading ReadShowName(NativeStringView name);
 
 // Every way the name may be read: the whole title first (brackets of its
@@ -35,10 +40,12 @@ std::vector<ShowReading> ShowReadingsOf(NativeStringView name);
 // way: 0 for another show (no reading of one is a reading of the other
 // without a year or a country on both sides that differ), else higher for
 // each tag that agrees, then for fewer words taken as tags: a title that a
-// folder holds whole wins over one cut to fit.
+// folder holds whole wins over one cut to fit. A word taken bare as a tag
+// is never dropped to reach a shorter show.
 int ShowMatch(const std::vector<ShowReading>& release, const std::vector<ShowReading>& folder);
 
 // A new show folder's clean name: the title, single letters dotted back
-// together (S.H.I.E.L.D), then "(year)" and "(country)" where the release
-// has them. Empty when no title is left.
+// together (S.H.I.E.L.D), an all-lower-case one in a title's capitals
+// ("Ted Lasso", "Parks and Recreation"), then "(year)" and "(country)"
+// where the release has them. Empty when no title is left.
 NativeString CleanShowFolderName(const ShowReading& reading);

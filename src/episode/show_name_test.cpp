@@ -32,7 +32,7 @@ TEST(ShowName, AReleaseFindsTheFolderAPersonWouldAndNamesANewOneCleanly) {
       {u8"Marvels Agents of S H I E L D-", u8"Marvels Agents of S.H.I.E.L.D", u8"Marvels Agents of S.H.I.E.L.D",
        u8"Marvels Agents"},
       {u8"Pok\u0065\u0301mon", u8"Pok\u00e9mon", u8"Pok\u00e9mon", u8"Pokemon"},  // NFD finds NFC
-      {u8"Another Show 2019 UK", u8"Another Show (2019) (UK)", u8"another show (UK)", u8"Another Show (2020)"},
+      {u8"Another Show 2019 UK", u8"Another Show (2019) (UK)", u8"another show (2019) (UK)", u8"Another Show (2020)"},
       {u8"1883", u8"1883", u8"1883", u8"1883 (2021) Extras"},  // a year alone is a title
       {u8"[grp]", u8"", u8"", u8"grp"},  // nothing but a prefix
       {u8"www site com -", u8"", u8"", u8"www site com"},
@@ -40,9 +40,32 @@ TEST(ShowName, AReleaseFindsTheFolderAPersonWouldAndNamesANewOneCleanly) {
       // A last word is a tag where a folder holds the show with it, else part
       // of the title: an all-capitals or all-lower-case title keeps it.
       {u8"THIS IS US", u8"THIS IS US", u8"This Is Us (2016)", u8"This Is (UK)"},
-      {u8"the office us", u8"the office us", u8"The Office (US)", u8"The Office (UK)"},
+      {u8"the office us", u8"The Office Us", u8"The Office (US)", u8"The Office (UK)"},
       {u8"The Office US", u8"The Office (US)", u8"the office us", u8"the office uk"},
       {u8"Doctor Who (2005)", u8"Doctor Who (2005)", u8"Doctor Who 2005", u8"Doctor Who 1963"},
+      // A title's own last word is no tag to drop for a shorter show.
+      {u8"Space 1999", u8"Space (1999)", u8"Space 1999", u8"Space"},
+      {u8"Between Us", u8"Between Us", u8"Between Us", u8"Between"},
+      {u8"Another Show 2019 UK", u8"Another Show (2019) (UK)", u8"", u8"Another Show"},
+      // A new folder's name: a title's capitals, a bracketed country, and
+      // never a marker, a season or episode word, a release tag or a
+      // separator or opening bracket at its end.
+      {u8"ted lasso", u8"Ted Lasso", u8"Ted Lasso", u8""},
+      {u8"parks and recreation", u8"Parks and Recreation", u8"", u8""},
+      {u8"the expanse US", u8"The Expanse (US)", u8"The Expanse (US)", u8"The Expanse (UK)"},
+      {u8"Simpsons, The", u8"The Simpsons", u8"The Simpsons", u8"Simpsons"},
+      {u8"Coupling - (", u8"Coupling", u8"Coupling", u8""},
+      {u8"Game of Thrones S6", u8"Game of Thrones", u8"Game of Thrones", u8""},
+      {u8"Star Trek DS9 Ep", u8"Star Trek DS9", u8"", u8""},
+      {u8"Pok\u00e9mon S16 - E29", u8"Pok\u00e9mon", u8"Pok\u00e9mon", u8""},
+      {u8"HD 720p: Some series", u8"Some series", u8"Some Series", u8""},
+      {u8"Mastercook Italia - Stagione 6 (2016) 720p", u8"Mastercook Italia", u8"", u8""},
+      {u8"Barney & Friends Easy as ABC (", u8"Barney & Friends Easy as ABC", u8"", u8""},
+      {u8"TNA Impact Wrestling HDTV", u8"TNA Impact Wrestling", u8"TNA Impact Wrestling", u8""},
+      {u8"The Power of Suggestion - Mind Field S2 (", u8"The Power of Suggestion - Mind Field", u8"", u8""},
+      {u8"Show Name - S32-Week 45", u8"Show Name", u8"", u8""},
+      {u8"Show Name WEB-DL x264 FRENCH www site com", u8"Show Name", u8"Show Name", u8""},
+      {u8"Season of the Witch", u8"Season of the Witch", u8"", u8""},  // words, not markers
   };
   for (const auto& row : rows) {
     const std::u8string what(row.show);
@@ -80,7 +103,7 @@ TEST(EpisodeName, EveryMarkerAPersonReadsAndNoFilm) {
     int season, episode;
   } rows[] = {
       {u8"Show.Name.S01E02.720p.mkv", u8"Show Name", 1, 2},
-      {u8"show.name.s1e2.mkv", u8"show name", 1, 2},
+      {u8"show.name.s1e2.mkv", u8"Show Name", 1, 2},
       {u8"Show.Name.S01.E02.mkv", u8"Show Name", 1, 2},
       {u8"Show Name S01 E02.mkv", u8"Show Name", 1, 2},
       {u8"Show_Name_S01_E02.mkv", u8"Show Name", 1, 2},
@@ -116,6 +139,33 @@ TEST(EpisodeName, EveryMarkerAPersonReadsAndNoFilm) {
       {u8"Catch-22.1970.BluRay.mkv", u8"", 0, 0},
       {u8"Show.Name.S01.Complete.mkv", u8"", 0, 0},
       {u8"Show.Name.S01E02.srt", u8"", 0, 0},
+      // Anime, numbered from the first episode.
+      {u8"[Group].Show.Name.-.06.[720p].mkv", u8"Show Name", 0, 6},
+      {u8"[Group]_Show_Name_-_12_[720p][ABCD1234].mkv", u8"Show Name", 0, 12},
+      {u8"[Group] Show Name 13 [1080p].mkv", u8"Show Name", 0, 13},
+      {u8"Show_Name_679_[VOSTFR]_[720p].mp4", u8"Show Name", 0, 679},
+      {u8"[Group] 01 - Show Name [BD].mp4", u8"Show Name", 0, 1},
+      {u8"Show.Name.-.03.[English.Dubbed].mkv", u8"Show Name", 0, 3},
+      {u8"Show Name Episode 366v2.avi", u8"Show Name", 0, 366},
+      {u8"Show - Ep 23 - Title.avi", u8"Show", 0, 23},
+      {u8"Super 8 [1080p].mkv", u8"", 0, 0},  // a bare number of a title
+      {u8"Apollo 13 (1995) [1080p].mkv", u8"", 0, 0},
+      // Seasons and episodes in the other forms.
+      {u8"Title - [05x07] - Episode.avi", u8"Title", 5, 7},
+      {u8"Title - (4x03) - Episode.mkv", u8"Title", 4, 3},
+      {u8"Show.S6.Ep5.mkv", u8"Show", 6, 5},
+      {u8"Show.S2013E14.mkv", u8"Show", 2013, 14},
+      {u8"show-s03-x01.mkv", u8"Show", 3, 1},
+      {u8"Show - S06xE01.avi", u8"Show", 6, 1},
+      {u8"Show.S01EP01.mkv", u8"Show", 1, 1},
+      {u8"Pok\u00e9mon S16 - E29 - Title.mkv", u8"Pok\u00e9mon", 16, 29},
+      {u8"Show Name HDTV 2017-06-22 720p.mkv", u8"Show Name", 2017, 622},
+      {u8"Simpsons,.The.12x08.avi", u8"The Simpsons", 12, 8},
+      {u8"Show.Part.1.mkv", u8"Show", 1, 1},
+      {u8"Show.1of5.mkv", u8"Show", 1, 1},
+      {u8"HD 720p: Some series.S03E16.mkv", u8"Some series", 3, 16},
+      {u8"Show Name - S01E02 (US).mkv", u8"Show Name (US)", 1, 2},  // a tag after the marker
+      {u8"Harry.Potter.Part.1.2010.mkv", u8"", 0, 0},               // a film in parts
   };
   for (const auto& row : rows) {
     const std::u8string what(row.name);

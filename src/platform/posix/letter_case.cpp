@@ -75,6 +75,7 @@ int CompareCaseKeys(NativeStringView a, NativeStringView b) {
 
 void ComposedForm(NativeStringView name, NativeString& composed) {
   composed.assign(name);
+  if (std::all_of(name.begin(), name.end(), [](char c) { return UnitValue(c) < 0x80; })) return;  // its own form
   if (!IsValidUtf8(name)) return;
   utf8proc_uint8_t* result = utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(composed.c_str()));
   if (result == nullptr) return;
