@@ -57,6 +57,14 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
 }
 
 bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) {
+  // Under another name in its own folder: a second hook's spelling of it
+  // ("westworld_-_3x10.mkv" beside "Westworld.S03E10.mkv"). Looked for only
+  // where the file has other names.
+  if (HasOtherNames(linked) && !SameFile(linked, target)) {  // that name is NameTaken's to say
+    const NativeString folder = WithTrailingDelimiter(FolderPartOf(target));
+    for (FolderListing listing(folder); listing.HasEntry(); listing.Advance())
+      if (!listing.Entry().isFolder && SameFile(linked, NativeString(folder).append(listing.Entry().name))) return true;
+  }
   if (othersOf_.empty()) return false;
   // The show folder is the link's folder, or the one above its season's.
   const size_t nameAt = target.find_last_of(kDelimiter) + 1;

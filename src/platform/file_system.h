@@ -84,6 +84,10 @@ bool SameFolder(const NativeString& a, const NativeString& b);
 // index): two hard links of it, say. Links as the last name are not followed.
 bool SameFile(const NativeString& a, const NativeString& b);
 
+// Whether the file (a link as the last name not followed) has names besides
+// this one: hard links, made by a client or by an earlier run.
+bool HasOtherNames(const NativeString& path);
+
 // Whether both paths are two names of one file: one file (SameFile) with
 // more than one name, under two entries, not one entry reached through a
 // link to its folder, "." or "..". Removing one of them leaves the file.

@@ -32,6 +32,11 @@ bool SameFile(const NativeString& a, const NativeString& b) {
   return lstat(a.c_str(), &first) == 0 && lstat(b.c_str(), &second) == 0 && OneFile(first, second);
 }
 
+bool HasOtherNames(const NativeString& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && info.st_nlink > 1;
+}
+
 // Two names in one folder are one entry where they differ only in letter
 // case: asked as though the folder ignored it, which can only keep a name.
 bool TwoNamesOfOneFile(const NativeString& a, const NativeString& b) {

@@ -186,6 +186,11 @@ bool SameFile(const NativeString& a, const NativeString& b) {
   return IdentityOf(a, true, first) && IdentityOf(b, true, second) && first == second;
 }
 
+bool HasOtherNames(const NativeString& path) {
+  Identity identity;
+  return IdentityOf(path, true, identity) && identity.links > 1;
+}
+
 bool MakeHardLink(const NativeString& existing, const NativeString& newName) {
   return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
 }
