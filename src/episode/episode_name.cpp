@@ -233,7 +233,28 @@ bool HasWord(NativeStringView text) {
   return false;
 }
 
+bool HasYear(const NativeString& text) {
+  for (size_t at = 0; at + 4 <= text.size(); ++at) {
+    Cursor c{text, at};
+    if ((at == 0 || !IsWordUnit(text[at - 1])) && IsYear(c.Number(4, 4)) && c.AtWordEnd()) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+NativeStringView WhyNoEpisode(NativeStringView fileName) {
+  const NativeStringView name = TrimBlanks(fileName);
+  const NativeStringView extension = ExtensionOf(name);
+  if (!IsVideoExtension(extension)) return NATIVE("not a video file");
+  const NativeString text = MarkerText(name.substr(0, name.size() - extension.size()));
+  for (const NativeStringView extra : {NATIVE("featurette"), NATIVE("trailer"), NATIVE("deleted scene"),
+                                       NATIVE("deleted.scene"), NATIVE("deleted_scene"), NATIVE("behind the scenes"),
+                                       NATIVE("behind.the.scenes"), NATIVE("blooper"), NATIVE("interview"),
+                                       NATIVE("making of"), NATIVE("making.of")})
+    if (text.find(extra) != text.npos) return NATIVE("an extra");
+  return HasYear(text) ? NATIVE("a film") : NATIVE("not an episode's name");
+}
 
 std::vector<EpisodeReading> EpisodeReadingsOf(NativeStringView fileName) {
   std::vector<EpisodeReading> readings;
@@ -245,10 +266,7 @@ std::vector<EpisodeReading> EpisodeReadingsOf(NativeStringView fileName) {
   NameFacts facts;
   facts.brackets = stem.find(NATIVE('[')) != stem.npos;
   facts.leadingGroup = !stem.empty() && stem[0] == NATIVE('[');
-  for (size_t at = 0; at + 4 <= text.size() && !facts.year; ++at) {
-    Cursor c{text, at};
-    facts.year = (at == 0 || !IsWordUnit(text[at - 1])) && IsYear(c.Number(4, 4)) && c.AtWordEnd();
-  }
+  facts.year = HasYear(text);
   for (size_t at = 0; at < text.size(); ++at) {
     if (at > 0 && IsWordUnit(text[at - 1])) continue;  // markers start words
     EpisodeReading reading;

@@ -28,3 +28,9 @@ struct EpisodeReading {
 // or glued to the letters or digits of a word ("Catch-22", "[des202]") is
 // not one; a number that belongs to the title stays in it ("24", "The 100").
 std::vector<EpisodeReading> EpisodeReadingsOf(NativeStringView fileName);
+
+// Why a file that has no reading is no episode, as its Skipped line says:
+// "not a video file", "a film" (a title and a year), "an extra" (a
+// featurette, a trailer, deleted scenes and the like), else "not an
+// episode's name".
+NativeStringView WhyNoEpisode(NativeStringView fileName);

@@ -191,7 +191,7 @@ void LinkEffects::Skipped(NativeStringView name) {
   else if (MarkedAsSample(name) && !EpisodeReadingsOf(name).empty())
     WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), NATIVE("a sample clip"));
   else
-    WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name));
+    WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), WhyNoEpisode(name));
 }
 void LinkEffects::FolderCreated(NativeStringView folder) {
   if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight()) journal->FolderMade(folder);
