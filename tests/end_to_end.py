@@ -2327,6 +2327,17 @@ def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
         undone = run(host_path(os.path.join(tmp, name, "log")), program=UNDO)
         after = sorted(tree(library))
         expect(name + ": undone, the library as it was", (after, undone[2]), (before, 0))
+    # No library: the show folders are made beside the downloads. Once these
+    # are gone (seeded, then deleted), a run walks into none of its folders.
+    own = os.path.join(tmp, "own")
+    make(own, {"Kept/Season 01": None, "Kept2/Season 01": None, "Deep.Show.S01E01.mkv": "d",
+               "The.Office.US.S01E01.mkv": "o"})
+    first = run(host_path(own), program=LINK)
+    expect("no library: linked", (lines_of(first[0])[-1], first[2]), ("Linked 2 files", 0))
+    for n in ("Deep.Show.S01E01.mkv", "The.Office.US.S01E01.mkv"):
+        os.remove(os.path.join(own, n))
+    again = run(host_path(own), program=LINK)
+    expect("no library, the downloads gone: nothing to do", (lines_of(again[0]), again[2]), (["Linked 0 files"], 0))
 
 
 def as_undone(lines):

@@ -59,9 +59,10 @@ bool LinkEffects::MakeFolder(const NativeString& path) {
 bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString& target) {
   // Under another name in its own folder: a second hook's spelling of it
   // ("westworld_-_3x10.mkv" beside "Westworld.S03E10.mkv"). Looked for only
-  // where the file has other names.
-  if (HasOtherNames(linked) && !SameFile(linked, target)) {  // that name is NameTaken's to say
-    const NativeString folder = WithTrailingDelimiter(FolderPartOf(target));
+  // in a folder this run did not make, where the name is free (a taken one
+  // is NameTaken's to judge) and the file has other names.
+  const NativeString folder = WithTrailingDelimiter(FolderPartOf(target));
+  if (madeByRun_.count(folder) == 0 && !EntryExists(target) && HasOtherNames(linked)) {
     for (FolderListing listing(folder); listing.HasEntry(); listing.Advance())
       if (!listing.Entry().isFolder && SameFile(linked, NativeString(folder).append(listing.Entry().name))) return true;
   }
@@ -197,6 +198,7 @@ void LinkEffects::FolderCreated(NativeStringView folder) {
   if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight()) journal->FolderMade(folder);
   made_.emplace_back(folder);  // until something is linked into it
   showFoldersOfRun_.insert(made_.back() + kDelimiter);
+  madeByRun_.insert(made_.back() + kDelimiter);
   WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
 }
 // Said on standard error too: a library's name mistyped shows at once.

@@ -117,6 +117,8 @@ class LinkEffects : public SweepEffects {
   size_t nextFolder_ = 0;
   int depth_ = 0;  // of the folder being gone through
   std::unordered_set<NativeString> showFoldersOfRun_;
+  // Folders this run made (with their delimiter): only its own links are in them.
+  std::unordered_set<NativeString> madeByRun_;
 
   // The folders a dry run has made in thought, by full path, and the disk
   // as the checks of a move see it then.

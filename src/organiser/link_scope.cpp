@@ -7,21 +7,42 @@
 #include "episode/classifier.h"
 #include "episode/episode_name.h"
 #include "episode/sample.h"
+#include "episode/show_name.h"
 #include "episode/sidecar.h"
 #include "organiser/hard_link.h"
+#include "organiser/season_folders.h"
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
 
 namespace {
 
-// A show folder holds episodes of its own show.
-bool IsShowFolder(const NativeString& folder, NativeStringView name) {
+// Whether the folder, or a season folder in it, holds an episode of `show`.
+bool HoldsEpisodeOf(const NativeString& folder, NativeStringView name, const std::vector<ShowReading>& show,
+                    bool seasons) {
+  std::vector<NativeString> seasonFolders;
   for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance()) {
-    if (listing.Entry().isFolder) continue;
-    const std::vector<EpisodeReading> readings = EpisodeReadingsOf(listing.Entry().name);
-    if (!readings.empty() && CompareIgnoringCase(readings.front().show, name) == 0) return true;
+    const FolderEntry& entry = listing.Entry();
+    int season = 0;
+    if (entry.isFolder) {
+      if (seasons && ReadSeasonFolderName(entry.name, season))
+        seasonFolders.push_back(WithTrailingDelimiter(folder).append(entry.name));
+      continue;
+    }
+    const std::vector<EpisodeReading> readings = EpisodeReadingsOf(entry.name);
+    if (readings.empty()) continue;
+    if (CompareIgnoringCase(readings.front().show, name) == 0) return true;  // the exact rule's folder
+    if (ShowMatch(ShowReadingsOf(readings.front().show), show) > 0) return true;
   }
-  return false;
+  return std::any_of(seasonFolders.begin(), seasonFolders.end(),
+                     [&](const NativeString& season) { return HoldsEpisodeOf(season, name, show, false); });
+}
+
+// A show folder holds episodes of its own show, directly or in season
+// folders, and is named as the exact rule or a clean show folder's name is:
+// a release's folder ("Show.Name.S02.720p") is a torrent's, whatever it holds.
+bool IsShowFolder(const NativeString& folder, NativeStringView name) {
+  const bool clean = CompareIgnoringCase(CleanShowFolderName(ReadShowName(name)), name) == 0;
+  return HoldsEpisodeOf(folder, name, clean ? ShowReadingsOf(name) : std::vector<ShowReading>(), true);
 }
 
 }  // namespace
