@@ -2719,6 +2719,19 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
                    "Would link 0 files" if dry else "Linked 0 files"], 1))
         expect("no show folder left", listed(lib2), [])
         shutil.rmtree(dl2)
+        # A library of season folders: a pack's episode of the same show,
+        # after the show's folders were taken back, gets the same reason.
+        make(dl2, {"A.Show.S01E01.mkv": "1", "Pack/A.Show.S01E02.mkv": "2"})
+        make(lib2, {"X/Season 01": None, "Y/Season 01": None})
+        for dry in (["--dry-run"], []):
+            out, err, rc = run(*dry, dl2, lib2, program=LINK)
+            expect("the pack's reason" + " (dry run)" * bool(dry), ([l for l in lines_of(out) if "FAILED" in l], rc), (
+                [f"Link File FAILED: {dl2}/{n} (Invalid cross-device link; --copy copies it onto the library's disk)"
+                 for n in ("A.Show.S01E01.mkv", "Pack/A.Show.S01E02.mkv")], 1))
+        expect("no show folder left", sorted(listed(lib2)), ["X", "Y"])
+        shutil.rmtree(dl2)
+        shutil.rmtree(lib2)
+        os.mkdir(lib2)
         # --copy: a library on another disk gets whole copies, the downloads
         # untouched; a second run says so, and the undo takes them away while
         # they are their downloads' size and time.

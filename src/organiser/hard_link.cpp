@@ -111,7 +111,10 @@ void LinkEffects::WouldLink(const NativeString& source, const NativeString& link
   const Lookup there = madeFolder ? Lookup::Absent : LookUpEntry(target);
   if (there == Lookup::Refused) throw EInOutError(SystemErrorText(LastErrorCode()));
   if (there == Lookup::There) return NameTaken(source, linked, target);
-  copied_ = !OnOneFileSystem(linked, folder);
+  // A folder made in thought lies on the disk of the one it would be made in.
+  NativeString existing = folder;
+  while (existing.size() > 1 && MadeInThought(existing)) existing = FolderPartOf(existing.substr(0, existing.size() - 1));
+  copied_ = !OnOneFileSystem(linked, existing);
   if (copied_ && !copy_) throw EInOutError(OtherDiskReason());
   if (!madeFolder && !MayChangeEntriesIn(folder)) throw EInOutError(SystemErrorText(LastErrorCode()));
   if (!copied_ && LinkWouldBeRefusedAsOthersFile(linked)) RefuseAsOthersFile();
@@ -259,6 +262,7 @@ bool LinkEffects::Holds(NativeStringView folder, NativeStringView path) {
 void LinkEffects::TakeBackMadeFolders(NativeStringView onTheWayTo) {
   for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
     if (!onTheWayTo.empty() && !Holds(*folder, onTheWayTo)) continue;
+    seasons_.TakenBack(*folder);  // while it is there to be known by
     if (dryRun_ ? madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
       WriteEventLine(line_, dryRun_ ? NATIVE("Would Remove Folder: ") : NATIVE("Removed Folder: "), *folder,
                      NATIVE("nothing could be linked into it"));

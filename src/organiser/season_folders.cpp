@@ -156,3 +156,13 @@ void SeasonFolders::Made(const NativeString& folder) {
     if (!show.spelling) show.spelling = spelling;
   }
 }
+
+void SeasonFolders::TakenBack(const NativeString& folder) {
+  shows_.erase(Key(folder));
+  const size_t nameAt = folder.find_last_of(kDelimiter);
+  if (nameAt == folder.npos) return;
+  const auto show = shows_.find(Key(folder.substr(0, nameAt)));
+  if (show == shows_.end()) return;
+  const NativeStringView name = NativeStringView(folder).substr(nameAt + 1);
+  std::erase_if(show->second.seasons, [&](const auto& season) { return season.second == name; });
+}

@@ -35,6 +35,9 @@ class SeasonFolders {
   std::vector<NativeString> SeasonsOf(const NativeString& showFolder);
   // A season folder this run has made (in thought too), by its full path.
   void Made(const NativeString& folder);
+  // A folder this run made is about to be taken back: what it knew of it
+  // (a show's, a season's) is read from the disk again when asked.
+  void TakenBack(const NativeString& folder);
 
  private:
   struct Show {
