@@ -2692,6 +2692,14 @@ def hooks_in_any_order_make_one_library(tmp):
         expect("the dry run is the run" + " (a library inside)" * bool(library), (sorted(
             l.replace("Would Link File", "Linked File").replace("Would Create Folder", "Created Folder").replace(
                 "Would link", "Linked") for l in lines_of(dry[0])), dry[2]), (sorted(lines_of(done[0])), done[2]))
+    # "." as the folder: what the dry run makes in thought is found by the
+    # torrent folders' sweeps, whatever letter case their names have.
+    make(tmp, {"dot/The.Show.S01E01.mkv": "a", "dot/Pack/THE.SHOW.S01E03.mkv": "c"})
+    dry = run("--dry-run", ".", cwd=os.path.join(tmp, "dot"), program=LINK)
+    done = run(".", cwd=os.path.join(tmp, "dot"), program=LINK)
+    expect("the dry run of . is the run", [l.replace("Would Link File", "Linked File").replace(
+        "Would Create Folder", "Created Folder").replace("Would link", "Linked") for l in lines_of(dry[0])],
+        lines_of(done[0]))
 
 
 @scenario(native_only=True)

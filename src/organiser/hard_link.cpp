@@ -1,5 +1,7 @@
 #include "organiser/hard_link.h"
 
+#include <algorithm>
+
 #include "episode/classifier.h"
 #include "episode/episode_name.h"
 #include "episode/sample.h"
@@ -20,6 +22,15 @@ NativeString FullFolderPath(const NativeString& path) {
   int code = 0;
   FullPathName(path, full, code);
   while (full.size() > 1 && full.back() == kDelimiter) full.pop_back();
+  // "." and ".." name the folder they lead to, never one of that name ("./"
+  // given for the library).
+  const NativeString dot = NativeString(1, kDelimiter) + NATIVE('.');
+  if (full.size() > 2 && full.compare(full.size() - 2, 2, dot) == 0) return FullFolderPath(full.substr(0, full.size() - 2));
+  if (full.size() > 3 && full.compare(full.size() - 3, 3, dot + NATIVE('.')) == 0) {
+    NativeString parent = FullFolderPath(full.substr(0, full.size() - 3));
+    parent.erase(std::max<size_t>(parent.find_last_of(kDelimiter), 1));
+    return parent;
+  }
   if (CanonicalPath(full, canonical)) return canonical;
   const size_t nameAt = full.find_last_of(kDelimiter);
   if (nameAt == full.npos || nameAt == 0 || nameAt + 1 == full.size()) return full;
