@@ -2338,6 +2338,15 @@ def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
         os.remove(os.path.join(own, n))
     again = run(host_path(own), program=LINK)
     expect("no library, the downloads gone: nothing to do", (lines_of(again[0]), again[2]), (["Linked 0 files"], 0))
+    # Two folders of one show, the episode in the second's season: no season
+    # folder is made in the first for it.
+    two = os.path.join(tmp, "two")
+    make(two, {"dl/Show.S01E01.mkv": "a", "lib/Show": None, "lib/X/Season 01": None, "lib/Y/Season 01": None,
+               "lib/show/Season 01": None})
+    os.link(os.path.join(two, "dl/Show.S01E01.mkv"), os.path.join(two, "lib/show/Season 01/Show.S01E01.mkv"))
+    out = run(host_path(os.path.join(two, "dl")), host_path(os.path.join(two, "lib")), program=LINK)
+    expect("held by the show's other folder", (lines_of(out[0])[0], listed(os.path.join(two, "lib/Show"))),
+           (f"Already Linked: {host_path(os.path.join(two, 'dl'))}{SEP}Show.S01E01.mkv", []))
 
 
 def as_undone(lines):

@@ -73,9 +73,18 @@ bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString
   // in a folder this run did not make, where the name is free (a taken one
   // is NameTaken's to judge) and the file has other names.
   const NativeString folder = WithTrailingDelimiter(FolderPartOf(target));
-  if (madeByRun_.count(folder) == 0 && !EntryExists(target) && HasOtherNames(linked)) {
-    for (FolderListing listing(folder); listing.HasEntry(); listing.Advance())
-      if (!listing.Entry().isFolder && SameFile(linked, NativeString(folder).append(listing.Entry().name))) return true;
+  if (madeByRun_.count(folder) == 0 && !EntryExists(target)) {
+    if (HasOtherNames(linked))
+      for (FolderListing listing(folder); listing.HasEntry(); listing.Advance())
+        if (!listing.Entry().isFolder && SameFile(linked, NativeString(folder).append(listing.Entry().name)))
+          return true;
+    // A dry run's links are in thought: there, as the run would find them.
+    NativeString full = dryRun_ ? FullFolderPath(target) : NativeString();  // as the names in thought are kept
+    full.erase(full.find_last_of(kDelimiter) + 1);
+    for (auto at = linkedInThought_.begin(); dryRun_ && at != linkedInThought_.end(); ++at)
+      if (at->first.size() > full.size() && at->first.compare(0, full.size(), full) == 0 &&
+          at->first.find(kDelimiter, full.size()) == NativeString::npos && SameFile(linked, at->second))
+        return true;
   }
   if (othersOf_.empty()) return false;
   // The show folder is the link's folder, or the one above its season's.

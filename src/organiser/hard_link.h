@@ -27,6 +27,9 @@ class LinkEffects : public SweepEffects {
     othersOf_[showFolder] = others;
   }
   bool FolderExists(const NativeString& path) override;
+  bool HeldElsewhere(const NativeString& source, const NativeString& target) override {
+    return !othersOf_.empty() && LinkedElsewhere(source, target);
+  }
   bool MakeFolder(const NativeString& path) override;
   bool UsableFolder(const NativeString& path) override {
     return MadeInThought(path) || SweepEffects::UsableFolder(path);

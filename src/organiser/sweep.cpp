@@ -278,7 +278,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     // file of it goes where the first went, as the quick way takes it, and
     // the dry run alike, whatever folders the run has made since.
     const auto decided = asAPerson ? checkedFolders.find(placeKey) : checkedFolders.end();
-    bool showFolderExisted = decided != checkedFolders.end();
+    bool showFolderExisted = decided != checkedFolders.end(), heldElsewhere = false;
     size_t chosen = 0;
     if (showFolderExisted) showFolder = decided->second;
     if (!showFolderExisted) {
@@ -351,20 +351,22 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
         bool there = true;
         NativeString place = seasons->For(library, showFolder, readings[chosen], there);
         // Asked as every folder is: one reached two ways (links) may have it by now.
-        there = there || effects.FolderExists(place);
+        there = there || effects.FolderExists(place) ||
+                (heldElsewhere = effects.HeldElsewhere(source, NativeString(place).append(1, kDelimiter).append(entry.name)));
         if (!there && !effects.MakeFolder(place)) {
           effects.FolderFailed(place);
           continue;
         }
-        if (place != showFolder) seasons->Made(place);
+        if (place != showFolder && !heldElsewhere) seasons->Made(place);
         if (!there) effects.FolderCreated(place);
         showFolderExisted = showFolderExisted && there;
         showFolder.swap(place);
       }
     }
     target.assign(showFolder).append(1, kDelimiter).append(entry.name);
-    const auto accepted = checkedFolders.try_emplace(placeKey, showFolder).first;
-    quickTried = quickTried && accepted->second == showFolder;
+    // A season folder not made, its file held elsewhere, is decided for none.
+    const auto accepted = heldElsewhere ? checkedFolders.end() : checkedFolders.try_emplace(placeKey, showFolder).first;
+    quickTried = quickTried && accepted != checkedFolders.end() && accepted->second == showFolder;
     // The guard covers the move alone: a moved file is never reported as
     // failed, and a line that cannot be written ends the run.
     try {

@@ -93,6 +93,13 @@ class SweepEffects {
     (void)showFolder;
     (void)others;
   }
+  // Whether another folder of its show holds the file already (AlsoTheShow):
+  // no season folder is made for it.
+  virtual bool HeldElsewhere(const NativeString& source, const NativeString& target) {
+    (void)source;
+    (void)target;
+    return false;
+  }
   // The folder has been gone through.
   virtual void End() {}
   // The folder could not be listed: tvtidy says nothing, and moves nothing.

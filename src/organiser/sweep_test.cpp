@@ -1067,12 +1067,16 @@ std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout) {
       }
       if (line.rfind("Already Linked: ", 0) == 0) {
         const std::string episode = line.substr(16), name = episode.substr(episode.rfind(kDelimiter) + 1);
-        bool found = false;  // the episode's own file, in some spelling of its show folder
+        bool found = false;  // the episode's own file, under any name, in some spelling of its show folder
         for (const auto& folder : fs::directory_iterator(link)) {
-          found = found || oneFile(episode, (folder.path() / Utf8(name)).string());
+          found = found || oneFile(episode, (folder.path() / Utf8(name)).string());  // one this user cannot list
           std::error_code notAFolder;  // or one of its season folders
-          for (const auto& season : fs::directory_iterator(folder.path(), notAFolder))
-            found = found || oneFile(episode, (season.path() / Utf8(name)).string());
+          for (const auto& entry : fs::directory_iterator(folder.path(), notAFolder)) {
+            found = found || oneFile(episode, entry.path().string());
+            std::error_code notASeason;
+            for (const auto& inSeason : fs::directory_iterator(entry.path(), notASeason))
+              found = found || oneFile(episode, inSeason.path().string());
+          }
         }
         if (!found) return "already linked, but not to this file: " + line;
         if (pass == 1) std::erase(linked, episode);
