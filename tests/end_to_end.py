@@ -2347,6 +2347,16 @@ def link_files_episodes_into_season_folders_as_the_library_keeps_them(tmp):
     out = run(host_path(os.path.join(two, "dl")), host_path(os.path.join(two, "lib")), program=LINK)
     expect("held by the show's other folder", (lines_of(out[0])[0], listed(os.path.join(two, "lib/Show"))),
            (f"Already Linked: {host_path(os.path.join(two, 'dl'))}{SEP}Show.S01E01.mkv", []))
+    if not WINE:
+        # A show folder that is a link to a torrent's folder beside it: that
+        # folder is the show's, never gone through as a download.
+        beside = os.path.join(tmp, "beside")
+        make(beside, {"Show.S01E01.mkv": "a", "Pack/Show.S01E02.mkv": "b"})
+        os.symlink("Pack", os.path.join(beside, "Show"))
+        dry, done = run("--dry-run", beside, program=LINK), run(beside, program=LINK)
+        expect("a show folder linked to a torrent's", (lines_of(dry[0]), dry[2], lines_of(done[0]), done[2]), (
+            [f"Would Link File: {beside}/Show.S01E01.mkv -> {beside}/Show/Show.S01E01.mkv", "Would link 1 files"], 0,
+            [f"Linked File: {beside}/Show.S01E01.mkv -> {beside}/Show/Show.S01E01.mkv", "Linked 1 files"], 0))
 
 
 def as_undone(lines):

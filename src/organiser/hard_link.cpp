@@ -38,6 +38,15 @@ NativeString FullFolderPath(const NativeString& path) {
 }
 }  // namespace
 
+NativeString LinkEffects::FolderKey(const NativeString& folder) {
+  NativeString canonical;
+  if (CanonicalPath(WithTrailingDelimiter(folder) + NATIVE("."), canonical)) {
+    canonical.pop_back();  // "Folder/.": the folder itself, with its delimiter
+    return canonical;
+  }
+  return FullFolderPath(folder) + kDelimiter;
+}
+
 bool LinkEffects::MadeInThought(const NativeString& path) const {
   return dryRun_ && !madeInThought_.empty() && madeInThought_.count(FullFolderPath(path)) > 0;
 }
@@ -220,7 +229,7 @@ void LinkEffects::Skipped(NativeStringView name) {
 void LinkEffects::FolderCreated(NativeStringView folder) {
   if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight()) journal->FolderMade(folder);
   made_.emplace_back(folder);  // until something is linked into it
-  showFoldersOfRun_.insert(made_.back() + kDelimiter);
+  showFoldersOfRun_.insert(FolderKey(made_.back()));
   madeByRun_.insert(made_.back() + kDelimiter);
   WriteEventLine(line_, dryRun_ ? NATIVE("Would Create Folder: ") : NATIVE("Created Folder: "), folder);
 }

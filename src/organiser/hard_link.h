@@ -81,7 +81,8 @@ class LinkEffects : public SweepEffects {
   bool NextTorrentFolder(NativeString& path, int& depth);
   // Whether this run has made the folder (with its delimiter), or linked an
   // episode of the folder's own show into it.
-  bool ShowFolderOfRun(const NativeString& folder) const { return showFoldersOfRun_.count(folder) != 0; }
+  // Asked of the folder itself, whichever link it is reached through.
+  bool ShowFolderOfRun(const NativeString& folder) const { return showFoldersOfRun_.count(FolderKey(folder)) != 0; }
 
   std::int32_t Count() const { return count_; }
   bool AnyFailed() const { return failed_; }
@@ -119,7 +120,10 @@ class LinkEffects : public SweepEffects {
   std::vector<std::pair<NativeString, int>> torrentFolders_;
   size_t nextFolder_ = 0;
   int depth_ = 0;  // of the folder being gone through
-  std::unordered_set<NativeString> showFoldersOfRun_;
+  std::unordered_set<NativeString> showFoldersOfRun_;  // by FolderKey
+  // A folder by what it is on the disk (links resolved, its own name too),
+  // with its delimiter; one made in thought as named.
+  static NativeString FolderKey(const NativeString& folder);
   // Folders this run made (with their delimiter): only its own links are in them.
   std::unordered_set<NativeString> madeByRun_;
 

@@ -143,7 +143,7 @@ void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target
   const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
   if (added) {
     showFolders_.push_back(folder_);
-    showFoldersOfRun_.insert(folder_);
+    showFoldersOfRun_.insert(FolderKey(folder_));
   }
   episodes_.push_back(Episode{TextKey(stem), at->second});
 }
