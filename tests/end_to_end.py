@@ -1663,6 +1663,10 @@ def a_hundred_thousand_files(tmp):
     expect("all accounted for", sum(len([n for n in f if not journal(n)]) for _, _, f in os.walk(tmp)), 100000)
 
 
+class MountFailed(Exception):
+    """A mounted file system failed before the program ran: its daemon's fault."""
+
+
 def conserved(folder, shows, nofile, seed):
     """tvtidy on a folder of `shows` show folders' new episodes, some show
     folders holding an older file of the same name (spread through the
@@ -1685,8 +1689,11 @@ def conserved(folder, shows, nofile, seed):
                 old[name] = entries[f"{show}/{name}"] = f"old {name}"
             elif roll < 0.5:
                 entries[show] = None
-    make(base, entries)
-    before = files_under(base)
+    try:
+        make(base, entries)
+        before = files_under(base)
+    except OSError as error:  # the mount's, before any run
+        raise MountFailed(f"could not lay out the folder: {error}") from error
     # The sanitizers' own checks take a pipe now and then: two more for them.
     nofile = nofile and nofile + (2 if "asan" in PROGRAM else 0)
     limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
@@ -1744,9 +1751,18 @@ def nothing_lost_past_the_held_folders_limit(tmp):
             with (contextlib.nullcontext(tmp) if kind == "local" else another_file_system() if kind == "tmpfs"
                   else fuse_folder(kind)) as root:
                 folder = os.path.join(root, f"c{number}-{tries}")
-                os.mkdir(folder)
                 try:
+                    try:
+                        os.mkdir(folder)
+                    except OSError as error:
+                        raise MountFailed(f"could not make {folder}: {error}") from error
                     problem = conserved(folder, shows, nofile, seed=number)
+                except MountFailed as failed:  # any kind: once more on a fresh mount, then said with its kind
+                    if tries == 1:
+                        print(f"  {kind}: the mount failed before the run ({failed}); once more")
+                        attempts.insert(0, (number, (kind, shows, nofile), 2))
+                        continue
+                    raise Failure(f"{kind}, {shows} shows, open-file limit {nofile}: {failed}")
                 except OSError as error:  # name the file system, and where
                     import traceback
                     where = traceback.extract_tb(error.__traceback__)[-1]
