@@ -1,6 +1,7 @@
 #include "episode/episode_name.h"
 
 #include "episode/classifier.h"
+#include "episode/release_words.h"
 
 namespace {
 
@@ -219,10 +220,7 @@ NativeString TagAfter(NativeStringView stem, size_t marker) {
     NativeString digits(inner);
     Cursor c{digits, 0};
     const bool year = inner.size() == 4 && IsYear(c.Number(4, 4));
-    bool country = false;
-    for (const NativeStringView known : {NATIVE("US"), NATIVE("UK"), NATIVE("AU"), NATIVE("CA"), NATIVE("NZ"), NATIVE("IE")})
-      country = country || inner == known;
-    if (year || country) return NativeString(NATIVE(" ")).append(stem.substr(open, close - open + 1));
+    if (year || IsKnownCountry(inner)) return NativeString(NATIVE(" ")).append(stem.substr(open, close - open + 1));
   }
   return {};
 }

@@ -93,3 +93,9 @@ bool IsLeadingTag(NativeStringView word) {
   word = Bare(word);
   return !word.empty() && IsTag(word);
 }
+
+bool IsKnownCountry(NativeStringView code) {
+  for (const NativeStringView known : {NATIVE("US"), NATIVE("UK"), NATIVE("AU"), NATIVE("CA"), NATIVE("NZ"), NATIVE("IE")})
+    if (code == known) return true;
+  return false;
+}

@@ -16,3 +16,7 @@ bool EndsTitle(NativeStringView word, NativeStringView next);
 // Whether `word` is a release tag that may stand before a title ("HD 720p:
 // Some series"), its colon or dash passed over.
 bool IsLeadingTag(NativeStringView word);
+
+// Whether `code` is a country that releases put bare after a title (US, UK,
+// AU, CA, NZ, IE), in capitals.
+bool IsKnownCountry(NativeStringView code);

@@ -124,10 +124,7 @@ bool IsCountry(NativeStringView code, bool bracketed) {
   NativeString upper(code);
   for (NativeChar& c : upper) c = AsciiUpper(c);
   if (!AllCapitals(upper)) return false;
-  if (bracketed) return true;
-  for (const NativeStringView known : {NATIVE("US"), NATIVE("UK"), NATIVE("AU"), NATIVE("CA"), NATIVE("NZ"), NATIVE("IE")})
-    if (upper == known) return true;
-  return false;
+  return bracketed || IsKnownCountry(upper);
 }
 
 // The name cleaned of everything but its title and tags.
