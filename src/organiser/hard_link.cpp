@@ -90,9 +90,15 @@ bool LinkEffects::LinkedElsewhere(const NativeString& linked, const NativeString
     // A dry run's links are in thought: there, as the run would find them.
     NativeString full = dryRun_ ? FullFolderPath(target) : NativeString();  // as the names in thought are kept
     full.erase(full.find_last_of(kDelimiter) + 1);
-    for (auto at = linkedInThought_.begin(); dryRun_ && at != linkedInThought_.end(); ++at)
-      if (at->first.size() > full.size() && at->first.compare(0, full.size(), full) == 0 &&
-          at->first.find(kDelimiter, full.size()) == NativeString::npos && SameFile(linked, at->second))
+    // The folder's names lie together in the map's order, from its own path on.
+    const auto inFolder = [&](const NativeString& path) {
+      const NativeStringView head = NativeStringView(path).substr(0, full.size());
+      return kNamesIgnoreCase ? CompareIgnoringCase(head, full) == 0 : head == NativeStringView(full);
+    };
+    for (auto at = dryRun_ ? linkedInThought_.lower_bound(full) : linkedInThought_.end();
+         at != linkedInThought_.end() && inFolder(at->first); ++at)
+      if (at->first.size() > full.size() && at->first.find(kDelimiter, full.size()) == NativeString::npos &&
+          SameFile(linked, at->second))
         return true;
   }
   if (othersOf_.empty()) return false;
