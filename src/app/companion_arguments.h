@@ -13,6 +13,8 @@ struct CompanionArguments {
   std::vector<NativeString> paths;
   bool dryRun = false;
   bool copy = false;  // tvtidy-link's --copy
+  bool move = false;  // tvtidy-link's --move
+  NativeString clash;  // options given together that cannot be
   NativeString helpOrVersion;  // the first of them given
   NativeString wrong;          // an option it does not take, or a path too many
 };

@@ -10,6 +10,7 @@
 #include "organiser/journal.h"
 #include "organiser/leftovers.h"
 #include "organiser/preview.h"
+#include "organiser/preview_warnings.h"
 #include "organiser/sweep.h"
 #include "organiser/undo.h"
 #include "platform/console.h"
@@ -63,12 +64,16 @@ CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths, bo
       arguments.dryRun = true;
     } else if (options && takesCopy && argument == NATIVE("--copy")) {
       arguments.copy = true;
+    } else if (options && takesCopy && argument == NATIVE("--move")) {
+      arguments.move = true;
     } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
       if (arguments.wrong.empty()) arguments.wrong = argument;
     } else {
       arguments.paths.push_back(argument);
     }
   }
+  // A move crosses disks on its own; a copy leaves the download.
+  if (arguments.copy && arguments.move) arguments.clash = NATIVE("--move and --copy cannot go together");
   return arguments;
 }
 
@@ -130,6 +135,8 @@ bool TakeCompanionFolder(NativeStringView program, NativeStringView about, const
   ExitStatus = 2;
   if (!arguments.wrong.empty())
     SayWrongArgument(arguments.wrong);
+  else if (!arguments.clash.empty())
+    WriteNotice(arguments.clash);
   else if (folder.empty())
     WriteNotice(NATIVE("Path not specified"));
   else if (FileEntryExists(folder) && !takesFile)
@@ -190,19 +197,24 @@ void RunPreview() {
 void RunLink() {
   const CompanionArguments arguments = ReadCompanionArguments(true, 2, true);
   const bool dryRun = arguments.dryRun;
-  const NativeStringView usage = NATIVE(" [--dry-run] [--copy] [--] <folder or file> [<library>]");
+  const NativeStringView usage = NATIVE(" [--dry-run] [--copy | --move] [--] <folder or file> [<library>]");
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders below it, a "
                                   "hard link in its show folder (in the library, when one is given; made when "
                                   "missing) and leaves it in place, so that a download client keeps seeding it. "
                                   "--dry-run prints the lines a run would print and changes nothing. --copy "
-                                  "copies each episode into a library on another disk, where no link can go."),
+                                  "copies each episode into a library on another disk, where no link can go. "
+                                  "--move moves each episode and its subtitles into the library instead, for "
+                                  "downloads nobody seeds."),
                            arguments, folder, usage, true))
     return;
   LinkEffects effects;
   if (dryRun) effects.DryRun();
   if (arguments.copy) effects.CopyAcrossDisks();
+  if (arguments.move) effects.MoveDownloads();
+  const NativeStringView summary = arguments.move ? (dryRun ? NATIVE("Would move ") : NATIVE("Moved "))
+                                                  : (dryRun ? NATIVE("Would link ") : NATIVE("Linked "));
   // One file (a single-file torrent): that episode and its subtitles alone.
   const bool oneFile = FileEntryExists(folder);
   if (oneFile) {
@@ -225,7 +237,7 @@ void RunLink() {
     // A library not made yet, one level below one that is: the first hook makes it.
     if (!effects.MakeFolder(library)) {
       effects.FolderFailed(library);
-      WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), 0);
+      WriteSummary(summary, 0);
       ExitStatus = 1;
       return;
     }
@@ -251,11 +263,16 @@ void RunLink() {
     recording.emplace(*journal);
     FinishWhatWasLeft(*journal);
   }
+  // Moved, a seeding torrent's files are gone for its client: said before.
+  if (const NativeString why = arguments.move ? SeedingSign(folder) : NativeString(); !why.empty())
+    WriteNotice(NativeString(NATIVE("Warning: a torrent client may still seed from this folder (")).append(why)
+                    .append(NATIVE("): --move takes its episodes away from the client; without it they are linked: "))
+                    .append(folder));
   SweepDirectory(folder, library, effects);
   // Made in thought, it is in no listing: passed once the listing is done,
   // among the download folder's lines, as the run's listing passes it.
   if (!inThought.empty()) effects.PassedFolder(inThought);
   if (!oneFile) LinkTorrentFolders(folder, library, effects);
-  WriteSummary(dryRun ? NATIVE("Would link ") : NATIVE("Linked "), effects.Count());
+  WriteSummary(summary, effects.Count());
   ExitStatus = effects.AnyFailed() ? 1 : 0;
 }

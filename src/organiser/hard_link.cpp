@@ -1,6 +1,7 @@
 #include "organiser/hard_link.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "episode/classifier.h"
 #include "episode/episode_name.h"
@@ -46,6 +47,8 @@ NativeString LinkEffects::FolderKey(const NativeString& folder) {
   }
   return FullFolderPath(folder) + kDelimiter;
 }
+
+NativeString LinkEffects::ResolvedPath(const NativeString& path) { return FullFolderPath(path); }
 
 bool LinkEffects::MadeInThought(const NativeString& path) const {
   return dryRun_ && !madeInThought_.empty() && madeInThought_.count(FullFolderPath(path)) > 0;
@@ -126,7 +129,8 @@ bool LinkEffects::QuickMove(const NativeString& source, const NativeString& targ
     already_ = Already::Linked;
     return true;
   }
-  return MakeHardLink(source, target);
+  bool nameTaken = false;
+  return move_ ? TryQuickRelocate(source, target, quick_, nameTaken) : MakeHardLink(source, target);
 }
 
 void LinkEffects::WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target) {
@@ -189,6 +193,7 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();
+  if (move_) return MoveDownload(source, target);
   // A symbolic link, relative ones above all, would lead nowhere from the
   // show folder: the file it leads to gets the new name.
   NativeString hop;
@@ -225,7 +230,9 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
 // linked one has its Linked line alone.
 void LinkEffects::Skipped(NativeStringView name) {
   NativeString show;
-  if (IsSidecarName(name, false))
+  if (std::exchange(linkSkipped_, false))
+    WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), kOnlyFilesMoved);
+  else if (IsSidecarName(name, false))
     subtitles_.push_back(base_ + NativeString(name));
   else if (MarkedAsSample(name) && !EpisodeReadingsOf(name).empty())
     WriteEventLine(line_, NATIVE("Skipped File: "), BelowSource(name), NATIVE("a sample clip"));
@@ -263,9 +270,12 @@ void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
                           NATIVE("the show folder holds a file of that name, size and time; "
                                  "this file system cannot show whether it is this one"));
   CountOne(count_);
-  if (InFlightRecorder* journal = dryRun_ ? nullptr : InFlight())
-    journal->Linked(leadsTo_.empty() ? source : NativeStringView(leadsTo_), target, copied_);
-  if (copied_)
+  InFlightRecorder* const journal = dryRun_ ? nullptr : InFlight();
+  if (journal && move_) journal->Moved(source, target);
+  else if (journal) journal->Linked(leadsTo_.empty() ? source : NativeStringView(leadsTo_), target, copied_);
+  if (move_)
+    line_.assign(dryRun_ ? NATIVE("Would Move File: ") : NATIVE("Moved File: "));
+  else if (copied_)
     line_.assign(dryRun_ ? NATIVE("Would Copy File: ") : NATIVE("Copied File: "));
   else
     line_.assign(dryRun_ ? NATIVE("Would Link File: ") : NATIVE("Linked File: "));
@@ -283,7 +293,7 @@ void LinkEffects::ListingFailed(NativeStringView folder, int code) {
 }
 void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   failed_ = true;
-  WriteEventLine(line_, NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
+  WriteEventLine(line_, move_ ? NATIVE("Move File FAILED: ") : NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
 }
 
 bool LinkEffects::Holds(NativeStringView folder, NativeStringView path) {
@@ -300,7 +310,7 @@ void LinkEffects::TakeBackMadeFolders(NativeStringView onTheWayTo) {
     seasons_.TakenBack(*folder);  // while it is there to be known by
     if (dryRun_ ? madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
       WriteEventLine(line_, dryRun_ ? NATIVE("Would Remove Folder: ") : NATIVE("Removed Folder: "), *folder,
-                     NATIVE("nothing could be linked into it"));
+                     move_ ? NATIVE("nothing could be moved into it") : NATIVE("nothing could be linked into it"));
   }
   std::erase_if(made_, [&](const NativeString& folder) { return onTheWayTo.empty() || Holds(folder, onTheWayTo); });
 }

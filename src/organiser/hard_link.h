@@ -22,6 +22,11 @@ class LinkEffects : public SweepEffects {
   // A library on another disk gets copies: each made whole under a hidden
   // name, the download untouched.
   void CopyAcrossDisks() { copy_ = true; }
+  // Downloads nobody seeds: each episode moved into the library, never
+  // onto a taken name, a copy onto another disk made whole under a hidden
+  // name first.
+  void MoveDownloads() { move_ = true; }
+  bool MovesDownloads() const { return move_; }
   void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
   void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) override {
     othersOf_[showFolder] = others;
@@ -124,6 +129,8 @@ class LinkEffects : public SweepEffects {
   // A folder by what it is on the disk (links resolved, its own name too),
   // with its delimiter; one made in thought as named.
   static NativeString FolderKey(const NativeString& folder);
+  // A path with its folders' links resolved, as the names in thought are kept.
+  static NativeString ResolvedPath(const NativeString& path);
   // Folders this run made (with their delimiter): only its own links are in them.
   std::unordered_set<NativeString> madeByRun_;
 
@@ -155,6 +162,14 @@ class LinkEffects : public SweepEffects {
   // The show folder holds a file of the link's name: this very file (already
   // linked), perhaps it, or another (raised); the run and the dry run alike.
   void NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target);
+  // --move's own step, and its dry run's: the same questions as a link's,
+  // the download leaving its folder.
+  void MoveDownload(const NativeString& source, const NativeString& target);
+  void WouldMove(const NativeString& source, const NativeString& target);
+  // Where the library holds a file of the target's name: the download
+  // itself (already there), or another one (raised).
+  void TakenByTheFile(const NativeString& source, const NativeString& target);
+  QuickWay quick_;  // the folders --move's renames hold open, for the run
   [[noreturn]] static void RefuseAsOthersFile();
   static NativeString OtherDiskReason();
   // Where a symbolic-link episode leads: that file is the one linked.
@@ -162,6 +177,9 @@ class LinkEffects : public SweepEffects {
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked, Copied } already_ = Already::No;
   bool copy_ = false;    // --copy: onto another disk, a copy in place of a link
+  bool move_ = false;    // --move: the download goes into the library
+  bool linkSkipped_ = false;  // --move: the episode at hand is a symbolic link
+  static constexpr NativeStringView kOnlyFilesMoved = NATIVE("a symbolic link: only files themselves are moved");
   bool copied_ = false;  // the episode at hand was copied (or would be)
   bool failed_ = false;
   std::int32_t count_ = 0;

@@ -191,6 +191,7 @@ void RunJournal::Read() {
   std::vector<NativeString> keys;
   std::string verb;
   std::vector<NativeString> fields;
+  bool linkRun = false;
   for (size_t start = 0, end; (end = bytes.find('\n', start)) != bytes.npos; start = end + 1) {
     if (!ReadJournalLine(std::string_view(bytes).substr(start, end - start), verb, fields) || fields.empty())
       continue;
@@ -198,9 +199,13 @@ void RunJournal::Read() {
     if (verb == "run" && (fields[0] == NATIVE("tvtidy") || fields[0] == NATIVE("tvtidy-link"))) {
       lastRun_.clear();
       anyRun_ = true;
+      linkRun = fields[0] == NATIVE("tvtidy-link");
     }
     if (verb == "folder") lastRun_.push_back(NativeString(NATIVE("Created Folder: ")).append(Resolved(fields[0])));
+    // tvtidy-link --move says where each file went: its show folder is the library's.
     if (verb == "moved") lastRun_.push_back(NativeString(NATIVE("Moved File: ")).append(Resolved(fields[0])));
+    if (verb == "moved" && linkRun && fields.size() == 2)
+      lastRun_.back().append(NATIVE(" -> ")).append(Resolved(fields[1]));
     if ((verb == "linked" || verb == "copied") && fields.size() == 2)
       lastRun_.push_back(NativeString(verb == "linked" ? NATIVE("Linked File: ") : NATIVE("Copied File: "))
                              .append(Resolved(fields[0]))

@@ -47,7 +47,12 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 
 }  // namespace
 
-bool LinkEffects::Takes(NativeStringView name) { return !MarkedAsSample(name); }
+bool LinkEffects::Takes(NativeStringView name) {
+  if (MarkedAsSample(name)) return false;
+  // --move: a link's file may be anywhere, another folder's; no folder is made for it.
+  NativeString leadsTo;
+  return !(linkSkipped_ = move_ && LinkTargetOf(base_ + NativeString(name), leadsTo));
+}
 
 void LinkEffects::PassedFolder(NativeStringView name) {
   if (!only_.empty()) return;  // one file: nothing more

@@ -73,6 +73,16 @@ void Warn(NativeStringView what, NativeStringView path) {
 
 }  // namespace
 
+NativeString SeedingSign(const NativeString& folder) {
+  NativeString resolved;
+  if (!CanonicalPath(folder, resolved)) resolved = folder;
+  if (NamedAsDownloads(WithTrailingDelimiter(resolved))) return NativeString(NATIVE("its name is a download folder's"));
+  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
+    if (IsPartialDownload(listing.Entry().name))
+      return NativeString(NATIVE("it holds ")).append(listing.Entry().name).append(NATIVE(", a download in progress"));
+  return {};
+}
+
 void PreviewWarnings::Moving(NativeStringView source) {
   const NativeStringView extension = ExtensionOf(source);
   movedStems_.insert(TextKey(source.substr(0, source.size() - extension.size())));

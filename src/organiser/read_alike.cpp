@@ -46,7 +46,7 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
   if (tie != nullptr)
     WriteNotice(NativeString(NATIVE("Warning: \"")).append(readings.front().title).append(NATIVE("\" reads as \""))
                     .append(*first).append(NATIVE("\" and as \"")).append(*tie)
-                    .append(NATIVE("\" alike: linked into the first")));
+                    .append(NATIVE("\" alike: put into the first")));
   return true;
 }
 

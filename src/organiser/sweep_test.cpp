@@ -812,6 +812,7 @@ std::multiset<std::string> Contents(const fs::path& root) {
 }
 
 std::string LinkTwice(const fs::path& link, const std::vector<Entry>& layout);
+std::string MoveTwice(const fs::path& move, const std::vector<Entry>& layout);
 
 std::vector<std::string> LinesOf(const std::string& text) {
   std::vector<std::string> lines;
@@ -857,10 +858,10 @@ std::string AsUndone(std::string line) {
 // old files it replaced; the dry run said the same, and a second undo
 // changes nothing.
 std::string TakenBack(const fs::path& base, const std::vector<std::string>& lines, std::multiset<std::string> before,
-                      bool counts = false) {
+                      bool counts = false, bool replaces = true) {
   std::set<std::string> replaced;
   for (const auto& line : lines)
-    if (line.rfind("Moved File: ", 0) == 0) {
+    if (replaces && line.rfind("Moved File: ", 0) == 0) {
       std::string name;  // as the tree spells it: Windows' log is in Latin-1
       for (const char c : line.substr(line.find_last_of(kDelimiter) + 1)) {
         const auto unit = static_cast<unsigned char>(c);
@@ -977,7 +978,51 @@ std::string Decide(const fs::path& root, const std::vector<Entry>& layout, bool 
       return "an episode was lost: " + file;
   if (std::string failure = TakenBack(run, done.lines, treeBefore); !failure.empty())
     return failure;
+  if (std::string failure = MoveTwice(root / "move", layout); !failure.empty()) return "--move: " + failure;
   return LinkTwice(root / "link", layout);
+}
+
+// tvtidy-link --move on the same layout: its dry run says the run's lines,
+// no episode's bytes are lost or replaced, a second run moves nothing, and
+// the undo brings the tree back whole.
+std::string MoveTwice(const fs::path& move, const std::vector<Entry>& layout) {
+  Build(move, layout);
+  const auto before = Contents(move);
+  const auto treeBefore = Tree(move, true);
+  // Each run's effects, and the folders they hold open, gone with the run.
+  const auto moveRun = [&](bool dryRun) {
+    LinkEffects effects;
+    effects.MoveDownloads();
+    if (dryRun) effects.DryRun();
+    Outcome outcome = Sweep(move, effects);
+    outcome.count = effects.Count();
+    return outcome;
+  };
+  Outcome foreseen = moveRun(true);
+  for (std::string& line : foreseen.lines)
+    for (const auto& [would, did] : {std::pair{"Would Move File: ", "Moved File: "},
+                                     std::pair{"Would Create Folder: ", "Created Folder: "},
+                                     std::pair{"Would Remove Folder: ", "Removed Folder: "}})
+      if (line.rfind(would, 0) == 0) line = did + line.substr(strlen(would));
+  if (Tree(move, true) != treeBefore) return "the dry run changed the folder";
+  const Outcome done = moveRun(false);
+  if (done.lines != foreseen.lines || done.count != foreseen.count)
+    return "dry run and run differ:\n" + ::testing::PrintToString(foreseen.lines) + "\n" +
+           ::testing::PrintToString(done.lines);
+  const auto after = Contents(move);
+  for (const auto& file : before)
+    if (after.count(file) < before.count(file)) return "a file was lost or replaced: " + file;
+  // Only a file the first run failed (or failed a folder for) may move now,
+  // into a folder made since.
+  std::vector<std::string> bothRuns = done.lines;
+  for (const auto& line : moveRun(false).lines)
+    if (bothRuns.push_back(line); line.rfind("Moved File: ", 0) == 0 &&
+        std::none_of(done.lines.begin(), done.lines.end(), [&](const std::string& first) {
+          return first.rfind("Move File FAILED: " + line.substr(12, line.find(" -> ") - 12), 0) == 0 ||
+                 first.rfind("Create Folder FAILED: ", 0) == 0;
+        }))
+      return "a second run moved: " + line;
+  return TakenBack(move, bothRuns, treeBefore, false, false);
 }
 
 // tvtidy-link on the same layout, its show folders seeded with look-alikes

@@ -29,7 +29,7 @@ void AppendCount(NativeString& text, std::int64_t count, NativeStringView one, N
 
 void Undo::Apply() {
   for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
-    if (it->kind == Line::Moved) Restore(it->path);
+    if (it->kind == Line::Moved) Restore(*it);
     if (it->kind == Line::Linked) RemoveLink(*it);
     if (it->kind == Line::Copied) RemoveCopy(*it);
     if (it->kind == Line::Created) RemoveFolder(it->path);
@@ -126,11 +126,12 @@ bool Undo::FindMoved(const NativeString& path, NativeString& moved) {
   });
 }
 
-void Undo::Restore(const NativeString& path) {
+void Undo::Restore(const Line& move) {
   static constexpr NativeStringView kFailed = NATIVE("Restore File FAILED: ");
-  if (Unfindable(path)) return Fail(kFailed, path, kUnfindable);
-  NativeString moved;
-  if (!FindMoved(path, moved)) {
+  const NativeString& path = move.path;
+  if (Unfindable(path) || Unfindable(move.to)) return Fail(kFailed, path, kUnfindable);
+  NativeString moved = move.to;
+  if (moved.empty() ? !FindMoved(path, moved) : !There(moved)) {
     if (There(path)) return Say(NATIVE("Already Restored: "), {}, path);
     return Fail(kFailed, path, NATIVE("it is no longer in its show folder"));
   }

@@ -57,8 +57,9 @@ class Undo {
     enum Kind { Moved, Linked, Copied, Created } kind;
     NativeString path;          // the moved file's old path, the link, the folder made
     NativeString source, file;  // a link's download, and the file it leads to (a symbolic link's)
+    NativeString to;            // where a move put the file, where its line says so (--move)
   };
-  void Restore(const NativeString& path);
+  void Restore(const Line& move);
   void RemoveLink(const Line& link);
   // A copy goes only while its download is there, of its size and time:
   // otherwise it may be the only one left.

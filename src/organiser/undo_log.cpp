@@ -121,18 +121,23 @@ bool Undo::Read(NativeStringView line) {
   }
   if (StartsWith(line, kMoved)) {
     ours_ = true;
-    lines_.push_back({Line::Moved, NativeString(line.substr(kMoved.size())), {}, {}});
+    // tvtidy-link --move names where the file went, tvtidy's show folder
+    // follows from the name.
+    const NativeStringView rest = line.substr(kMoved.size());
+    const size_t arrow = ArrowBetween(rest);
+    if (arrow == rest.npos) lines_.push_back({Line::Moved, NativeString(rest), {}, {}, {}});
+    else lines_.push_back({Line::Moved, NativeString(rest.substr(0, arrow)), {}, {}, NativeString(rest.substr(arrow + 4))});
     return true;
   }
   if (StartsWith(line, kCreated)) {
     ours_ = true;
-    lines_.push_back({Line::Created, NativeString(line.substr(kCreated.size())), {}, {}});
+    lines_.push_back({Line::Created, NativeString(line.substr(kCreated.size())), {}, {}, {}});
     return true;
   }
   if (StartsWith(line, kLinked) || StartsWith(line, kCopied)) {
     const bool copied = StartsWith(line, kCopied);
     NativeStringView rest = line.substr(copied ? kCopied.size() : kLinked.size());
-    Line link{copied ? Line::Copied : Line::Linked, {}, {}, {}};
+    Line link{copied ? Line::Copied : Line::Linked, {}, {}, {}, {}};
     anyCopy_ = anyCopy_ || copied;
     const size_t leads = rest.rfind(kLeadsTo);
     if (leads != rest.npos && rest.back() == NATIVE(')')) {
