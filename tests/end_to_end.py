@@ -2897,6 +2897,72 @@ def link_refuses_other_disks_and_exfat_and_lets_hooks_take_turns(tmp):
     expect("two names each", {os.stat(os.path.join(tmp, n)).st_nlink for n in listed(tmp)
                               if n.endswith(".mkv")}, {2})
 
+@scenario()
+def link_move_fills_a_library_for_downloads_nobody_seeds(tmp):
+    downloads, library = os.path.join(tmp, "downloads"), os.path.join(tmp, "library")
+    pack = "Show.Name.S01.720p"
+    make(downloads, {"The.Office.US.S02E03.720p.mkv": "o", "The.Office.US.S02E03.720p.en.srt": "s",
+                     f"{pack}/Show.Name.S01E01.mkv": "1", f"{pack}/Show.Name.S01E02.mkv": "2",
+                     f"{pack}/Show.Name.S01E02.en.srt": "s2", f"{pack}/readme.txt": "r",
+                     f"{pack}/Sample/show.name.s01e01.sample.mkv": "clip", "Taken.S01E01.mkv": "new"})
+    make(library, {"Taken/Taken.S01E01.mkv": "another release"})
+    before = snapshot(tmp)
+    d, l, p = host_path(downloads) + SEP, host_path(library) + SEP, pack + SEP
+    out, err, rc = run("--move", "--copy", host_path(downloads), host_path(library), program=LINK)
+    expect("--move with --copy", (out, rc, err.splitlines()[0]), (b"", 2, b"--move and --copy cannot go together"))
+    moves = [(d, "The.Office.US.S02E03.720p.mkv", "The Office (US)"), (d, "The.Office.US.S02E03.720p.en.srt", "The Office (US)"),
+             (d + p, "Show.Name.S01E01.mkv", "Show Name"), (d + p, "Show.Name.S01E02.mkv", "Show Name"),
+             (d + p, "Show.Name.S01E02.en.srt", "Show Name")]
+    wanted = sorted([f"Created Folder: {l}The Office (US)", f"Created Folder: {l}Show Name",
+                     f"Skipped File: {p}readme.txt (not a video file)", f"Skipped Folder: {p}Sample (sample clips)",
+                     f"Move File FAILED: {d}Taken.S01E01.mkv (a different file of that name is in the show folder)"] +
+                    [f"Moved File: {at}{n} -> {l}{show}{SEP}{n}" for at, n, show in moves] + ["Moved 5 files"])
+    seeding = (f"Warning: a torrent client may still seed from this folder (its name is a download folder's): --move takes"
+               f" its episodes away from the client; without it they are linked: {host_path(downloads)}")
+    # The dry run says the run's lines, and changes nothing.
+    out, err, rc = run("--dry-run", "--move", host_path(downloads), host_path(library), program=LINK)
+    said = sorted(x.replace("Would Move File: ", "Moved File: ").replace("Would Create Folder: ", "Created Folder: ")
+                  .replace("Would move ", "Moved ") for x in lines_of(out))
+    expect("dry run", (said, rc, lines_of(err)), (wanted, 1, [seeding]))
+    expect("dry run changes nothing", snapshot(tmp), before)
+    state = lambda: [(files_under(folder), tree(folder)) for folder in (downloads, library)]
+    content = state()
+    out, err, rc = run("--move", host_path(downloads), host_path(library), program=LINK)
+    expect("run", (sorted(lines_of(out)), rc, lines_of(err)), (wanted, 1, [seeding]))
+    log = os.path.join(tmp, "run.log")
+    with open(log, "wb") as saved:
+        saved.write(out)
+    expect("moved whole", [open(os.path.join(library, show, n)).read() for _, n, show in moves], ["o", "s", "1", "2", "s2"])
+    expect("left where they were", files_under(downloads), collections.Counter(
+        [("Taken.S01E01.mkv", b"new"), ("readme.txt", b"r"), ("show.name.s01e01.sample.mkv", b"clip")]))
+    expect("the other release stays", open(os.path.join(library, "Taken", "Taken.S01E01.mkv")).read(), "another release")
+    out, err, rc = run("--move", host_path(downloads), host_path(library), program=LINK)
+    expect("a second run moves nothing", [x for x in lines_of(out) if x.startswith(("Moved", "Created"))], ["Moved 0 files"])
+    # Taken back from its lines, then once more from the library's journal alone.
+    for undo in (host_path(log), None):
+        if undo is None:
+            run("--move", host_path(downloads), host_path(library), program=LINK)
+        out, err, rc = run(undo or host_path(library), program=UNDO)
+        expect("undo", (rc, lines_of(out)[-1]), (0, "Restored 5 files, removed 0 links and 2 folders"))
+        expect("everything back", state(), content)
+    if WINE:
+        return
+    # Onto another disk: each copy made whole under a hidden name, then the
+    # download goes; nothing hidden is left, and the undo brings it back.
+    with another_file_system() as other:
+        incoming, shelf = os.path.join(tmp, "incoming"), os.path.join(other, "shelf")
+        make(incoming, {"Far.Show.S01E01.mkv": "far" * 1000, "Far.Show.S01E01.srt": "sub"})
+        out, err, rc = run("--move", incoming, shelf, program=LINK)
+        expect("onto another disk", (sorted(lines_of(out)), rc, err), (sorted(
+            [f"Created Folder: {shelf}", f"Created Folder: {shelf}/Far Show", "Moved 2 files"] +
+            [f"Moved File: {incoming}/{n} -> {shelf}/Far Show/{n}" for n in ("Far.Show.S01E01.mkv", "Far.Show.S01E01.srt")]),
+            0, f"The library was made: {shelf}\n".encode()))
+        expect("arrived whole, nothing hidden", (files_under(incoming), sorted(os.listdir(os.path.join(shelf, "Far Show")))),
+               (collections.Counter(), ["Far.Show.S01E01.mkv", "Far.Show.S01E01.srt"]))
+        out, err, rc = run(shelf, program=UNDO)
+        expect("back from another disk", (rc, files_under(incoming)), (0, collections.Counter(
+            [("Far.Show.S01E01.mkv", b"far" * 1000), ("Far.Show.S01E01.srt", b"sub")])))
+
 def main():
     global WORK
     failures = 0

@@ -296,6 +296,14 @@ void LinkEffects::MoveFailed(NativeStringView source, const Exception* why) {
   WriteEventLine(line_, move_ ? NATIVE("Move File FAILED: ") : NATIVE("Link File FAILED: "), source, why ? NativeStringView(why->Message()) : NativeStringView());
 }
 
+// A folder made in thought holds what was linked into it in thought, by
+// whichever spelling (a show folder reached through two links).
+bool LinkEffects::EmptyInThought(const NativeString& folder) const {
+  const NativeString full = FullFolderPath(folder) + kDelimiter;
+  const auto first = linkedInThought_.lower_bound(full);
+  return first == linkedInThought_.end() || first->first.compare(0, full.size(), full) != 0;
+}
+
 bool LinkEffects::Holds(NativeStringView folder, NativeStringView path) {
   return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == kDelimiter;
 }
@@ -308,7 +316,7 @@ void LinkEffects::TakeBackMadeFolders(NativeStringView onTheWayTo) {
   for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
     if (!onTheWayTo.empty() && !Holds(*folder, onTheWayTo)) continue;
     seasons_.TakenBack(*folder);  // while it is there to be known by
-    if (dryRun_ ? madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
+    if (dryRun_ ? EmptyInThought(*folder) && madeInThought_.erase(FullFolderPath(*folder)) > 0 : RemoveEmptyFolder(*folder))
       WriteEventLine(line_, dryRun_ ? NATIVE("Would Remove Folder: ") : NATIVE("Removed Folder: "), *folder,
                      move_ ? NATIVE("nothing could be moved into it") : NATIVE("nothing could be linked into it"));
   }

@@ -147,6 +147,7 @@ class LinkEffects : public SweepEffects {
   std::map<NativeString, NativeString, std::conditional_t<kNamesIgnoreCase, IgnoringCaseLess, std::less<>>>
       linkedInThought_;
   bool MadeInThought(const NativeString& path) const;
+  bool EmptyInThought(const NativeString& folder) const;
   class InThought : public DiskView {
    public:
     explicit InThought(const LinkEffects& effects) : effects_(effects) {}

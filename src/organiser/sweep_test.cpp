@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -1006,9 +1005,11 @@ std::string MoveTwice(const fs::path& move, const std::vector<Entry>& layout) {
       if (line.rfind(would, 0) == 0) line = did + line.substr(strlen(would));
   if (Tree(move, true) != treeBefore) return "the dry run changed the folder";
   const Outcome done = moveRun(false);
-  if (done.lines != foreseen.lines || done.count != foreseen.count)
-    return "dry run and run differ:\n" + ::testing::PrintToString(foreseen.lines) + "\n" +
-           ::testing::PrintToString(done.lines);
+  if (done.lines != foreseen.lines || done.count != foreseen.count) {
+    const auto at = std::mismatch(foreseen.lines.begin(), foreseen.lines.end(), done.lines.begin(), done.lines.end());
+    return "dry run and run differ:\n" + (at.first != foreseen.lines.end() ? *at.first : "(none)") + "\n" +
+           (at.second != done.lines.end() ? *at.second : "(none)");
+  }
   const auto after = Contents(move);
   for (const auto& file : before)
     if (after.count(file) < before.count(file)) return "a file was lost or replaced: " + file;
