@@ -2962,6 +2962,40 @@ def link_move_fills_a_library_for_downloads_nobody_seeds(tmp):
         out, err, rc = run(shelf, program=UNDO)
         expect("back from another disk", (rc, files_under(incoming)), (0, collections.Counter(
             [("Far.Show.S01E01.mkv", b"far" * 1000), ("Far.Show.S01E01.srt", b"sub")])))
+@scenario()
+def link_rename_names_every_episode_as_media_servers_read_it(tmp):
+    downloads, library = os.path.join(tmp, "incoming"), os.path.join(tmp, "library")
+    names = {"Show.Name.S01E01E02.720p.mkv": "Show Name - S01E01-E02.mkv",
+             "Show.Name.S01E01E02.720p.en.srt": "Show Name - S01E01-E02.en.srt",
+             "Show Name Season 1 Episode 7.mkv": "Show Name - S01E07.mkv",
+             "The.Daily.Show.2024.01.15.mkv": "The Daily Show - 2024-01-15.mkv",
+             "[Group] Anime Show - 1071 [1080p].mkv": "Anime Show - S01E1071.mkv"}
+    make(downloads, {**{n: n for n in names}, "Show.Name.S01E05.1080p.mp4": "another release"})
+    make(library, {"Show Name/Show Name - S01E05.mkv": "the first release"})
+    d, l = host_path(downloads) + SEP, host_path(library) + SEP
+    folder = lambda name: name[:name.rindex(" - ")]
+    made = sorted({f"Created Folder: {l}{folder(n)}" for n in names.values() if folder(n) != "Show Name"})
+    refused = (f"{{}} FAILED: {d}Show.Name.S01E05.1080p.mp4 (the library already holds S01E05 of this show:"
+               " Show Name - S01E05.mkv)")
+    for verb, options in (("Linked", []), ("Moved", ["--move"])):
+        before = files_under(downloads), tree(downloads)
+        out, err, rc = run("--rename", *options, host_path(downloads), host_path(library), program=LINK)
+        expect(verb + " renamed", (sorted(lines_of(out)), rc), (sorted(
+            made + [f"{verb} File: {d}{n} -> {l}{folder(r)}{SEP}{r}" for n, r in names.items()] +
+            [refused.format("Link File" if verb == "Linked" else "Move File"), f"{verb} {len(names)} files"]), 1))
+        expect(verb + ": the library's names", sorted(os.listdir(os.path.join(library, "Show Name"))),
+               sorted(["Show Name - S01E05.mkv"] + [r for r in names.values() if folder(r) == "Show Name"]))
+        log = os.path.join(tmp, verb + ".log")
+        with open(log, "wb") as saved:
+            saved.write(out)
+        if verb == "Linked":  # again: each one found by what it is, the download keeping its name
+            out, err, rc = run("--rename", host_path(downloads), host_path(library), program=LINK)
+            expect("again", sorted(lines_of(out)), sorted([f"Already Linked: {d}{n}" for n in names] +
+                                                          [refused.format("Link File"), "Linked 0 files"]))
+        out, err, rc = run(host_path(log), program=UNDO)
+        expect(verb + " taken back", (rc, (files_under(downloads), tree(downloads)), tree(library)),
+               (0, before, {"Show Name", os.path.join("Show Name", "Show Name - S01E05.mkv")}))
+
 
 def main():
     global WORK

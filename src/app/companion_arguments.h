@@ -14,6 +14,7 @@ struct CompanionArguments {
   bool dryRun = false;
   bool copy = false;  // tvtidy-link's --copy
   bool move = false;  // tvtidy-link's --move
+  bool rename = false;  // tvtidy-link's --rename
   NativeString clash;  // options given together that cannot be
   NativeString helpOrVersion;  // the first of them given
   NativeString wrong;          // an option it does not take, or a path too many

@@ -66,6 +66,8 @@ CompanionArguments ReadCompanionArguments(bool takesDryRun, size_t mostPaths, bo
       arguments.copy = true;
     } else if (options && takesCopy && argument == NATIVE("--move")) {
       arguments.move = true;
+    } else if (options && takesCopy && argument == NATIVE("--rename")) {
+      arguments.rename = true;
     } else if ((options && argument.size() > 1 && argument[0] == NATIVE('-')) || arguments.paths.size() == mostPaths) {
       if (arguments.wrong.empty()) arguments.wrong = argument;
     } else {
@@ -197,7 +199,7 @@ void RunPreview() {
 void RunLink() {
   const CompanionArguments arguments = ReadCompanionArguments(true, 2, true);
   const bool dryRun = arguments.dryRun;
-  const NativeStringView usage = NATIVE(" [--dry-run] [--copy | --move] [--] <folder or file> [<library>]");
+  const NativeStringView usage = NATIVE(" [--dry-run] [--copy | --move] [--rename] [--] <folder or file> [<library>]");
   NativeString folder;
   if (!TakeCompanionFolder(NATIVE("tvtidy-link"),
                            NATIVE("Gives each episode in the folder, and in the torrents' own folders below it, a "
@@ -206,7 +208,8 @@ void RunLink() {
                                   "--dry-run prints the lines a run would print and changes nothing. --copy "
                                   "copies each episode into a library on another disk, where no link can go. "
                                   "--move moves each episode and its subtitles into the library instead, for "
-                                  "downloads nobody seeds."),
+                                  "downloads nobody seeds. --rename names each in the library as media servers "
+                                  "read it (Show - S01E05.mkv)."),
                            arguments, folder, usage, true))
     return;
   LinkEffects effects;
@@ -232,6 +235,7 @@ void RunLink() {
     WriteNotice(NativeString(NATIVE("Usage: tvtidy-link")).append(usage));
     return;
   }
+  if (arguments.rename) effects.RenameEpisodes(library);
   bool libraryMade = false;
   if (!effects.FolderExists(library)) {
     // A library not made yet, one level below one that is: the first hook makes it.

@@ -1,5 +1,7 @@
 #include "episode/episode_name.h"
 
+#include <algorithm>
+
 #include "episode/classifier.h"
 #include "episode/release_words.h"
 
@@ -40,13 +42,15 @@ struct Cursor {
   }
   bool AtWordEnd() const { return at >= text.size() || !IsWordUnit(text[at]); }
   // More episodes of one file (E01E02, E01-E02, E01-02, 1x01x02), and a
-  // release's version (v2): passed over, the first episode counts.
-  void MoreEpisodes() {
+  // release's version (v2): passed over; the last is kept where it runs on.
+  void MoreEpisodes(EpisodeReading* reading = nullptr) {
     for (;;) {
       Cursor next = *this;
       next.Word(NATIVE("-"));
       if (!next.Word(NATIVE("e")) && !next.Word(NATIVE("x")) && next.at == at) break;
-      if (next.Number(1, 4) < 0) break;
+      const int last = next.Number(1, 4);
+      if (last < 0) break;
+      if (reading && last > std::max(reading->episode, reading->lastEpisode)) reading->lastEpisode = last;
       at = next.at;
     }
     Cursor version = *this;
@@ -69,6 +73,7 @@ struct NameFacts {
 bool MarkerAt(const NativeString& text, size_t start, const NameFacts& facts, EpisodeReading& reading, size_t& end,
               size_t& titleAfter) {
   titleAfter = text.npos;
+  reading.lastEpisode = 0;
   Cursor c{text, start};
   // S01E02, s1e2, S01.E02, S01 E02, S01_E02, S01E01E02, S01E01-02, S6.Ep5,
   // S01EP01, S06xE01, s03-x01, S16 - E29, S2013E14 (the season a year)
@@ -78,14 +83,15 @@ bool MarkerAt(const NativeString& text, size_t start, const NameFacts& facts, Ep
     const bool episodeWord = c.Word(NATIVE("xe")) || c.Word(NATIVE("ep")) || c.Word(NATIVE("e")) || c.Word(NATIVE("x"));
     c.Separators(1);
     if (reading.season >= 0 && episodeWord && (reading.episode = c.Number(1, 4)) >= 0) {
-      c.MoreEpisodes();
+      c.MoreEpisodes(&reading);
       if (c.AtWordEnd()) return reading.kind = Kind::Seasonal, end = c.at, true;
     }
   }
   // 1x02, 01x02
   c.at = start;
+  reading.lastEpisode = 0;
   if ((reading.season = c.Number(1, 2)) >= 0 && c.Word(NATIVE("x")) && (reading.episode = c.Number(2, 3)) >= 0) {
-    c.MoreEpisodes();
+    c.MoreEpisodes(&reading);
     if (c.AtWordEnd()) return reading.kind = Kind::Seasonal, end = c.at, true;
   }
   // Season 1 Episode 2, Season.01.Ep.02

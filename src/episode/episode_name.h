@@ -16,7 +16,8 @@ struct EpisodeReading {
   Kind kind = Kind::Seasonal;
   NativeString show;  // the text before the marker, dots as spaces, blanks trimmed
   int season = 0;     // the year for a daily show; 0 for an absolute number
-  int episode = 0;    // the first one, where a file holds several
+  int episode = 0;    // the first one, where a file holds several; a daily show's month * 100 + day
+  int lastEpisode = 0;  // the last of several (S01E01-E03), else 0
 };
 
 // Every reading of a video file's name (.avi, .mp4, .mkv), the leftmost

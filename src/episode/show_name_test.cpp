@@ -1,10 +1,12 @@
 #include "episode/show_name.h"
 
 #include "episode/episode_name.h"
+#include "episode/library_name.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 
 namespace {
@@ -179,6 +181,54 @@ TEST(EpisodeName, EveryMarkerAPersonReadsAndNoFilm) {
     EXPECT_EQ(readings[0].season, row.season) << std::string(what.begin(), what.end());
     EXPECT_EQ(readings[0].episode, row.episode) << std::string(what.begin(), what.end());
   }
+}
+
+// A media player's default rules for TV names, first match wins: season and
+// episode, or a date.
+std::pair<int, int> AsAMediaPlayerReadsIt(const std::string& name) {
+  const std::pair<const char*, bool> rules[] = {
+      {R"(s([0-9]+)[ ._x-]*e([0-9]+)([^\\/]*)$)", false},
+      {R"([._ -]()e(?:p[ ._-]?)?([0-9]+)([^\\/]*)$)", false},
+      {R"(([0-9]{4})[.-]([0-9]{2})[.-]([0-9]{2}))", true},
+      {R"([\\/._ \[\(-]([0-9]+)x([0-9]+)([^\\/]*)$)", false},
+      {R"([\\/._ -]([0-9]+)([0-9][0-9])([._ -][^\\/]*)$)", false},
+  };
+  std::smatch match;
+  for (const auto& [rule, byDate] : rules)
+    if (std::regex_search(name, match, std::regex(rule, std::regex::icase)))
+      return byDate ? std::pair{std::stoi(match[1]), std::stoi(match[2]) * 100 + std::stoi(match[3])}
+                    : std::pair{match[1].length() ? std::stoi(match[1]) : 1, std::stoi(match[2])};
+  return {-1, -1};
+}
+
+// --rename's names, each read back by that player as the release reads.
+TEST(LibraryName, EveryFormIsTheOneMediaServersDocument) {
+  const struct {
+    const char* name;
+    const char* folder;
+    const char* stem;
+  } rows[] = {
+      {"Show.Name.S01E02.720p.mkv", "Show Name", "Show Name - S01E02"},
+      {"Show.Name.S01E01-02.1080p.mkv", "Show Name", "Show Name - S01E01-E02"},
+      {"Dexter.05x02x03.mkv", "Dexter", "Dexter - S05E02-E03"},
+      {"Show Name Season 1 Episode 5.mp4", "Show Name", "Show Name - S01E05"},
+      {"[Group] Show - 1071 [1080p].mkv", "Show", "Show - S01E1071"},
+      {"The.Daily.Show.2024.01.15.Guest.720p.mkv", "The Daily Show", "The Daily Show - 2024-01-15"},
+      {"Show.S00E01.mkv", "Show", "Show - S00E01"},
+      {"The.100.S02E03.mkv", "The 100", "The 100 - S02E03"},
+      {"9-1-1.S01E01.mkv", "9-1-1", "9-1-1 - S01E01"},
+      {"The.Office.US.S02E03.mkv", "The Office (US)", "The Office (US) - S02E03"},
+  };
+  for (const auto& row : rows) {
+    const auto readings = EpisodeReadingsOf(NativeString(row.name, row.name + strlen(row.name)));
+    ASSERT_FALSE(readings.empty()) << row.name;
+    const NativeString stem = LibraryEpisodeStem(NativeString(row.folder, row.folder + strlen(row.folder)), readings[0]);
+    EXPECT_EQ(std::string(stem.begin(), stem.end()), row.stem) << row.name;
+    const int season = readings[0].kind == EpisodeReading::Kind::Absolute ? 1 : readings[0].season;
+    EXPECT_EQ(AsAMediaPlayerReadsIt(std::string(row.stem) + ".mkv"), std::pair(season, readings[0].episode)) << row.name;
+  }
+  // As releases name them, some are read wrong: the reason for the form.
+  EXPECT_EQ(AsAMediaPlayerReadsIt("Show - 1071.mkv"), std::pair(10, 71));
 }
 
 }  // namespace

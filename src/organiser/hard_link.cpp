@@ -124,7 +124,7 @@ bool LinkEffects::QuickMove(const NativeString& source, const NativeString& targ
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();
-  if (dryRun_ || !QuickPathsPass(source, target)) return false;
+  if (dryRun_ || rename_ || !QuickPathsPass(source, target)) return false;
   if (LinkedElsewhere(source, target)) {
     already_ = Already::Linked;
     return true;
@@ -142,8 +142,7 @@ void LinkEffects::WouldLink(const NativeString& source, const NativeString& link
   // A name this dry run has linked already: as the run would find it there.
   const NativeString full = FullFolderPath(target);
   if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
-    if (!SameFile(linked, thought->second))
-      throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+    if (!SameFile(linked, thought->second)) RefuseTakenName(target);
     already_ = Already::Linked;
     return;
   }
@@ -177,7 +176,7 @@ void LinkEffects::NameTaken(const NativeString& source, const NativeString& link
     already_ = Already::MaybeLinked;
     return;
   }
-  throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+  RefuseTakenName(target);
 }
 
 void LinkEffects::RefuseAsOthersFile() {
@@ -189,10 +188,11 @@ NativeString LinkEffects::OtherDiskReason() {
   return SystemErrorText(kOtherDiskRefusal).append(NATIVE("; --copy copies it onto the library's disk"));
 }
 
-void LinkEffects::Move(const NativeString& source, const NativeString& target, bool, bool) {
+void LinkEffects::Move(const NativeString& source, const NativeString& placed, bool, bool) {
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();
+  const NativeString& target = InLibrary(source, placed);
   if (move_) return MoveDownload(source, target);
   // A symbolic link, relative ones above all, would lead nowhere from the
   // show folder: the file it leads to gets the new name.
@@ -211,6 +211,7 @@ void LinkEffects::Move(const NativeString& source, const NativeString& target, b
     already_ = Already::Linked;
     return;
   }
+  RefuseOtherRelease(linked, target);
   CheckMove(linked, target, InThought(*this), false);  // the download stays: read-only or not
   if (dryRun_) return WouldLink(source, linked, target);
   if (MakeHardLink(linked, target)) return;
@@ -258,8 +259,9 @@ void LinkEffects::FolderFailed(NativeStringView folder) {
   TakeBackMadeFolders(folder);  // a show folder made for a season folder that could not be
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
-  RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), target);
-  SayLinked(source, target);
+  const NativeStringView placed = rename_ ? NativeStringView(renamed_) : target;
+  RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), placed);
+  SayLinked(source, placed);
 }
 void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
   std::erase_if(made_, [&](const NativeString& folder) { return Holds(folder, target); });

@@ -26,6 +26,13 @@ class LinkEffects : public SweepEffects {
   // onto a taken name, a copy onto another disk made whole under a hidden
   // name first.
   void MoveDownloads() { move_ = true; }
+  // --rename: each episode's name in the library is the form media servers
+  // document ("Show - S01E05.mkv"), its subtitles' alike; the download keeps
+  // its own. library: as the sweep is given it.
+  void RenameEpisodes(const NativeString& library) {
+    rename_ = true;
+    library_ = WithTrailingDelimiter(library);
+  }
   bool MovesDownloads() const { return move_; }
   void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
   void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) override {
@@ -93,7 +100,8 @@ class LinkEffects : public SweepEffects {
   bool AnyFailed() const { return failed_; }
 
  private:
-  void LinkBeside(const NativeString& subtitle, const NativeString& showFolder);
+  // name: the subtitle's name there, where it is not its own (--rename).
+  void LinkBeside(const NativeString& subtitle, const NativeString& showFolder, const NativeString& name);
   // The line of a link made, and its count.
   void SayLinked(NativeStringView source, NativeStringView target);
   void RememberEpisode(NativeStringView stem, NativeStringView target);
@@ -117,7 +125,9 @@ class LinkEffects : public SweepEffects {
   struct Episode {
     std::uint64_t key;     // TextKey of the path without extension
     std::uint32_t folder;  // into showFolders_
+    std::uint32_t renamed = 0;  // into renamedStems_ (--rename)
   };
+  std::vector<NativeString> renamedStems_;
   std::vector<Episode> episodes_;  // in the order linked
   std::vector<NativeString> showFolders_;
   std::unordered_map<NativeString, std::uint32_t> folderNumbers_;
@@ -179,6 +189,15 @@ class LinkEffects : public SweepEffects {
   enum class Already { No, Linked, MaybeLinked, Copied } already_ = Already::No;
   bool copy_ = false;    // --copy: onto another disk, a copy in place of a link
   bool move_ = false;    // --move: the download goes into the library
+  bool rename_ = false;  // --rename
+  NativeString library_, renamed_;  // --rename: the library, and the episode's name in it
+  // The episode's path in the library: with --rename, its name as media
+  // servers read it; else the target as the sweep made it.
+  const NativeString& InLibrary(const NativeString& source, const NativeString& target);
+  // With --rename, another file of the episode's name there under any video
+  // extension is another release: raised.
+  void RefuseOtherRelease(const NativeString& linked, const NativeString& target) const;
+  [[noreturn]] void RefuseTakenName(const NativeString& target) const;
   bool linkSkipped_ = false;  // --move: the episode at hand is a symbolic link
   static constexpr NativeStringView kOnlyFilesMoved = NATIVE("a symbolic link: only files themselves are moved");
   bool copied_ = false;  // the episode at hand was copied (or would be)

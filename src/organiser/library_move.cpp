@@ -6,10 +6,6 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
-namespace {
-constexpr NativeStringView kOtherFile = NATIVE("a different file of that name is in the show folder");
-}  // namespace
-
 void LinkEffects::TakenByTheFile(const NativeString& source, const NativeString& target) {
   RefuseTheFileItself(source, target, TheDisk());
   // The library holds the download by a link of an earlier run: nothing to
@@ -18,7 +14,7 @@ void LinkEffects::TakenByTheFile(const NativeString& source, const NativeString&
     already_ = Already::Linked;
     return;
   }
-  throw EInOutError(NativeString(kOtherFile));
+  RefuseTakenName(target);
 }
 
 void LinkEffects::MoveDownload(const NativeString& source, const NativeString& target) {
@@ -30,6 +26,7 @@ void LinkEffects::MoveDownload(const NativeString& source, const NativeString& t
     already_ = Already::Linked;
     return;
   }
+  RefuseOtherRelease(source, target);
   CheckMove(source, target, InThought(*this), true);
   if (dryRun_) return WouldMove(source, target);
   const Lookup there = LookUpEntry(target);
@@ -44,7 +41,7 @@ void LinkEffects::WouldMove(const NativeString& source, const NativeString& targ
   // A name this dry run has moved a file onto already.
   const NativeString full = ResolvedPath(target);
   if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
-    if (!SameFile(source, thought->second)) throw EInOutError(NativeString(kOtherFile));
+    if (!SameFile(source, thought->second)) RefuseTakenName(target);
     already_ = Already::Linked;
     return;
   }

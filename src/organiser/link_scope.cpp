@@ -131,13 +131,18 @@ void LinkEffects::End() {
       // The last of an episode's names to be linked, as it was linked last.
       const auto after = std::upper_bound(episodes_.begin(), episodes_.end(), Episode{TextKey(stem), 0}, byKey);
       if (after == episodes_.begin() || std::prev(after)->key != TextKey(stem)) return false;
-      LinkBeside(subtitle, showFolders_[std::prev(after)->folder]);
+      const Episode& episode = *std::prev(after);
+      // --rename: the subtitle's own tail (".en.srt") after its episode's new name.
+      LinkBeside(subtitle, showFolders_[episode.folder],
+                 rename_ ? renamedStems_[episode.renamed] + NativeString(NativeStringView(beside).substr(stem.size()))
+                         : NativeString());
       return true;
     });
     if (!belongs) WriteEventLine(line_, NATIVE("Skipped File: "), NativeStringView(subtitle).substr(top_.size()));
   }
   subtitles_.clear();
   episodes_.clear();
+  renamedStems_.clear();
   showFolders_.clear();
   folderNumbers_.clear();
   TakeBackMadeFolders();
@@ -150,12 +155,16 @@ void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target
     showFolders_.push_back(folder_);
     showFoldersOfRun_.insert(FolderKey(folder_));
   }
-  episodes_.push_back(Episode{TextKey(stem), at->second});
+  episodes_.push_back(Episode{TextKey(stem), at->second, static_cast<std::uint32_t>(renamedStems_.size())});
+  if (rename_) {
+    const NativeStringView name = target.substr(folder_.size());
+    renamedStems_.emplace_back(name.substr(0, name.size() - ExtensionOf(name).size()));
+  }
 }
 
 // A subtitle's own line; its failure never touches the episode's outcome.
-void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& showFolder) {
-  const NativeString target = showFolder + subtitle.substr(subtitle.find_last_of(kDelimiter) + 1);
+void LinkEffects::LinkBeside(const NativeString& subtitle, const NativeString& showFolder, const NativeString& name) {
+  const NativeString target = showFolder + (name.empty() ? subtitle.substr(subtitle.find_last_of(kDelimiter) + 1) : name);
   try {
     Move(subtitle, target, true, false);
   } catch (const Exception& error) {

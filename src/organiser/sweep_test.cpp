@@ -1182,6 +1182,12 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
            b + "Odd -> Name.S01E01.mkv)", true, "Already Removed: " + b + "Odd -> Name" + s + "Lnk.S01E01.mkv"},
       {"Moved File: " + b + "Gone.S01E01.mkv", true,
        "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      // --move names where the file went; --rename gives it the show folder's name.
+      {"Moved File: " + b + "Gone.S01E01.mkv -> " + b + "Lib" + s + "Gone.S01E01.mkv", true,
+       "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      {"Linked File: " + b + "Odd -> Name.S01E01.mkv -> " + b + "Odd -> Name" + s + "Odd -> Name - S01E01.mkv", true,
+       "Already Removed: " + b + "Odd -> Name" + s + "Odd -> Name - S01E01.mkv"},
+      {"Linked File: " + b + "x.S01E01.mkv -> " + b + "Show" + s + "Other - S01E01.mkv", false, ""},
       {"Created Folder: " + b + "Odd -> Name", true, "Kept Folder: " + b + "Odd -> Name (it holds files the run did not put there)"},
       {"Moved 3 files", true, ""},
       {"Linked -2147483648 files", true, ""},

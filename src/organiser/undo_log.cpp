@@ -53,6 +53,20 @@ size_t ArrowBetween(NativeStringView rest) {
         rest.compare(nameAt, name.size(), name) == 0)
       return at;
   }
+  // --rename: the name is "<show folder> - S01E05.mkv", in its show folder or
+  // a season folder of it; the arrow is the last before that folder.
+  const size_t dash = name.rfind(NATIVE(" - "));
+  if (dash == name.npos || dash == 0) return rest.npos;
+  const NativeStringView show = name.substr(0, dash);
+  for (int up = 0, end = static_cast<int>(lastDelimiter); up < 2 && end > 0; ++up) {
+    const size_t start = rest.find_last_of(kDelimiter, static_cast<size_t>(end) - 1);
+    if (start == rest.npos) break;
+    if (rest.substr(start + 1, static_cast<size_t>(end) - start - 1) == show) {
+      const size_t arrow = rest.rfind(kArrow, start);
+      return arrow != rest.npos && arrow + kArrow.size() <= start ? arrow : rest.npos;
+    }
+    end = static_cast<int>(start);
+  }
   return rest.npos;
 }
 

@@ -1,0 +1,49 @@
+// tvtidy-link --rename: the library's names follow the form media servers
+// document, so that every one of them reads each episode's season and
+// number alike; the download keeps the name it came with.
+#include "episode/classifier.h"
+#include "episode/episode_name.h"
+#include "episode/library_name.h"
+#include "organiser/hard_link.h"
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+const NativeString& LinkEffects::InLibrary(const NativeString& source, const NativeString& target) {
+  if (!rename_) return target;
+  renamed_ = target;
+  // Only an episode in a show folder of the library: a subtitle comes
+  // with its episode's new name already.
+  const NativeStringView name = NativeStringView(source).substr(source.find_last_of(kDelimiter) + 1);
+  const size_t showEnd = target.find(kDelimiter, library_.size());
+  if (target.compare(0, library_.size(), library_) != 0 || showEnd == target.npos) return renamed_;
+  const std::vector<EpisodeReading> readings = EpisodeReadingsOf(name);
+  if (readings.empty()) return renamed_;
+  const NativeStringView show = NativeStringView(target).substr(library_.size(), showEnd - library_.size());
+  renamed_.erase(renamed_.find_last_of(kDelimiter) + 1);
+  renamed_.append(LibraryEpisodeStem(show, readings.front())).append(ExtensionOf(name));
+  return renamed_;
+}
+
+void LinkEffects::RefuseTakenName(const NativeString& target) const {
+  if (!rename_) throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+  const NativeStringView name = NativeStringView(target).substr(target.find_last_of(kDelimiter) + 1);
+  const NativeStringView stem = name.substr(0, name.size() - ExtensionOf(name).size());
+  const NativeStringView marker = stem.substr(std::min(stem.size(), stem.rfind(NATIVE(" - ")) + 3));
+  throw EInOutError(NativeString(NATIVE("the library already holds ")).append(marker)
+                        .append(NATIVE(" of this show: ")).append(name));
+}
+
+void LinkEffects::RefuseOtherRelease(const NativeString& linked, const NativeString& target) const {
+  if (!rename_) return;
+  const NativeStringView extension = ExtensionOf(NativeStringView(target));
+  const NativeString stem = target.substr(0, target.size() - extension.size());
+  for (const NativeStringView other : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi")}) {
+    if (CompareIgnoringCase(other, extension) == 0) continue;
+    const NativeString found = stem + NativeString(other);
+    if (FileEntryExists(found) && !SameFile(linked, found)) RefuseTakenName(found);
+    // A dry run's links are in thought: there, as the run would find them.
+    if (const auto thought = dryRun_ ? linkedInThought_.find(ResolvedPath(found)) : linkedInThought_.end();
+        thought != linkedInThought_.end() && !SameFile(linked, thought->second))
+      RefuseTakenName(found);
+  }
+}
