@@ -37,8 +37,9 @@ void LinkEffects::RefuseOtherRelease(const NativeString& linked, const NativeStr
   if (!rename_) return;
   const NativeStringView extension = ExtensionOf(NativeStringView(target));
   const NativeString stem = target.substr(0, target.size() - extension.size());
-  for (const NativeStringView other : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi")}) {
-    if (CompareIgnoringCase(other, extension) == 0) continue;
+  for (const NativeStringView other : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi"), NATIVE(".MKV"), NATIVE(".MP4"),
+                                       NATIVE(".AVI")}) {
+    if (other == extension || (kNamesIgnoreCase && CompareIgnoringCase(other, extension) == 0)) continue;
     const NativeString found = stem + NativeString(other);
     if (FileEntryExists(found) && !SameFile(linked, found)) RefuseTakenName(found);
     // A dry run's links are in thought: there, as the run would find them.
