@@ -532,7 +532,7 @@ def companions_follow_command_line_conventions(tmp):
                "Fixed.S01E01.mkv": "f"})
     episode, missing = host_path(os.path.join(tmp, "Show.S01E01.mkv")), host_path(os.path.join(tmp, "missing"))
     for program, name, more in ((PREVIEW, "tvtidy-preview", " [--] <folder>"),
-                                (LINK, "tvtidy-link", " [--dry-run] [--copy] [--] <folder or file> [<library>]"),
+                                (LINK, "tvtidy-link", " [--dry-run] [--copy | --move] [--rename] [--] <folder or file> [<library>]"),
                                 (UNDO, "tvtidy-undo", " [--dry-run] [--] <log or folder>")):
         usage = line(f"Usage: {name}{more}")
         folder = host_path(tmp)
@@ -2136,7 +2136,7 @@ def link_gives_each_episode_a_second_name_and_moves_nothing(tmp):
         expect("its file", inode(os.path.join(shelf, "Two", "Two.S01E02.mkv")), inode(os.path.join(single, "One.S01E02.mkv")))
     missing = host_path(os.path.join(tmp, "no", "library"))  # a library is made one level deep, no more
     expect("no such library", run(host_path(downloads), missing, program=LINK),
-           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] [--copy] [--] <folder or file> [<library>]"), 2))
+           (b"", line("Path not found: " + missing) + line("Usage: tvtidy-link [--dry-run] [--copy | --move] [--rename] [--] <folder or file> [<library>]"), 2))
 
     # As an ordinary user: the system's own reason on every line, and a folder
     # it cannot read is a failure, never "nothing to link".
@@ -2221,7 +2221,7 @@ def link_finds_the_show_folders_a_library_keeps(tmp):
         expect("the same folder every time", ([x for x in lines_of(out) if "Doctor.Who.S01E01" in x], lines_of(err)), (
             [(f"Already Linked: {d}" if again else f"Linked File: {d}Doctor.Who.S01E01.mkv -> {l}{SEP}Doctor Who (1963)"
               f"{SEP}") + "Doctor.Who.S01E01.mkv"],
-            ['Warning: "Doctor Who" reads as "Doctor Who (1963)" and as "Doctor Who (2005)" alike: linked into the '
+            ['Warning: "Doctor Who" reads as "Doctor Who (1963)" and as "Doctor Who (2005)" alike: put into the '
              'first']))
     if WINE or os.geteuid() != 0:
         return

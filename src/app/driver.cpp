@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "organiser/hard_link.h"
+#include "organiser/library_placement.h"
 #include "organiser/journal.h"
 #include "organiser/leftovers.h"
 #include "organiser/preview.h"
 #include "organiser/preview_warnings.h"
 #include "organiser/sweep.h"
+#include "organiser/tidy_effects.h"
 #include "organiser/undo.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -272,7 +274,7 @@ void RunLink() {
     WriteNotice(NativeString(NATIVE("Warning: a torrent client may still seed from this folder (")).append(why)
                     .append(NATIVE("): --move takes its episodes away from the client; without it they are linked: "))
                     .append(folder));
-  SweepDirectory(folder, library, effects);
+  SweepIntoLibrary(folder, library, effects);
   // Made in thought, it is in no listing: passed once the listing is done,
   // among the download folder's lines, as the run's listing passes it.
   if (!inThought.empty()) effects.PassedFolder(inThought);

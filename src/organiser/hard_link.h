@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "organiser/relocation.h"
 #include "organiser/season_folders.h"
 #include "organiser/sweep.h"
 #include "platform/letter_case.h"
@@ -34,12 +35,19 @@ class LinkEffects : public SweepEffects {
     library_ = WithTrailingDelimiter(library);
   }
   bool MovesDownloads() const { return move_; }
-  void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) override;
-  void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) override {
+  // The folders of `library` (with its delimiter) that a dry run has made
+  // only in thought, each given to `each` by name: the disk's listing does
+  // not have them.
+  void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each);
+  // Other folders (with their delimiters) that read as the show of the
+  // folder a file is about to go to, that folder with its delimiter.
+  void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) {
     othersOf_[showFolder] = others;
   }
   bool FolderExists(const NativeString& path) override;
-  bool HeldElsewhere(const NativeString& source, const NativeString& target) override {
+  // Whether another folder of its show holds the file already (AlsoTheShow):
+  // no season folder is made for it.
+  bool HeldElsewhere(const NativeString& source, const NativeString& target) {
     return !othersOf_.empty() && LinkedElsewhere(source, target);
   }
   bool MakeFolder(const NativeString& path) override;
@@ -49,9 +57,8 @@ class LinkEffects : public SweepEffects {
   // A plain file into a show folder the checks have accepted: the new link
   // alone, which refuses whatever the checks would.
   bool QuickMove(const NativeString& source, const NativeString& target) override;
-  // A library as people keep it: the show folder a person would take.
-  bool ReadsNamesAsAPerson() const override { return true; }
-  SeasonFolders* Seasons() override { return &seasons_; }
+  // The season folders this run has found and made.
+  SeasonFolders& SeasonsOfRun() { return seasons_; }
   // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
   bool Takes(NativeStringView name) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.

@@ -10,6 +10,7 @@
 #include "episode/show_name.h"
 #include "episode/sidecar.h"
 #include "organiser/hard_link.h"
+#include "organiser/library_placement.h"
 #include "organiser/season_folders.h"
 #include "platform/file_system.h"
 #include "platform/letter_case.h"
@@ -97,7 +98,7 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
       if (depth > 1) effects.SkippedFolderAt(path, NATIVE("a link to a folder"));
       continue;
     }
-    SweepDirectory(path, library, effects);
+    SweepIntoLibrary(path, library, effects);
   }
 }
 

@@ -5,13 +5,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "organiser/folder_index.h"
-#include "organiser/relocation.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
-class SeasonFolders;
+class Placement;
 
 // Files moved in this run; the driver sets it to 0 and prints it.
 extern std::int32_t MovedFileCount;
@@ -21,6 +19,11 @@ extern std::int32_t MovedFileCount;
 inline void CountOne(std::int32_t& count) {
   count = static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
 }
+
+// Whether a folder that is there may take a show's episodes, with why not:
+// someone's link in a shared folder is no show folder of ours, nor is
+// another folder found by its short name (Windows).
+bool MayServeAsShowFolder(const NativeString& folder, NativeString& why);
 
 // What a sweep does to the disk, and what it says of it. The sweep decides;
 // tvtidy's effects act and print its lines, a preview's only record what
@@ -33,10 +36,10 @@ class SweepEffects {
   virtual bool FolderExists(const NativeString& path) = 0;
   virtual bool MakeFolder(const NativeString& path) = 0;
   // Whether a show folder under another spelling can take the episodes:
-  // there, and this user may add entries to it.
+  // there, this user may add entries to it, and it may serve.
   virtual bool UsableFolder(const NativeString& path) {
     NativeString why;
-    return FolderExists(path) && MayChangeEntriesIn(path) && MayFollowLink(path, true, why);
+    return FolderExists(path) && MayChangeEntriesIn(path) && MayServeAsShowFolder(path, why);
   }
   // A plain file moved by the platform's quick way alone, or false with
   // nothing changed.
@@ -64,12 +67,6 @@ class SweepEffects {
     (void)name;
     return true;
   }
-  // Whether a show folder missing under the exact rule's name is looked for
-  // as a person reads names, and a new one named cleanly (tvtidy-link's
-  // library); tvtidy and its preview keep the exact rule.
-  virtual bool ReadsNamesAsAPerson() const { return false; }
-  // tvtidy-link's season folders, kept for the run; none for the others.
-  virtual SeasonFolders* Seasons() { return nullptr; }
   // Whether an episode is one to act on; false gives a skipped line.
   virtual bool Takes(NativeStringView name) {
     (void)name;
@@ -80,26 +77,6 @@ class SweepEffects {
   // nothing to do with them.
   virtual void Begin(NativeStringView base) { (void)base; }
   virtual void PassedFolder(NativeStringView name) { (void)name; }
-  // The folders of `library` (with its delimiter) that the run has made
-  // only in thought (a dry run), each given to `each` by name: the disk's
-  // listing does not have them.
-  virtual void FoldersMadeInThought(NativeStringView library, const std::function<void(NativeStringView)>& each) {
-    (void)library;
-    (void)each;
-  }
-  // Other folders (with their delimiters) that read as the show of the
-  // folder a file is about to go to, that folder with its delimiter.
-  virtual void AlsoTheShow(const NativeString& showFolder, const std::vector<NativeString>& others) {
-    (void)showFolder;
-    (void)others;
-  }
-  // Whether another folder of its show holds the file already (AlsoTheShow):
-  // no season folder is made for it.
-  virtual bool HeldElsewhere(const NativeString& source, const NativeString& target) {
-    (void)source;
-    (void)target;
-    return false;
-  }
   // The folder has been gone through.
   virtual void End() {}
   // The folder could not be listed: tvtidy says nothing, and moves nothing.
@@ -121,42 +98,10 @@ bool FolderCouldBeMade(const NativeString& path, bool parentMade, NativeString& 
 void WriteEventLine(NativeString& line, NativeStringView prefix, NativeStringView what,
                     NativeStringView reason = {});
 
-// tvtidy's own effects: the moves themselves and the console lines.
-class TidyEffects : public SweepEffects, public MoveSteps {
- public:
-  bool FolderExists(const NativeString& path) override;
-  bool MakeFolder(const NativeString& path) override;
-  bool QuickMove(const NativeString& source, const NativeString& target) override;
-  void Move(const NativeString& source, const NativeString& target, bool folderExisted, bool listedPlain) override;
-  void Skipped(NativeStringView name) override;
-  void FolderCreated(NativeStringView folder) override;
-  void FolderFailed(NativeStringView folder) override;
-  void Moved(NativeStringView source, NativeStringView target) override;
-  void MoveFailed(NativeStringView source, const Exception* why) override;
-
- private:
-  // The index of the target's folder, read on its first replace.
-  FolderIndex& IndexOf(const NativeString& target);
-  // The index of the target's folder where a replace has read it already.
-  FolderIndex* IndexReadFor(NativeStringView target);
-
-  // The source and target, NUL between, of the last quick rename refused
-  // only because the name was taken.
-  NativeString refused_;
-  SweptMoveView::FolderFacts folderFacts_;
-  NativeString line_, folder_;  // reused: no allocation per line once they have grown
-  // Show folders that a replace has read, by path with delimiter.
-  std::unordered_map<NativeString, FolderIndex> showFolders_;
-  // The folders this run's quick moves hold open, for as long as the run.
-  QuickWay quick_;
-};
-
 // Goes once through the folder's entries and moves every episode file lying
-// there into its show's sub-folder, through the given effects; with
-// showFoldersIn, the show folders are found or made there instead.
+// there into its show's sub-folder, through the given effects: the show
+// folders found or made in showFoldersIn, where the placement says; by the
+// exact rule in the folder itself where none is given.
+void SweepDirectory(const NativeString& folderPath, const NativeString& showFoldersIn, SweepEffects& effects,
+                    Placement& placement);
 void SweepDirectory(const NativeString& folderPath, SweepEffects& effects);
-void SweepDirectory(const NativeString& folderPath, const NativeString& showFoldersIn, SweepEffects& effects);
-
-// The sweep of tvtidy itself: moves, and one console line per file looked at
-// and per folder created.
-void SweepDirectory(const NativeString& folderPath);

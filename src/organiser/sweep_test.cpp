@@ -24,6 +24,8 @@
 #endif
 
 #include "organiser/hard_link.h"
+#include "organiser/library_placement.h"
+#include "organiser/tidy_effects.h"
 #include "organiser/journal.h"
 #include "organiser/preview.h"
 #include "organiser/relocation.h"
@@ -745,7 +747,10 @@ struct Outcome {
 Outcome Sweep(const fs::path& base, SweepEffects& effects) {
   output.clear();
   MovedFileCount = 0;
-  SweepDirectory(base.native(), effects);
+  if (auto* link = dynamic_cast<LinkEffects*>(&effects))
+    SweepIntoLibrary(base.native(), base.native(), *link);
+  else
+    SweepDirectory(base.native(), effects);
   WritePendingOutput();
   Outcome outcome;
   const std::string end(console_platform::kLineEnd);
