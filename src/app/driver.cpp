@@ -2,11 +2,13 @@
 
 #include "app/companion_arguments.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "organiser/hard_link.h"
+#include "organiser/library_move.h"
 #include "organiser/library_placement.h"
 #include "organiser/journal.h"
 #include "organiser/leftovers.h"
@@ -214,10 +216,12 @@ void RunLink() {
                                   "read it (Show - S01E05.mkv)."),
                            arguments, folder, usage, true))
     return;
-  LinkEffects effects;
+  // --move: the same library, its files moved into it.
+  const std::unique_ptr<LinkEffects> owned =
+      arguments.move ? std::make_unique<LibraryMoveEffects>() : std::make_unique<LinkEffects>();
+  LinkEffects& effects = *owned;
   if (dryRun) effects.DryRun();
   if (arguments.copy) effects.CopyAcrossDisks();
-  if (arguments.move) effects.MoveDownloads();
   const NativeStringView summary = arguments.move ? (dryRun ? NATIVE("Would move ") : NATIVE("Moved "))
                                                   : (dryRun ? NATIVE("Would link ") : NATIVE("Linked "));
   // One file (a single-file torrent): that episode and its subtitles alone.

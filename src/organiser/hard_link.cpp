@@ -48,6 +48,12 @@ NativeString LinkEffects::FolderKey(const NativeString& folder) {
   return FullFolderPath(folder) + kDelimiter;
 }
 
+const NativeString* LinkEffects::InThoughtAt(const NativeString& path) const {
+  if (!dryRun_) return nullptr;
+  const auto thought = linkedInThought_.find(FullFolderPath(path));
+  return thought == linkedInThought_.end() ? nullptr : &thought->second;
+}
+
 NativeString LinkEffects::ResolvedPath(const NativeString& path) { return FullFolderPath(path); }
 
 bool LinkEffects::MadeInThought(const NativeString& path) const {
@@ -124,13 +130,16 @@ bool LinkEffects::QuickMove(const NativeString& source, const NativeString& targ
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();
-  if (dryRun_ || rename_ || !QuickPathsPass(source, target)) return false;
+  if (dryRun_ || names_.On() || !QuickPathsPass(source, target)) return false;
   if (LinkedElsewhere(source, target)) {
     already_ = Already::Linked;
     return true;
   }
-  bool nameTaken = false;
-  return move_ ? TryQuickRelocate(source, target, quick_, nameTaken) : MakeHardLink(source, target);
+  return QuickWayOnly(source, target);
+}
+
+bool LinkEffects::QuickWayOnly(const NativeString& source, const NativeString& target) {
+  return MakeHardLink(source, target);
 }
 
 void LinkEffects::WouldLink(const NativeString& source, const NativeString& linked, const NativeString& target) {
@@ -142,7 +151,7 @@ void LinkEffects::WouldLink(const NativeString& source, const NativeString& link
   // A name this dry run has linked already: as the run would find it there.
   const NativeString full = FullFolderPath(target);
   if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
-    if (!SameFile(linked, thought->second)) RefuseTakenName(target);
+    if (!SameFile(linked, thought->second)) names_.RefuseTaken(target);
     already_ = Already::Linked;
     return;
   }
@@ -176,7 +185,7 @@ void LinkEffects::NameTaken(const NativeString& source, const NativeString& link
     already_ = Already::MaybeLinked;
     return;
   }
-  RefuseTakenName(target);
+  names_.RefuseTaken(target);
 }
 
 void LinkEffects::RefuseAsOthersFile() {
@@ -192,8 +201,10 @@ void LinkEffects::Move(const NativeString& source, const NativeString& placed, b
   already_ = Already::No;
   copied_ = false;
   leadsTo_.clear();
-  const NativeString& target = InLibrary(source, placed);
-  if (move_) return MoveDownload(source, target);
+  Place(source, names_.InLibrary(source, placed));
+}
+
+void LinkEffects::Place(const NativeString& source, const NativeString& target) {
   // A symbolic link, relative ones above all, would lead nowhere from the
   // show folder: the file it leads to gets the new name.
   NativeString hop;
@@ -259,10 +270,24 @@ void LinkEffects::FolderFailed(NativeStringView folder) {
   TakeBackMadeFolders(folder);  // a show folder made for a season folder that could not be
 }
 void LinkEffects::Moved(NativeStringView source, NativeStringView target) {
-  const NativeStringView placed = rename_ ? NativeStringView(renamed_) : target;
+  const NativeStringView placed = names_.On() ? NativeStringView(names_.Renamed()) : target;
   RememberEpisode(source.substr(0, source.size() - ExtensionOf(source).size()), placed);
   SayLinked(source, placed);
 }
+void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {
+  folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
+  const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
+  if (added) {
+    showFolders_.push_back(folder_);
+    showFoldersOfRun_.insert(FolderKey(folder_));
+  }
+  episodes_.push_back(Episode{TextKey(stem), at->second, static_cast<std::uint32_t>(renamedStems_.size())});
+  if (names_.On()) {
+    const NativeStringView name = target.substr(folder_.size());
+    renamedStems_.emplace_back(name.substr(0, name.size() - ExtensionOf(name).size()));
+  }
+}
+
 void LinkEffects::SayLinked(NativeStringView source, NativeStringView target) {
   std::erase_if(made_, [&](const NativeString& folder) { return Holds(folder, target); });
   if (already_ == Already::Linked) return WriteEventLine(line_, NATIVE("Already Linked: "), source);

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "organiser/library_rename.h"
 #include "organiser/relocation.h"
 #include "organiser/season_folders.h"
 #include "organiser/sweep.h"
@@ -23,18 +24,10 @@ class LinkEffects : public SweepEffects {
   // A library on another disk gets copies: each made whole under a hidden
   // name, the download untouched.
   void CopyAcrossDisks() { copy_ = true; }
-  // Downloads nobody seeds: each episode moved into the library, never
-  // onto a taken name, a copy onto another disk made whole under a hidden
-  // name first.
-  void MoveDownloads() { move_ = true; }
   // --rename: each episode's name in the library is the form media servers
   // document ("Show - S01E05.mkv"), its subtitles' alike; the download keeps
   // its own. library: as the sweep is given it.
-  void RenameEpisodes(const NativeString& library) {
-    rename_ = true;
-    library_ = WithTrailingDelimiter(library);
-  }
-  bool MovesDownloads() const { return move_; }
+  void RenameEpisodes(const NativeString& library) { names_.RenameIn(library); }
   // The folders of `library` (with its delimiter) that a dry run has made
   // only in thought, each given to `each` by name: the disk's listing does
   // not have them.
@@ -106,7 +99,13 @@ class LinkEffects : public SweepEffects {
   std::int32_t Count() const { return count_; }
   bool AnyFailed() const { return failed_; }
 
- private:
+ protected:
+  // What is done to a download once the sweep has placed it: a link here,
+  // a move in --move's effects. The quick way alone, or false with nothing
+  // changed; and the whole of it, raising its failure.
+  virtual bool QuickWayOnly(const NativeString& source, const NativeString& target);
+  virtual void Place(const NativeString& source, const NativeString& target);
+
   // name: the subtitle's name there, where it is not its own (--rename).
   void LinkBeside(const NativeString& subtitle, const NativeString& showFolder, const NativeString& name);
   // The line of a link made, and its count.
@@ -180,14 +179,6 @@ class LinkEffects : public SweepEffects {
   // The show folder holds a file of the link's name: this very file (already
   // linked), perhaps it, or another (raised); the run and the dry run alike.
   void NameTaken(const NativeString& source, const NativeString& linked, const NativeString& target);
-  // --move's own step, and its dry run's: the same questions as a link's,
-  // the download leaving its folder.
-  void MoveDownload(const NativeString& source, const NativeString& target);
-  void WouldMove(const NativeString& source, const NativeString& target);
-  // Where the library holds a file of the target's name: the download
-  // itself (already there), or another one (raised).
-  void TakenByTheFile(const NativeString& source, const NativeString& target);
-  QuickWay quick_;  // the folders --move's renames hold open, for the run
   [[noreturn]] static void RefuseAsOthersFile();
   static NativeString OtherDiskReason();
   // Where a symbolic-link episode leads: that file is the one linked.
@@ -195,16 +186,13 @@ class LinkEffects : public SweepEffects {
   NativeString reason_, line_;
   enum class Already { No, Linked, MaybeLinked, Copied } already_ = Already::No;
   bool copy_ = false;    // --copy: onto another disk, a copy in place of a link
-  bool move_ = false;    // --move: the download goes into the library
-  bool rename_ = false;  // --rename
-  NativeString library_, renamed_;  // --rename: the library, and the episode's name in it
-  // The episode's path in the library: with --rename, its name as media
-  // servers read it; else the target as the sweep made it.
-  const NativeString& InLibrary(const NativeString& source, const NativeString& target);
-  // With --rename, another file of the episode's name there under any video
-  // extension is another release: raised.
-  void RefuseOtherRelease(const NativeString& linked, const NativeString& target) const;
-  [[noreturn]] void RefuseTakenName(const NativeString& target) const;
+  bool move_ = false;    // --move's effects: the download goes into the library
+  LibraryNames names_;  // --rename
+  // A dry run's file in thought at a path of the library, else null.
+  const NativeString* InThoughtAt(const NativeString& path) const;
+  void RefuseOtherRelease(const NativeString& file, const NativeString& target) const {
+    names_.RefuseOtherRelease(file, target, [&](const NativeString& path) { return InThoughtAt(path); });
+  }
   bool linkSkipped_ = false;  // --move: the episode at hand is a symbolic link
   static constexpr NativeStringView kOnlyFilesMoved = NATIVE("a symbolic link: only files themselves are moved");
   bool copied_ = false;  // the episode at hand was copied (or would be)

@@ -1,12 +1,10 @@
-// tvtidy-link --move: the library's way of reading names and placing files,
-// with a move's promises: never onto a taken name, a copy onto another disk
-// made whole under a hidden name before the download goes.
-#include "organiser/hard_link.h"
+#include "organiser/library_move.h"
+
 #include "organiser/relocation.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
-void LinkEffects::TakenByTheFile(const NativeString& source, const NativeString& target) {
+void LibraryMoveEffects::TakenByTheFile(const NativeString& source, const NativeString& target) {
   RefuseTheFileItself(source, target, TheDisk());
   // The library holds the download by a link of an earlier run: nothing to
   // move, and the download keeps its name.
@@ -14,10 +12,10 @@ void LinkEffects::TakenByTheFile(const NativeString& source, const NativeString&
     already_ = Already::Linked;
     return;
   }
-  RefuseTakenName(target);
+  names_.RefuseTaken(target);
 }
 
-void LinkEffects::MoveDownload(const NativeString& source, const NativeString& target) {
+void LibraryMoveEffects::Place(const NativeString& source, const NativeString& target) {
   // A link's file may lie anywhere, and be another folder's: never moved
   // through the link, and the link itself would lead nowhere from there.
   NativeString hop;
@@ -36,12 +34,12 @@ void LinkEffects::MoveDownload(const NativeString& source, const NativeString& t
   RelocateFile(source, target, nullptr, TheDisk());
 }
 
-void LinkEffects::WouldMove(const NativeString& source, const NativeString& target) {
+void LibraryMoveEffects::WouldMove(const NativeString& source, const NativeString& target) {
   const NativeString folder = FolderPartOf(target);
   // A name this dry run has moved a file onto already.
   const NativeString full = ResolvedPath(target);
   if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
-    if (!SameFile(source, thought->second)) RefuseTakenName(target);
+    if (!SameFile(source, thought->second)) names_.RefuseTaken(target);
     already_ = Already::Linked;
     return;
   }
@@ -52,4 +50,9 @@ void LinkEffects::WouldMove(const NativeString& source, const NativeString& targ
   for (const NativeString& changed : {FolderPartOf(source), folder})
     if (!MadeInThought(changed) && !MayChangeEntriesIn(changed)) throw EInOutError(SystemErrorText(LastErrorCode()));
   linkedInThought_.emplace(full, source);
+}
+
+bool LibraryMoveEffects::QuickWayOnly(const NativeString& source, const NativeString& target) {
+  bool nameTaken = false;
+  return TryQuickRelocate(source, target, quick_, nameTaken);
 }

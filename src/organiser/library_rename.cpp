@@ -1,15 +1,22 @@
-// tvtidy-link --rename: the library's names follow the form media servers
-// document, so that every one of them reads each episode's season and
-// number alike; the download keeps the name it came with.
+#include "organiser/library_rename.h"
+
+#include <algorithm>
+#include <vector>
+
 #include "episode/classifier.h"
 #include "episode/episode_name.h"
 #include "episode/library_name.h"
-#include "organiser/hard_link.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/letter_case.h"
 
-const NativeString& LinkEffects::InLibrary(const NativeString& source, const NativeString& target) {
-  if (!rename_) return target;
+void LibraryNames::RenameIn(const NativeString& library) {
+  on_ = true;
+  library_ = WithTrailingDelimiter(library);
+}
+
+const NativeString& LibraryNames::InLibrary(const NativeString& source, const NativeString& target) {
+  if (!on_) return target;
   renamed_ = target;
   // Only an episode in a show folder of the library: a subtitle comes
   // with its episode's new name already.
@@ -24,8 +31,8 @@ const NativeString& LinkEffects::InLibrary(const NativeString& source, const Nat
   return renamed_;
 }
 
-void LinkEffects::RefuseTakenName(const NativeString& target) const {
-  if (!rename_) throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
+void LibraryNames::RefuseTaken(const NativeString& target) const {
+  if (!on_) throw EInOutError(NativeString(NATIVE("a different file of that name is in the show folder")));
   const NativeStringView name = NativeStringView(target).substr(target.find_last_of(kDelimiter) + 1);
   const NativeStringView stem = name.substr(0, name.size() - ExtensionOf(name).size());
   const NativeStringView marker = stem.substr(std::min(stem.size(), stem.rfind(NATIVE(" - ")) + 3));
@@ -33,18 +40,16 @@ void LinkEffects::RefuseTakenName(const NativeString& target) const {
                         .append(NATIVE(" of this show: ")).append(name));
 }
 
-void LinkEffects::RefuseOtherRelease(const NativeString& linked, const NativeString& target) const {
-  if (!rename_) return;
+void LibraryNames::RefuseOtherRelease(const NativeString& file, const NativeString& target,
+                                      const std::function<const NativeString*(const NativeString&)>& inThought) const {
+  if (!on_) return;
   const NativeStringView extension = ExtensionOf(NativeStringView(target));
   const NativeString stem = target.substr(0, target.size() - extension.size());
   for (const NativeStringView other : {NATIVE(".mkv"), NATIVE(".mp4"), NATIVE(".avi"), NATIVE(".MKV"), NATIVE(".MP4"),
                                        NATIVE(".AVI")}) {
     if (other == extension || (kNamesIgnoreCase && CompareIgnoringCase(other, extension) == 0)) continue;
     const NativeString found = stem + NativeString(other);
-    if (FileEntryExists(found) && !SameFile(linked, found)) RefuseTakenName(found);
-    // A dry run's links are in thought: there, as the run would find them.
-    if (const auto thought = dryRun_ ? linkedInThought_.find(ResolvedPath(found)) : linkedInThought_.end();
-        thought != linkedInThought_.end() && !SameFile(linked, thought->second))
-      RefuseTakenName(found);
+    if (FileEntryExists(found) && !SameFile(file, found)) RefuseTaken(found);
+    if (const NativeString* thought = inThought(found); thought && !SameFile(file, *thought)) RefuseTaken(found);
   }
 }

@@ -135,7 +135,7 @@ void LinkEffects::End() {
       const Episode& episode = *std::prev(after);
       // --rename: the subtitle's own tail (".en.srt") after its episode's new name.
       LinkBeside(subtitle, showFolders_[episode.folder],
-                 rename_ ? renamedStems_[episode.renamed] + NativeString(NativeStringView(beside).substr(stem.size()))
+                 names_.On() ? renamedStems_[episode.renamed] + NativeString(NativeStringView(beside).substr(stem.size()))
                          : NativeString());
       return true;
     });
@@ -147,20 +147,6 @@ void LinkEffects::End() {
   showFolders_.clear();
   folderNumbers_.clear();
   TakeBackMadeFolders();
-}
-
-void LinkEffects::RememberEpisode(NativeStringView stem, NativeStringView target) {
-  folder_.assign(target.substr(0, target.find_last_of(kDelimiter) + 1));
-  const auto [at, added] = folderNumbers_.try_emplace(folder_, static_cast<std::uint32_t>(showFolders_.size()));
-  if (added) {
-    showFolders_.push_back(folder_);
-    showFoldersOfRun_.insert(FolderKey(folder_));
-  }
-  episodes_.push_back(Episode{TextKey(stem), at->second, static_cast<std::uint32_t>(renamedStems_.size())});
-  if (rename_) {
-    const NativeStringView name = target.substr(folder_.size());
-    renamedStems_.emplace_back(name.substr(0, name.size() - ExtensionOf(name).size()));
-  }
 }
 
 // A subtitle's own line; its failure never touches the episode's outcome.

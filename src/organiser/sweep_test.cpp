@@ -24,6 +24,7 @@
 #endif
 
 #include "organiser/hard_link.h"
+#include "organiser/library_move.h"
 #include "organiser/library_placement.h"
 #include "organiser/tidy_effects.h"
 #include "organiser/journal.h"
@@ -995,8 +996,7 @@ std::string MoveTwice(const fs::path& move, const std::vector<Entry>& layout) {
   const auto treeBefore = Tree(move, true);
   // Each run's effects, and the folders they hold open, gone with the run.
   const auto moveRun = [&](bool dryRun) {
-    LinkEffects effects;
-    effects.MoveDownloads();
+    LibraryMoveEffects effects;
     if (dryRun) effects.DryRun();
     Outcome outcome = Sweep(move, effects);
     outcome.count = effects.Count();
