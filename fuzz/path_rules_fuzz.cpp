@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "organiser/path_rules.h"
+#include "core/path_rules.h"
 
 using namespace path_rules;
 

@@ -4,9 +4,9 @@
 
 #include "app/companion_arguments.h"
 #include "app/driver.h"
-#include "organiser/journal.h"
-#include "organiser/leftovers.h"
-#include "organiser/undo.h"
+#include "core/journal.h"
+#include "core/leftovers.h"
+#include "undo/undo.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
