@@ -2945,6 +2945,14 @@ def link_move_fills_a_library_for_downloads_nobody_seeds(tmp):
         out, err, rc = run(undo or host_path(library), program=UNDO)
         expect("undo", (rc, lines_of(out)[-1]), (0, "Restored 5 files, removed 0 links and 2 folders"))
         expect("everything back", state(), content)
+    # No library: show folders beside the downloads, and a pack's folder is
+    # never taken for its show's.
+    plain = os.path.join(tmp, "plain")
+    make(plain, {"Show.S01E01.mkv": "1", "Show.S01.Pack/Show.S01E02.mkv": "2"})
+    for again in (False, True):
+        out, err, rc = run("--move", host_path(plain), program=LINK)
+        expect("beside the downloads" + " again" * again, (rc, sorted(files_listed_under(os.path.join(plain, "Show")))),
+               (0, [("Show.S01E01.mkv", b"1"), ("Show.S01E02.mkv", b"2")]))
     if WINE:
         return
     # Onto another disk: each copy made whole under a hidden name, then the

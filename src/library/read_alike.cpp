@@ -50,8 +50,23 @@ bool ReadAlikeFolders::Find(NativeStringView show, FolderIndex& folders,
   return true;
 }
 
+namespace {
+// A download's own folder ("Show.S01.720p", "Show.S01E02.1080p"), never a
+// show's: a season marker starts a word of its name.
+bool NamedAsADownload(NativeStringView name) {
+  const auto letterOrDigit = [](NativeChar c) {
+    return IsAsciiDigit(c) || (c >= NATIVE('a') && c <= NATIVE('z')) || (c >= NATIVE('A') && c <= NATIVE('Z'));
+  };
+  for (size_t at = 0; at + 2 < name.size(); ++at)
+    if ((name[at] == NATIVE('S') || name[at] == NATIVE('s')) && IsAsciiDigit(name[at + 1]) &&
+        IsAsciiDigit(name[at + 2]) && (at == 0 || !letterOrDigit(name[at - 1])))
+      return true;
+  return false;
+}
+}  // namespace
+
 void ReadAlikeFolders::Add(NativeStringView folderName) {
-  if (!loaded_) return;  // the library's reading will find it
+  if (!loaded_ || NamedAsADownload(folderName)) return;  // the library's reading finds the others
   std::vector<ShowReading> readings = ShowReadingsOf(folderName);
   if (readings.empty()) return;
   for (const ShowReading& reading : readings) byKey_.emplace(reading.key, folders_.size());
