@@ -2,7 +2,8 @@
 """Times tvtidy against the floor (bench/floor.cpp), a careful user's script
 that does the same job (bench/careful.py) and a bare one that does less
 (bench/script.py: no check, no line, and os.rename replaces); and tvtidy-link
-against the floor's --link (one link(2) per episode).
+against the floor's --link (one link(2) per episode), and tvtidy-link --move
+against the floor's renames.
 
 Usage: bench/bench.py [--quick] [--runs N] [--sizes 1000,10000,100000] [--worst] [--only NAME,...] [--no-calls]
 
@@ -117,6 +118,8 @@ def main():
         "bare script": (lambda d: [sys.executable, SCRIPT, d], os.devnull),
         "tvtidy-link > file": (lambda d: [LINK, d], "file"),
         "link floor": (lambda d: [FLOOR, "--link", d], os.devnull),
+        # Downloads nobody seeds: the library's reading, each file moved.
+        "tvtidy-link --move > file": (lambda d: [LINK, "--move", d], "file"),
         # The seeding workflow: every episode already has a link in its show
         # folder, so every move is a replace.
         "tvtidy after link > null": (lambda d: [TVTIDY, d], os.devnull),
@@ -132,7 +135,8 @@ def main():
         wanted += ["replace floor"] if "tvtidy replaces > null" in wanted else []
         contenders = {name: c for name, c in contenders.items() if name in wanted + ["floor", "tvtidy > null"]}
     # Each contender against the floor of its own job.
-    floor_of = {name: "link floor" if name.startswith("tvtidy-link") or name == "link floor" else
+    floor_of = {name: "floor" if "--move" in name else
+                "link floor" if name.startswith("tvtidy-link") or name == "link floor" else
                 "replace floor" if "replace" in name else "floor" for name in contenders}
     work = tempfile.mkdtemp(prefix="tvtidy-bench-", dir=os.environ.get("BENCH_DIR", "/var/tmp"))
     layout = "a show per episode" if args.worst else "100 shows"
