@@ -1190,6 +1190,15 @@ TEST(UndoLog, EveryLineOfARunIsReadAndNothingElse) {
       // --move names where the file went; --rename gives it the show folder's name.
       {"Moved File: " + b + "Gone.S01E01.mkv -> " + b + "Lib" + s + "Gone.S01E01.mkv", true,
        "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      {"Moved File: " + b + "Gone.S01E01.mkv -> " + b + "Gone" + s + "S01" + s + "Gone - S01E01.mkv", true,
+       "Restore File FAILED: " + b + "Gone.S01E01.mkv (it is no longer in its show folder)"},
+      // A forged pair moves nothing, whatever is there.
+      {"Moved File: " + b + "authorized_keys -> " + b + "Odd -> Name" + s + "authorized_keys", true,
+       "Restore File FAILED: " + b + "authorized_keys (no move of tvtidy-link's: the names are not an episode's and its "
+       "own or the library's)"},
+      {"Moved File: " + b + "Gone.S01E01.mkv -> " + b + "Gone" + s + "Gone - S01E02.mkv", true,
+       "Restore File FAILED: " + b + "Gone.S01E01.mkv (no move of tvtidy-link's: the names are not an episode's and its "
+       "own or the library's)"},
       {"Linked File: " + b + "Odd -> Name.S01E01.mkv -> " + b + "Odd -> Name" + s + "Odd -> Name - S01E01.mkv", true,
        "Already Removed: " + b + "Odd -> Name" + s + "Odd -> Name - S01E01.mkv"},
       {"Linked File: " + b + "x.S01E01.mkv -> " + b + "Show" + s + "Other - S01E01.mkv", false, ""},

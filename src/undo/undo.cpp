@@ -3,6 +3,9 @@
 #include "core/journal.h"
 
 #include "episode/classifier.h"
+#include "episode/episode_name.h"
+#include "episode/library_name.h"
+#include "episode/sidecar.h"
 #include "core/sweep.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
@@ -23,6 +26,31 @@ void AppendCount(NativeString& text, std::int64_t count, NativeStringView one, N
   if (count == 1) text.append(one);
   else if (!many.empty()) text.append(many);
   else text.append(one).append(1, NATIVE('s'));
+}
+
+// Whether a --move line names a move its run could have made: an episode or
+// a subtitle, under its own name or under the library's form of it in its
+// show folder or a season folder of it. A line that names any other pair
+// (a forged one in a shared log above all) moves nothing.
+bool AMoveOfOurs(const NativeString& path, const NativeString& to) {
+  const NativeStringView name = NativeStringView(path).substr(path.find_last_of(kDelimiter) + 1);
+  const NativeStringView now = NativeStringView(to).substr(to.find_last_of(kDelimiter) + 1);
+  const std::vector<EpisodeReading> readings = EpisodeReadingsOf(name);
+  const bool subtitle = IsSidecarName(name, false);
+  if (readings.empty() && !subtitle) return false;
+  if (now == name) return true;
+  if (ExtensionOf(now) != ExtensionOf(name)) return false;
+  // The show folder is the one above the file, or above its season's.
+  NativeStringView folders = NativeStringView(to).substr(0, to.size() - now.size());
+  for (int up = 0; up < 2 && folders.size() > 1; ++up) {
+    folders.remove_suffix(1);
+    const NativeStringView show = folders.substr(folders.find_last_of(kDelimiter) + 1);
+    if (subtitle ? now.substr(0, show.size() + 3) == NativeString(show) + NATIVE(" - ")
+                 : NativeString(now) == LibraryEpisodeStem(show, readings.front()) + NativeString(ExtensionOf(name)))
+      return true;
+    folders.remove_suffix(show.size());
+  }
+  return false;
 }
 
 }  // namespace
@@ -130,6 +158,8 @@ void Undo::Restore(const Line& move) {
   static constexpr NativeStringView kFailed = NATIVE("Restore File FAILED: ");
   const NativeString& path = move.path;
   if (Unfindable(path) || Unfindable(move.to)) return Fail(kFailed, path, kUnfindable);
+  if (!move.to.empty() && !AMoveOfOurs(path, move.to))
+    return Fail(kFailed, path, NATIVE("no move of tvtidy-link's: the names are not an episode's and its own or the library's"));
   NativeString moved = move.to;
   if (moved.empty() ? !FindMoved(path, moved) : !There(moved)) {
     if (There(path)) return Say(NATIVE("Already Restored: "), {}, path);
