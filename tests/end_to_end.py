@@ -2938,9 +2938,10 @@ def link_move_fills_a_library_for_downloads_nobody_seeds(tmp):
     expect("the other release stays", open(os.path.join(library, "Taken", "Taken.S01E01.mkv")).read(), "another release")
     out, err, rc = run("--move", host_path(downloads), host_path(library), program=LINK)
     expect("a second run moves nothing", [x for x in lines_of(out) if x.startswith(("Moved", "Created"))], ["Moved 0 files"])
-    # Taken back from its lines, then once more from the library's journal alone.
+    # Taken back from its lines, then once more from the library's journal
+    # alone, after a hook that fired twice (the second run found nothing).
     for undo in (host_path(log), None):
-        if undo is None:
+        for _ in range(2 if undo is None else 0):
             run("--move", host_path(downloads), host_path(library), program=LINK)
         out, err, rc = run(undo or host_path(library), program=UNDO)
         expect("undo", (rc, lines_of(out)[-1]), (0, "Restored 5 files, removed 0 links and 2 folders"))

@@ -1,6 +1,7 @@
 #include "core/journal.h"
 
 #include <unordered_map>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -191,26 +192,32 @@ void RunJournal::Read() {
   std::vector<NativeString> keys;
   std::string verb;
   std::vector<NativeString> fields;
-  bool linkRun = false;
+  bool linkRun = false, newRun = false;
   for (size_t start = 0, end; (end = bytes.find('\n', start)) != bytes.npos; start = end + 1) {
     if (!ReadJournalLine(std::string_view(bytes).substr(start, end - start), verb, fields) || fields.empty())
       continue;
-    // The last run's changes, as its lines say them.
+    // The changes of the last run that made any, as its lines say them: a
+    // run that found nothing to do (a hook fired twice) leaves the one
+    // before it to be taken back.
     if (verb == "run" && (fields[0] == NATIVE("tvtidy") || fields[0] == NATIVE("tvtidy-link"))) {
-      lastRun_.clear();
-      anyRun_ = true;
+      newRun = anyRun_ = true;
       linkRun = fields[0] == NATIVE("tvtidy-link");
     }
-    if (verb == "folder") lastRun_.push_back(NativeString(NATIVE("Created Folder: ")).append(Resolved(fields[0])));
+    const auto said = [&](NativeString line) {
+      if (std::exchange(newRun, false)) lastRun_.clear();
+      lastRun_.push_back(std::move(line));
+    };
+    if (verb == "folder") said(NativeString(NATIVE("Created Folder: ")).append(Resolved(fields[0])));
     // tvtidy-link --move says where each file went: its show folder is the library's.
-    if (verb == "moved") lastRun_.push_back(NativeString(NATIVE("Moved File: ")).append(Resolved(fields[0])));
-    if (verb == "moved" && linkRun && fields.size() == 2)
-      lastRun_.back().append(NATIVE(" -> ")).append(Resolved(fields[1]));
+    if (verb == "moved")
+      said(NativeString(NATIVE("Moved File: "))
+               .append(Resolved(fields[0]))
+               .append(linkRun && fields.size() == 2 ? NATIVE(" -> ") + Resolved(fields[1]) : NativeString()));
     if ((verb == "linked" || verb == "copied") && fields.size() == 2)
-      lastRun_.push_back(NativeString(verb == "linked" ? NATIVE("Linked File: ") : NATIVE("Copied File: "))
-                             .append(Resolved(fields[0]))
-                             .append(NATIVE(" -> "))
-                             .append(Resolved(fields[1])));
+      said(NativeString(verb == "linked" ? NATIVE("Linked File: ") : NATIVE("Copied File: "))
+               .append(Resolved(fields[0]))
+               .append(NATIVE(" -> "))
+               .append(Resolved(fields[1])));
     const auto found = open.find(fields[0]);
     if (verb == "settled" || verb == "arrived" || verb == "unwinding") {
       if (found == open.end()) continue;

@@ -47,7 +47,8 @@ class RunJournal : public InFlightRecorder {
   const NativeString& Folder() const { return folder_; }
   // What earlier runs left under way, oldest first.
   const std::vector<Unfinished>& Left() const { return left_; }
-  // What the last run of tvtidy or tvtidy-link recorded it did, in its
+  // What the last run of tvtidy or tvtidy-link that changed anything
+  // recorded it did, in its
   // order, as its lines say it ("Created Folder:", "Moved File:", "Linked
   // File:", "Copied File:"), its paths as this journal's folder names them.
   const std::vector<NativeString>& LastRunsLines() const { return lastRun_; }
