@@ -2948,12 +2948,18 @@ def link_move_fills_a_library_for_downloads_nobody_seeds(tmp):
         expect("everything back", state(), content)
     # No library: show folders beside the downloads, and a pack's folder is
     # never taken for its show's.
+    # A pack still downloading keeps every file.
     plain = os.path.join(tmp, "plain")
-    make(plain, {"Show.S01E01.mkv": "1", "Show.S01.Pack/Show.S01E02.mkv": "2"})
+    make(plain, {"Show.S01E01.mkv": "1", "Show.S01.Pack/Show.S01E02.mkv": "2", "Busy.S01/Busy.S01E01.mkv": "b",
+                 "Busy.S01/Season 1/Busy.S01E02.mkv.part": "half"})
     for again in (False, True):
         out, err, rc = run("--move", host_path(plain), program=LINK)
-        expect("beside the downloads" + " again" * again, (rc, sorted(files_listed_under(os.path.join(plain, "Show")))),
-               (0, [("Show.S01E01.mkv", b"1"), ("Show.S01E02.mkv", b"2")]))
+        expect("beside the downloads" + " again" * again, (rc, sorted(files_listed_under(os.path.join(plain, "Show"))),
+                                                           sorted(files_listed_under(os.path.join(plain, "Busy.S01"))),
+                                                           "Skipped Folder: Busy.S01 (a download in progress: nothing is "
+                                                           "moved out of it)" in lines_of(out)),
+               (0, [("Show.S01E01.mkv", b"1"), ("Show.S01E02.mkv", b"2")],
+                [("Busy.S01E01.mkv", b"b"), ("Busy.S01E02.mkv.part", b"half")], True))
     if WINE:
         return
     # Onto another disk: each copy made whole under a hidden name, then the

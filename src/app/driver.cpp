@@ -11,6 +11,7 @@
 #include "library/library_move.h"
 #include "library/library_placement.h"
 #include "core/journal.h"
+#include "core/seeding.h"
 #include "core/leftovers.h"
 #include "tidy/preview.h"
 #include "tidy/preview_warnings.h"

@@ -88,6 +88,12 @@ class LinkEffects : public SweepEffects {
   // through, or by its full path.
   void SkippedFolder(NativeStringView name, NativeStringView why);
   void SkippedFolderAt(NativeStringView path, NativeStringView why);
+  // Whether a torrent's folder gathered (depth: as below) is gone through;
+  // false once its line says why not.
+  virtual bool GoesThrough(const NativeString& path, int depth) {
+    (void)path, (void)depth;
+    return true;
+  }
   // The next folder gathered to go through, and how deep it lies below the
   // download folder (1: a torrent's own folder); false when none is left.
   bool NextTorrentFolder(NativeString& path, int& depth);

@@ -1,6 +1,7 @@
 #include "library/library_move.h"
 
 #include "core/relocation.h"
+#include "core/seeding.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -55,4 +56,10 @@ void LibraryMoveEffects::WouldMove(const NativeString& source, const NativeStrin
 bool LibraryMoveEffects::QuickWayOnly(const NativeString& source, const NativeString& target) {
   bool nameTaken = false;
   return TryQuickRelocate(source, target, quick_, nameTaken);
+}
+
+bool LibraryMoveEffects::GoesThrough(const NativeString& path, int depth) {
+  if (depth != 1 || !HoldsDownloadInProgress(path)) return true;
+  SkippedFolderAt(path, NATIVE("a download in progress: nothing is moved out of it"));
+  return false;
 }

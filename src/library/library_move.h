@@ -8,6 +8,9 @@
 class LibraryMoveEffects : public LinkEffects {
  public:
   LibraryMoveEffects() { move_ = true; }
+  // A torrent still being downloaded keeps every file: its client would
+  // download again what was moved out of it.
+  bool GoesThrough(const NativeString& path, int depth) override;
 
  protected:
   bool QuickWayOnly(const NativeString& source, const NativeString& target) override;

@@ -98,7 +98,7 @@ void LinkTorrentFolders(const NativeString& source, const NativeString& library,
       if (depth > 1) effects.SkippedFolderAt(path, NATIVE("a link to a folder"));
       continue;
     }
-    SweepIntoLibrary(path, library, effects);
+    if (effects.GoesThrough(path, depth)) SweepIntoLibrary(path, library, effects);
   }
 }
 

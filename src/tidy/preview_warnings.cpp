@@ -1,5 +1,7 @@
 #include "tidy/preview_warnings.h"
 
+#include "core/seeding.h"
+
 #include "episode/classifier.h"
 #include "episode/sample.h"
 #include "episode/sidecar.h"
@@ -42,46 +44,11 @@ NativeString ComparisonKey(NativeStringView show) {
   return composed;
 }
 
-// A download in progress, by the names clients give one (Transmission,
-// qBittorrent, uTorrent, aria2, browsers).
-bool IsPartialDownload(NativeStringView name) {
-  const NativeString lower = Lower(name);
-  for (const NativeStringView end : {NATIVE(".part"), NATIVE(".!qb"), NATIVE(".!ut"), NATIVE(".aria2"),
-                                     NATIVE(".crdownload"), NATIVE(".parts")})
-    if (EndsWith(lower, end)) return true;
-  return false;
-}
-
-// A folder whose own name, or one above it, is a download client's.
-bool NamedAsDownloads(NativeStringView base) {
-  const NativeString lower = Lower(base);
-  for (const NativeStringView name : {NATIVE("downloads"), NATIVE("download"), NATIVE("torrents"), NATIVE("torrent"),
-                                      NATIVE("complete"), NATIVE("completed"), NATIVE("incomplete"),
-                                      NATIVE("seeding"), NATIVE("qbittorrent"), NATIVE("transmission"),
-                                      NATIVE("deluge"), NATIVE("rtorrent")})
-    for (size_t at = lower.find(name); at != lower.npos; at = lower.find(name, at + 1)) {
-      const size_t after = at + name.size();
-      if ((at == 0 || lower[at - 1] == kDelimiter) && (after == lower.size() || lower[after] == kDelimiter))
-        return true;
-    }
-  return false;
-}
-
 void Warn(NativeStringView what, NativeStringView path) {
   WriteNotice(NativeString(NATIVE("Warning: ")).append(what).append(NATIVE(": ")).append(path));
 }
 
 }  // namespace
-
-NativeString SeedingSign(const NativeString& folder) {
-  NativeString resolved;
-  if (!CanonicalPath(folder, resolved)) resolved = folder;
-  if (NamedAsDownloads(WithTrailingDelimiter(resolved))) return NativeString(NATIVE("its name is a download folder's"));
-  for (FolderListing listing(WithTrailingDelimiter(folder)); listing.HasEntry(); listing.Advance())
-    if (IsPartialDownload(listing.Entry().name))
-      return NativeString(NATIVE("it holds ")).append(listing.Entry().name).append(NATIVE(", a download in progress"));
-  return {};
-}
 
 void PreviewWarnings::Moving(NativeStringView source) {
   const NativeStringView extension = ExtensionOf(source);

@@ -15,11 +15,6 @@
 
 #include "platform/text.h"
 
-// Why a torrent client may still seed from the folder (its name, or one
-// above it, is a download folder's; it holds a download in progress), or
-// empty when nothing says so.
-NativeString SeedingSign(const NativeString& folder);
-
 class PreviewWarnings {
  public:
   // An episode the run would move.
