@@ -5,20 +5,8 @@
 
 #include "platform/file_system.h"
 
-namespace {
-NativeString Lower(NativeStringView text) {
-  NativeString lower(text);
-  for (NativeChar& c : lower) c = AsciiLower(c);
-  return lower;
-}
-
-bool EndsWith(NativeStringView text, NativeStringView end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-}  // namespace
-
 bool IsPartialDownload(NativeStringView name) {
-  const NativeString lower = Lower(name);
+  const NativeString lower = AsciiLowered(name);
   for (const NativeStringView end : {NATIVE(".part"), NATIVE(".!qb"), NATIVE(".!ut"), NATIVE(".aria2"),
                                      NATIVE(".crdownload"), NATIVE(".parts")})
     if (EndsWith(lower, end)) return true;
@@ -26,7 +14,7 @@ bool IsPartialDownload(NativeStringView name) {
 }
 
 bool NamedAsDownloads(NativeStringView base) {
-  const NativeString lower = Lower(base);
+  const NativeString lower = AsciiLowered(base);
   for (const NativeStringView name : {NATIVE("downloads"), NATIVE("download"), NATIVE("torrents"), NATIVE("torrent"),
                                       NATIVE("complete"), NATIVE("completed"), NATIVE("incomplete"),
                                       NATIVE("seeding"), NATIVE("qbittorrent"), NATIVE("transmission"),

@@ -57,6 +57,16 @@ constexpr Char AsciiLower(Char c) {
   return (c >= Char('A') && c <= Char('Z')) ? Char(c - Char('A') + Char('a')) : c;
 }
 
+// The text with its ASCII letters in lower case, and whether it ends so.
+inline NativeString AsciiLowered(NativeStringView text) {
+  NativeString lower(text);
+  for (NativeChar& c : lower) c = AsciiLower(c);
+  return lower;
+}
+inline bool EndsWith(NativeStringView text, NativeStringView end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
 template <typename Char>
 constexpr bool IsAsciiDigit(Char c) {
   return c >= Char('0') && c <= Char('9');

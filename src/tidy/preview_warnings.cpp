@@ -11,19 +11,9 @@
 
 namespace {
 
-NativeString Lower(NativeStringView text) {
-  NativeString lower(text);
-  for (NativeChar& c : lower) c = AsciiLower(c);
-  return lower;
-}
-
-bool EndsWith(NativeStringView text, NativeStringView end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // Why a show name may not be the folder the user wants; empty when it looks fine.
 NativeString OddnessOf(NativeStringView show) {
-  const NativeString lower = Lower(show);
+  const NativeString lower = AsciiLowered(show);
   if (EndsWith(show, NATIVE("-"))) return NATIVE("a trailing '-'");
   if (show.find(NATIVE('_')) != show.npos) return NATIVE("underscores");
   if (show.find(NATIVE("  ")) != show.npos) return NATIVE("two spaces");
