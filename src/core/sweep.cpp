@@ -96,7 +96,7 @@ void SweepDirectory(const NativeString& folderPath, const NativeString& showFold
     // The run's own journal is no file of the user's: no line, in every program.
     if (IsJournalName(entry.name) || !effects.Considers(entry.name)) continue;
     source.assign(base).append(entry.name);
-    if (!placement.Reads(entry.name) || !effects.Takes(entry.name)) {
+    if (!placement.Reads(entry.name) || !effects.Takes(entry)) {
       effects.Skipped(entry.name);
       continue;
     }

@@ -67,9 +67,10 @@ class SweepEffects {
     (void)name;
     return true;
   }
-  // Whether an episode is one to act on; false gives a skipped line.
-  virtual bool Takes(NativeStringView name) {
-    (void)name;
+  // Whether an episode, as the listing showed it, is one to act on; false
+  // gives a skipped line.
+  virtual bool Takes(const FolderEntry& entry) {
+    (void)entry;
     return true;
   }
   // The base folder (with its delimiter) the sweep is about to go through,

@@ -53,7 +53,7 @@ class LinkEffects : public SweepEffects {
   // The season folders this run has found and made.
   SeasonFolders& SeasonsOfRun() { return seasons_; }
   // Sample clips, as releases mark them ("show.s01e01.sample.mkv"), stay out.
-  bool Takes(NativeStringView name) override;
+  bool Takes(const FolderEntry& entry) override;
   // Never deletes, renames, replaces or copies: a link, or a raised reason.
   void Move(const NativeString& source, const NativeString& target, bool folderExisted, bool listedPlain) override;
 

@@ -38,9 +38,8 @@ void LibraryMoveEffects::Place(const NativeString& source, const NativeString& t
 void LibraryMoveEffects::WouldMove(const NativeString& source, const NativeString& target) {
   const NativeString folder = FolderPartOf(target);
   // A name this dry run has moved a file onto already.
-  const NativeString full = ResolvedPath(target);
-  if (const auto thought = linkedInThought_.find(full); thought != linkedInThought_.end()) {
-    if (!SameFile(source, thought->second)) names_.RefuseTaken(target);
+  if (const NativeString* thought = InThoughtAt(target)) {
+    if (!SameFile(source, *thought)) names_.RefuseTaken(target);
     already_ = Already::Linked;
     return;
   }
@@ -50,7 +49,7 @@ void LibraryMoveEffects::WouldMove(const NativeString& source, const NativeStrin
   // Both folders' entries change.
   for (const NativeString& changed : {FolderPartOf(source), folder})
     if (!MadeInThought(changed) && !MayChangeEntriesIn(changed)) throw EInOutError(SystemErrorText(LastErrorCode()));
-  linkedInThought_.emplace(full, source);
+  linkedInThought_.emplace(ResolvedPath(target), source);
 }
 
 bool LibraryMoveEffects::QuickWayOnly(const NativeString& source, const NativeString& target) {

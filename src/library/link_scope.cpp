@@ -48,11 +48,12 @@ bool IsShowFolder(const NativeString& folder, NativeStringView name) {
 
 }  // namespace
 
-bool LinkEffects::Takes(NativeStringView name) {
-  if (MarkedAsSample(name)) return false;
-  // --move: a link's file may be anywhere, another folder's; no folder is made for it.
+bool LinkEffects::Takes(const FolderEntry& entry) {
+  if (MarkedAsSample(entry.name)) return false;
+  // --move: a link's file may be anywhere, another folder's; no folder is
+  // made for it. Looked at only where the listing did not show a plain file.
   NativeString leadsTo;
-  return !(linkSkipped_ = move_ && LinkTargetOf(base_ + NativeString(name), leadsTo));
+  return !(linkSkipped_ = move_ && !entry.isRegular && LinkTargetOf(base_ + NativeString(entry.name), leadsTo));
 }
 
 void LinkEffects::PassedFolder(NativeStringView name) {
